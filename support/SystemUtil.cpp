@@ -1,0 +1,25 @@
+#include "support/SystemUtil.h"
+
+#include <QDesktopServices>
+#include <QStandardPaths>
+#include <QUrl>
+
+QString CSystemUtil::GetSpecialFolderPath(int folder)
+{
+    if (folder != kAppDataFolder)
+        return {};
+    // $XDG_CONFIG_HOME when set, else ~/.config; read afresh on every call so a test (or a user)
+    // that moves it is followed.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+void CSystemUtil::ShellOpen(const QString& file, const QString& parameters, int showCommand,
+                            bool noQuote)
+{
+    Q_UNUSED(showCommand);
+    QString quoted = parameters;
+    if (!quoted.isEmpty() && !quoted.contains(u'"') && !noQuote)
+        quoted = u'"' + quoted + u'"';
+    Q_UNUSED(quoted);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
