@@ -13,13 +13,7 @@ QString CSystemUtil::GetSpecialFolderPath(int folder)
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 
-void CSystemUtil::ShellOpen(const QString& file, const QString& parameters, int showCommand,
-                            bool noQuote)
+void CSystemUtil::ShellOpen(const QString& file)
 {
-    Q_UNUSED(showCommand);
-    QString quoted = parameters;
-    if (!quoted.isEmpty() && !quoted.contains(u'"') && !noQuote)
-        quoted = u'"' + quoted + u'"';
-    Q_UNUSED(quoted);
     QDesktopServices::openUrl(QUrl::fromLocalFile(file));
 }

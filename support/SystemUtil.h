@@ -12,9 +12,8 @@ public:
     static constexpr int kAppDataFolder = 26;
     static QString GetSpecialFolderPath(int folder);
 
-    // Opens `file` in its associated program. `parameters` are quoted unless they already hold a
-    // quote or `noQuote` is set; the desktop opener takes no arguments, so they only matter to
-    // callers that log what was asked. The result is not reported, as the callers ignore it.
-    static void ShellOpen(const QString& file, const QString& parameters, int showCommand,
-                          bool noQuote);
+    // Opens `file` in its associated program. The desktop opener takes neither arguments nor a
+    // show command, so only the file counts here; the result is not reported, as callers ignore
+    // it.
+    static void ShellOpen(const QString& file);
 };
