@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing and builds everything into build/ (or $BUILD_DIR).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/tools/deps.sh"
+build=${BUILD_DIR:-$root/build}
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"
