@@ -1,0 +1,14 @@
+#include "app/AboutBox.h"
+
+#include "app/DialogBuilder.h"
+#include "resources/ControlIds.h"
+
+#include <QPushButton>
+
+CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)
+{
+    const QHash<int, QWidget*> items = BuildDialog(this, AboutTemplate());
+    auto* ok = qobject_cast<QPushButton*>(items.value(ids::kAboutOk));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}

@@ -1,0 +1,390 @@
+#include "app/ConsoleDlg.h"
+
+#include "app/AboutBox.h"
+#include "app/DialogBuilder.h"
+#include "app/PortSelection.h"
+#include "app/serial/Pieces.h"
+#include "app/serial/PortFolder.h"
+#include "commands/Controls.h"
+#include "commands/Format.h"
+#include "resources/AppIcon.h"
+#include "resources/ControlIds.h"
+#include "resources/VersionText.h"
+#include "support/CodePage.h"
+#include "support/Decimal.h"
+#include "support/FileUtil.h"
+#include "support/Paths.h"
+#include "support/StringUtil.h"
+#include "support/ui/ControlUtil.h"
+#include "support/ui/ReceiveView.h"
+#include "support/ui/WindowUtil.h"
+#include "trace/TraceClient.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+const QString kSection = QStringLiteral("gen");
+
+// Statement sent after every open, so the module starts each session from a known state.
+constexpr QByteArrayView kMakeTestEnvironment = "MakeTestEnvironment;";
+
+QString ReadGenSetting(const char* key, const char* defaultValue)
+{
+    return CFileUtil::ReadSetting(GetSettingsFilePath(), QString::fromLatin1(key), kSection,
+                                  QString::fromLatin1(defaultValue));
+}
+
+bool IsEnterOrEscape(const QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease &&
+        event->type() != QEvent::ShortcutOverride)
+        return false;
+    const int key = static_cast<const QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+}
+
+} // namespace
+
+const CConsoleDlg::CommandEntry CConsoleDlg::kCommandTable[] = {
+    {ids::kOpen, &CConsoleDlg::OnOpenPort},
+    {ids::kClose, &CConsoleDlg::OnClosePort},
+    {ids::kRefreshPorts, &CConsoleDlg::OnRefreshPorts},
+    {ids::kSend, &CConsoleDlg::OnSend},
+    {ids::kExit, &CConsoleDlg::OnExit},
+
+    {ids::kLine, &CConsoleDlg::OnLine},
+    {ids::kPSet, &CConsoleDlg::OnPSet},
+    {ids::kBox, &CConsoleDlg::OnBox},
+    {ids::kBoxFill, &CConsoleDlg::OnBoxFill},
+    {ids::kRoundBox, &CConsoleDlg::OnRoundBox},
+    {ids::kRoundBoxFill, &CConsoleDlg::OnRoundBoxFill},
+    {ids::kCircle, &CConsoleDlg::OnCircle},
+    {ids::kCircleFill, &CConsoleDlg::OnCircleFill},
+    {ids::kArc, &CConsoleDlg::OnArc},
+    {ids::kBezier, &CConsoleDlg::OnBezier},
+    {ids::kPrint, &CConsoleDlg::OnPrint},
+
+    {ids::kButtonCtrl, &CConsoleDlg::OnButtonCtrl},
+    {ids::kEditCtrl, &CConsoleDlg::OnEditCtrl},
+    {ids::kCheckboxCtrl, &CConsoleDlg::OnCheckboxCtrl},
+    {ids::kSliderCtrl, &CConsoleDlg::OnSliderCtrl},
+    {ids::kProgressCtrl, &CConsoleDlg::OnProgressCtrl},
+    {ids::kShowCursor, &CConsoleDlg::OnShowCursor},
+    {ids::kHideCursor, &CConsoleDlg::OnHideCursor},
+    {ids::kDrawImage, &CConsoleDlg::OnDrawImage},
+    {ids::kSound, &CConsoleDlg::OnSound},
+};
+
+CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_rng(rng), m_decoder(rng)
+{
+    CreateItems();
+    BindCommands();
+    OnInitDialog();
+}
+
+CConsoleDlg::~CConsoleDlg()
+{
+    // A console destroyed without being closed (the application quitting under it) still keeps
+    // what the user set.
+    OnDestroy();
+}
+
+QWidget* CConsoleDlg::Item(int id) const { return m_items.value(id); }
+
+void CConsoleDlg::CreateItems()
+{
+    m_items = BuildDialog(this, ConsoleTemplate());
+    auto button = [this](int id) { return qobject_cast<QPushButton*>(Item(id)); };
+    m_btnRefreshPorts = button(ids::kRefreshPorts);
+    m_btnSetClock = button(ids::kSetClock);
+    m_btnTouchCalibration = button(ids::kTouchCalibration);
+    m_btnDemoOff = button(ids::kDemoOff);
+    m_btnDemo3 = button(ids::kDemo3);
+    m_btnDemo2 = button(ids::kDemo2);
+    m_btnDemo1 = button(ids::kDemo1);
+    m_richReceive = qobject_cast<ReceiveView*>(Item(ids::kReceive));
+    m_editPrintText = qobject_cast<QLineEdit*>(Item(ids::kPrintText));
+    m_chkRandomTextPos = qobject_cast<QCheckBox*>(Item(ids::kRandomTextPos));
+    m_chkRandomColor = qobject_cast<QCheckBox*>(Item(ids::kRandomColor));
+    m_btnClose = button(ids::kClose);
+    m_btnOpen = button(ids::kOpen);
+    m_comboSpeed = qobject_cast<QComboBox*>(Item(ids::kSpeedList));
+    m_comboPort = qobject_cast<QComboBox*>(Item(ids::kPortList));
+    m_editTransmit = qobject_cast<QPlainTextEdit*>(Item(ids::kTransmit));
+
+    m_richReceive->setAccessibleName(QStringLiteral("RX"));
+    m_editTransmit->setAccessibleName(QStringLiteral("TX"));
+    m_comm.setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
+    m_comm.setProperty("ctrlId", ids::kSerialControl);
+}
+
+void CConsoleDlg::BindCommands()
+{
+    for (const CommandEntry& entry : kCommandTable) {
+        auto* button = qobject_cast<QPushButton*>(Item(entry.id));
+        Q_ASSERT(button);
+        connect(button, &QPushButton::clicked, this,
+                [this, handler = entry.handler] { RunHandler(handler); });
+    }
+    connect(&m_comm, &CMSComm::CommEvent, this, &CConsoleDlg::OnCommEvent);
+    connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::OnDeviceLost);
+    qApp->installEventFilter(this);
+}
+
+// A rejected write to the serial control ends the handler at that step; the error is shown and
+// whatever the handler had not done yet stays undone.
+void CConsoleDlg::RunHandler(Handler handler)
+{
+    try {
+        (this->*handler)();
+    } catch (const std::exception& error) {
+        ShowError(QString::fromUtf8(error.what()));
+    }
+}
+
+void CConsoleDlg::ShowError(const QString& text)
+{
+    // Window-modal but not blocking: the event loop, and so the port, keeps running while the
+    // message is up.
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void CConsoleDlg::OnInitDialog()
+{
+    setWindowIcon(AppIcon());
+
+    const int savedPort = DecimalValue(ReadGenSetting("port_num", "-1"));
+    const int speedIndex = DecimalValue(ReadGenSetting("baudrate_index", "5"));
+    const int randomColor = DecimalValue(ReadGenSetting("random_color", "1"));
+    const int randomTextPos = DecimalValue(ReadGenSetting("random_ltpoption", "1"));
+    const QString printText = ReadGenSetting("text", "Taldern Technology");
+
+    FillPortList();
+    QStringList entries;
+    for (int i = 0; i < m_comboPort->count(); ++i)
+        entries.append(m_comboPort->itemText(i));
+    m_comboPort->setCurrentIndex(PortEntryToSelect(entries, savedPort));
+
+    for (int i = 0; i < 10; ++i)
+        m_comboSpeed->addItem(GetBaudRateText(i));
+
+    QString transmitText;
+    CStringUtil::ReadTextFile(GetSavedTextFilePath(), transmitText);
+    m_editTransmit->setPlainText(transmitText);
+
+    m_comboSpeed->setCurrentIndex(speedIndex >= 0 && speedIndex < 10 ? speedIndex : -1);
+    m_chkRandomColor->setChecked(randomColor != 0);
+    m_chkRandomTextPos->setChecked(randomTextPos != 0);
+    m_editPrintText->setText(printText);
+
+    UpdateControlStates();
+
+    const bool demos = IsTraceEnabled();
+    for (QPushButton* demo : {m_btnDemo1, m_btnDemo2, m_btnDemo3, m_btnDemoOff})
+        demo->setVisible(demos);
+
+    setWindowTitle(QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion()));
+}
+
+void CConsoleDlg::done(int result)
+{
+    OnDestroy();
+    QDialog::done(result);
+}
+
+void CConsoleDlg::OnDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    qApp->removeEventFilter(this);
+
+    const QString file = GetSettingsFilePath();
+    const int port = PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
+    // Failures are not reported: the window closes regardless, and the next start falls back to
+    // what it can read.
+    CFileUtil::WriteSetting(file, QStringLiteral("port_num"), QString::number(port), kSection);
+    CFileUtil::WriteSetting(file, QStringLiteral("baudrate_index"),
+                            QString::number(m_comboSpeed->currentIndex()), kSection);
+    CFileUtil::WriteSetting(file, QStringLiteral("random_color"),
+                            QString::number(m_chkRandomColor->isChecked() ? 1 : 0), kSection);
+    CFileUtil::WriteSetting(file, QStringLiteral("random_ltpoption"),
+                            QString::number(m_chkRandomTextPos->isChecked() ? 1 : 0), kSection);
+    CFileUtil::WriteSetting(file, QStringLiteral("text"),
+                            CWindowUtil::GetWindowTextTrimmed(m_editPrintText, false), kSection);
+    CStringUtil::WriteTextFile(GetSavedTextFilePath(),
+                               CWindowUtil::GetWindowTextTrimmed(m_editTransmit, false));
+
+    if (m_comm.GetPortOpen())
+        m_comm.SetPortOpen(false);
+}
+
+bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // Enter and Escape do nothing anywhere on the console: neither closes it, nor presses a
+    // button, nor breaks a line in the transmit box. Other windows (message boxes, the About
+    // box) keep their keys.
+    if (IsEnterOrEscape(event)) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this)
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    const QString about = LoadString(ids::kStrAboutEntry);
+    if (about.isEmpty())
+        return;
+    QMenu menu(this);
+    menu.addAction(about, this, &CConsoleDlg::ShowAboutBox);
+    menu.exec(event->globalPos());
+}
+
+void CConsoleDlg::ShowAboutBox()
+{
+    CAboutBox about(this);
+    about.exec();
+}
+
+void CConsoleDlg::FillPortList()
+{
+    m_comboPort->clear();
+    NumberSystemDevices();
+    for (int port : EnumeratePorts())
+        m_comboPort->addItem(QStringLiteral("COM%1").arg(port));
+}
+
+void CConsoleDlg::UpdateControlStates()
+{
+    const bool open = m_comm.GetPortOpen();
+    for (QWidget* w : {static_cast<QWidget*>(m_btnOpen), static_cast<QWidget*>(m_comboPort),
+                       static_cast<QWidget*>(m_comboSpeed),
+                       static_cast<QWidget*>(m_btnRefreshPorts)})
+        w->setEnabled(!open);
+    for (QWidget* w : {m_btnClose, m_btnTouchCalibration, m_btnSetClock})
+        w->setEnabled(open);
+
+    // The band from two pixels above "Line" to two below the receive box holds every control
+    // that talks to the module.
+    const WinRect line = CWindowUtil::GetRectInParent(Item(ids::kLine));
+    const WinRect receive = CWindowUtil::GetRectInParent(m_richReceive);
+    CWindowUtil::EnableChildrenInRect(this, open, {0, line.top - 2, 1000, receive.bottom + 2});
+}
+
+void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
+{
+    if (echo)
+        m_editTransmit->setPlainText(FromCp949(text));
+    // The module must reassemble statements from arbitrarily split writes; random piece sizes
+    // exercise that. An empty statement has no pieces and writes nothing.
+    qsizetype offset = 0;
+    for (qsizetype size : SplitIntoPieces(text.size(), m_rng)) {
+        m_comm.SetOutput(QByteArrayView(text).sliced(offset, size));
+        offset += size;
+    }
+}
+
+void CConsoleDlg::OnOpenPort()
+{
+    if (m_comm.GetPortOpen())
+        m_comm.SetPortOpen(false);
+    const int port = PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false),
+                                        false);
+    const int speedIndex = m_comboSpeed->currentIndex();
+    m_comm.SetCommPort(static_cast<short>(qBound(-1, port, 32767)));
+    m_comm.SetSettings(GetBaudRateText(speedIndex) + QStringLiteral(",n,8,1"));
+    m_comm.SetRThreshold(1);
+    m_comm.SetInputMode(1);
+    m_comm.SetPortOpen(true);
+    UpdateControlStates();
+    SendCommand(kMakeTestEnvironment.toByteArray(), false);
+}
+
+void CConsoleDlg::OnClosePort()
+{
+    m_comm.SetPortOpen(false);
+    UpdateControlStates();
+}
+
+void CConsoleDlg::OnRefreshPorts()
+{
+    FillPortList();
+    m_comboPort->setCurrentIndex(m_comboPort->count() > 0 ? 0 : -1);
+}
+
+void CConsoleDlg::OnSend()
+{
+    // The echo keeps exactly what was typed; only the bytes on the line are in the module's code
+    // page.
+    const QString text = CWindowUtil::GetWindowTextTrimmed(m_editTransmit, true);
+    m_editTransmit->setPlainText(text);
+    SendCommand(ToCp949(text), false);
+}
+
+void CConsoleDlg::OnExit() { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); }
+
+void CConsoleDlg::OnCommEvent()
+{
+    if (m_comm.GetCommEvent() != CMSComm::kEventReceive)
+        return;
+    const QByteArray bytes = m_comm.GetInput();
+    std::vector<ColoredText> pieces;
+    m_decoder.Feed(bytes, pieces);
+    for (const ColoredText& piece : pieces)
+        CControlUtil::AppendColoredText(m_richReceive, piece.text, piece.colour, false);
+}
+
+void CConsoleDlg::OnDeviceLost(const QString& message)
+{
+    ShowError(message);
+    UpdateControlStates();
+}
+
+void CConsoleDlg::SendDrawing(const QByteArray& statement)
+{
+    SendCommand(WithRandomColor(m_rng, statement, m_chkRandomColor->isChecked()), true);
+}
+
+void CConsoleDlg::OnLine() { SendDrawing(ComposeLine(m_rng)); }
+void CConsoleDlg::OnPSet() { SendDrawing(m_psetGrid.Next()); }
+void CConsoleDlg::OnBox() { SendDrawing(ComposeBox(m_rng)); }
+void CConsoleDlg::OnBoxFill() { SendDrawing(ComposeBoxFill(m_rng)); }
+void CConsoleDlg::OnRoundBox() { SendDrawing(ComposeRoundBox(m_rng)); }
+void CConsoleDlg::OnRoundBoxFill() { SendDrawing(ComposeRoundBoxFill(m_rng)); }
+void CConsoleDlg::OnCircle() { SendDrawing(ComposeCircle(m_rng)); }
+void CConsoleDlg::OnCircleFill() { SendDrawing(ComposeCircleFill(m_rng)); }
+void CConsoleDlg::OnArc() { SendDrawing(ComposeArc(m_rng)); }
+void CConsoleDlg::OnBezier() { SendDrawing(ComposeBezier(m_rng)); }
+
+void CConsoleDlg::OnPrint()
+{
+    const QString text = CWindowUtil::GetWindowTextTrimmed(m_editPrintText, true);
+    SendDrawing(ComposePrint(m_rng, ToCp949(text), m_chkRandomTextPos->isChecked()));
+}
+
+void CConsoleDlg::OnButtonCtrl() { SendCommand(ComposeButtonCtrl(m_rng), true); }
+void CConsoleDlg::OnEditCtrl() { SendCommand(ComposeEditCtrl(), true); }
+void CConsoleDlg::OnCheckboxCtrl() { SendCommand(ComposeCheckboxCtrl(m_rng), true); }
+void CConsoleDlg::OnSliderCtrl() { SendCommand(ComposeSliderCtrl(), true); }
+void CConsoleDlg::OnProgressCtrl() { SendCommand(ComposeProgressCtrl(), true); }
+void CConsoleDlg::OnShowCursor() { SendCommand(ComposeShowCursor(), true); }
+void CConsoleDlg::OnHideCursor() { SendCommand(ComposeHideCursor(), true); }
+void CConsoleDlg::OnDrawImage() { SendCommand(ComposeDrawImage(m_rng), true); }
+void CConsoleDlg::OnSound() { SendCommand(ComposeSound(), true); }

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "app/ConsoleDlg.h"
+#include "resources/ControlIds.h"
+#include "support/RandomSource.h"
+#include "tests/common/PseudoTerminal.h"
+#include "tests/common/TempConfigHome.h"
+#include "trace/TraceClient.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include "app/serial/PortFolder.h"
+
+#include <QDir>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+// A console started the way the application starts it, under a temporary config folder, with
+// the developer marker looked for in that folder (absent unless a test creates it).
+struct ConsoleFixture
+{
+    TempConfigHome home;
+    SeededRandom rng{20261208};
+    std::unique_ptr<CConsoleDlg> console;
+    std::vector<int> heldPorts;
+
+    ~ConsoleFixture()
+    {
+        console.reset();
+        for (int fd : heldPorts)
+            ::close(fd);
+    }
+
+    // Numbers the machine's own serial devices, as the console would, and keeps them open and
+    // locked, so that the port list holds only what the test publishes.
+    void HoldMachinePorts()
+    {
+        NumberSystemDevices();
+        const QDir folder(AppFolder() + QStringLiteral("/ports"));
+        for (const QString& entry : folder.entryList(QDir::System | QDir::Files)) {
+            const int fd = ::open(QFile::encodeName(folder.filePath(entry)).constData(),
+                                  O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                heldPorts.push_back(fd);
+            else if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    QString MarkerPath() const { return home.path() + QStringLiteral("/marker"); }
+
+    QString AppFolder() const { return home.path() + QStringLiteral("/OrvexaLCD TestBox"); }
+    QString SettingsFile() const { return AppFolder() + QStringLiteral("/setting.ini"); }
+    QString SavedTextFile() const { return AppFolder() + QStringLiteral("/hcode.txt"); }
+
+    CConsoleDlg& Start()
+    {
+        ResetTraceMarker(MarkerPath());
+        console = std::make_unique<CConsoleDlg>(rng);
+        console->show();
+        return *console;
+    }
+
+    // Closes the console as the user would ("Exit"), so its settings are written.
+    void Close()
+    {
+        console->close();
+        console.reset();
+    }
+
+    template <typename T> T* Get(int id) const { return qobject_cast<T*>(console->Item(id)); }
+    QComboBox* PortList() const { return Get<QComboBox>(ids::kPortList); }
+    QComboBox* SpeedList() const { return Get<QComboBox>(ids::kSpeedList); }
+    QPlainTextEdit* Transmit() const { return Get<QPlainTextEdit>(ids::kTransmit); }
+    QLineEdit* PrintText() const { return Get<QLineEdit>(ids::kPrintText); }
+    QCheckBox* Check(int id) const { return Get<QCheckBox>(id); }
+
+    void Click(int id) const { Get<QAbstractButton>(id)->click(); }
+
+    void SelectPort(int n) const
+    {
+        PortList()->setCurrentIndex(PortList()->findText(QStringLiteral("COM%1").arg(n)));
+    }
+
+    QStringList PortEntries() const
+    {
+        QStringList entries;
+        for (int i = 0; i < PortList()->count(); ++i)
+            entries.append(PortList()->itemText(i));
+        return entries;
+    }
+
+    QList<QMessageBox*> MessageBoxes() const
+    {
+        QList<QMessageBox*> boxes;
+        for (QMessageBox* box : console->findChildren<QMessageBox*>())
+            if (box->isVisible())
+                boxes.append(box);
+        return boxes;
+    }
+
+    void DismissMessageBoxes() const
+    {
+        for (QMessageBox* box : MessageBoxes())
+            box->done(QMessageBox::Ok);
+        QCoreApplication::processEvents();
+    }
+
+    static void WriteFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    static QByteArray ReadFile(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};

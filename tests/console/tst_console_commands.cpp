@@ -1,0 +1,126 @@
+// Each command button end to end: the press puts the whole statement into the transmit box and
+// the same bytes arrive at the module's end of a pseudo-terminal.
+#include "ConsoleFixture.h"
+
+#include "support/CodePage.h"
+
+#include <QRegularExpression>
+
+class ConsoleCommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void pressSendsWhatTheTransmitBoxShows_data();
+    void pressSendsWhatTheTransmitBoxShows();
+    void randomColorPrefixesDrawingOnly();
+    void printSendsKoreanInCodePage949();
+
+private:
+    // What the module receives after a press, read until the transmit box's statement is whole.
+    QByteArray Press(int id);
+
+    std::unique_ptr<ConsoleFixture> m_f;
+    std::unique_ptr<PseudoTerminal> m_module;
+};
+
+void ConsoleCommandsTest::init()
+{
+    m_f = std::make_unique<ConsoleFixture>();
+    m_module = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_module->PublishAs(3));
+    m_f->Start();
+    m_f->SelectPort(3);
+    m_f->Click(ids::kOpen);
+    QCOMPARE(m_module->ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
+}
+
+void ConsoleCommandsTest::cleanup()
+{
+    m_f.reset();
+    m_module.reset();
+}
+
+QByteArray ConsoleCommandsTest::Press(int id)
+{
+    m_f->Click(id);
+    const QByteArray shown = ToCp949(m_f->Transmit()->toPlainText());
+    const QByteArray arrived = m_module->ReadExactly(shown.size(), 3000);
+    if (arrived != shown)
+        return "mismatch: box " + shown + " line " + arrived;
+    return m_module->ReadFor(50).isEmpty() ? arrived : "more bytes than the box shows";
+}
+
+void ConsoleCommandsTest::pressSendsWhatTheTransmitBoxShows_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("pattern");
+    const QString n = "\\d+";
+    const QString colour = "&H[0-9A-F]{6}";
+    QTest::newRow("Line") << ids::kLine << QString("Line %1,%1,%1,%1;").arg(n);
+    QTest::newRow("PSet") << ids::kPSet << "PSet \\d+,50;";
+    QTest::newRow("Box") << ids::kBox << QString("Box %1,%1,%1,%1;").arg(n);
+    QTest::newRow("BoxFill") << ids::kBoxFill << QString("BoxFill %1,%1,%1,%1(,.*)?;").arg(n);
+    QTest::newRow("RoundBox") << ids::kRoundBox << QString("Roundbox (%1,){4}%1(,%1)?;").arg(n);
+    QTest::newRow("RoundBoxFill") << ids::kRoundBoxFill
+                                  << QString("Roundboxfill (%1,){4}%1(,.*)?;").arg(n);
+    QTest::newRow("Circle") << ids::kCircle << QString("Circle %1,%1,%1,%1;").arg(n);
+    QTest::newRow("CircleFill") << ids::kCircleFill
+                                << QString("Circlefill (%1,){3}%1(,%2(,%1)?)?;").arg(n, colour);
+    QTest::newRow("Arc") << ids::kArc << QString("Arc (%1,){5}%1;").arg(n);
+    QTest::newRow("Bezier") << ids::kBezier << QString("Bezier (%1,){7}%1;").arg(n);
+    QTest::newRow("Print") << ids::kPrint << QString("TextFont %1;Print 'Taldern Technology';").arg(n);
+    QTest::newRow("Button") << ids::kButtonCtrl << "Button 1,20,40,90,70(,'Press')?;";
+    QTest::newRow("Edit") << ids::kEditCtrl << "Edit 2,150,40,250,120,'edit ctrl';";
+    QTest::newRow("Checkbox") << ids::kCheckboxCtrl
+                              << QString("Checkbox 3,300,40,370,60,'Check'(,%1)?;").arg(colour);
+    QTest::newRow("Slider") << ids::kSliderCtrl
+                            << "XSlider 4,400,40,520,65,1000;;YSlider 5,450,90,425,200,1000;;";
+    QTest::newRow("Progress") << ids::kProgressCtrl
+                              << "XProgress 6,550,40,650,65,1000;SetCtrl 6,\\$position,300;"
+                                 "YProgress 7,600,90,575,190,1000;SetCtrl 7,\\$position,300;";
+    QTest::newRow("ShowCursor") << ids::kShowCursor << "ShowCursor;";
+    QTest::newRow("HideCursor") << ids::kHideCursor << "HideCursor;";
+    QTest::newRow("DrawImage") << ids::kDrawImage << "DrawImage 'taldern_sample.bmp'(,50,50)?;";
+    QTest::newRow("Sound") << ids::kSound << "Sound 'taldern_sample.wav';";
+}
+
+void ConsoleCommandsTest::pressSendsWhatTheTransmitBoxShows()
+{
+    QFETCH(int, id);
+    QFETCH(QString, pattern);
+    m_f->Check(ids::kRandomColor)->setChecked(false);
+    m_f->Check(ids::kRandomTextPos)->setChecked(false);
+    const QRegularExpression expected(QRegularExpression::anchoredPattern(pattern));
+    // Several presses, so that the optional parts show up both ways.
+    for (int press = 0; press < 8; ++press) {
+        const QByteArray sent = Press(id);
+        QVERIFY2(expected.match(QString::fromLatin1(sent)).hasMatch(), sent.constData());
+    }
+    QVERIFY(m_f->MessageBoxes().isEmpty());
+}
+
+void ConsoleCommandsTest::randomColorPrefixesDrawingOnly()
+{
+    m_f->Check(ids::kRandomColor)->setChecked(true);
+    const QRegularExpression line(
+        QRegularExpression::anchoredPattern("Color &H[0-9A-F]{6};Line \\d+,\\d+,\\d+,\\d+;"));
+    const QByteArray sent = Press(ids::kLine);
+    QVERIFY2(line.match(QString::fromLatin1(sent)).hasMatch(), sent.constData());
+    QCOMPARE(Press(ids::kSound), QByteArray("Sound 'taldern_sample.wav';"));
+}
+
+void ConsoleCommandsTest::printSendsKoreanInCodePage949()
+{
+    m_f->Check(ids::kRandomColor)->setChecked(false);
+    m_f->Check(ids::kRandomTextPos)->setChecked(false);
+    m_f->PrintText()->setText("  탈던 ☃  ");
+    const QByteArray sent = Press(ids::kPrint);
+    QVERIFY2(sent.endsWith(";Print '\xC5\xBB\xB4\xF8 ?';"), sent.toHex(' ').constData());
+    QVERIFY(m_f->Transmit()->toPlainText().endsWith("Print '탈던 ?';"));
+}
+
+QTEST_MAIN(ConsoleCommandsTest)
+#include "tst_console_commands.moc"

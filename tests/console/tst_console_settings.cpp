@@ -1,0 +1,230 @@
+// What the console remembers across runs: read at start, written when its window closes, with
+// the real files under a temporary config folder.
+#include "ConsoleFixture.h"
+
+#include "support/CodePage.h"
+
+#include <QSignalSpy>
+
+#include <unistd.h>
+
+class ConsoleSettingsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartUsesDefaultsAndWritesOnlyAtClose();
+    void everythingComesBackAfterARestart();
+    void noPortAvailableSavesZero();
+    void savedChoicesThatNoLongerFitLeaveNoSelection();
+    void unreadableValuesFallBack_data();
+    void unreadableValuesFallBack();
+    void unwritableFolderStillClosesAndLosesNothing();
+    void transmitFileWithNulOrHugeStillStarts();
+};
+
+void ConsoleSettingsTest::firstStartUsesDefaultsAndWritesOnlyAtClose()
+{
+    ConsoleFixture f;
+    PseudoTerminal module;
+    QVERIFY(module.PublishAs(2));
+    f.Start();
+
+    QCOMPARE(f.PortList()->currentIndex(), 0);
+    QCOMPARE(f.SpeedList()->currentText(), QString("38400"));
+    QVERIFY(f.Check(ids::kRandomColor)->isChecked());
+    QVERIFY(f.Check(ids::kRandomTextPos)->isChecked());
+    QCOMPARE(f.PrintText()->text(), QString("Taldern Technology"));
+    QCOMPARE(f.Transmit()->toPlainText(), QString());
+    QVERIFY(!QFile::exists(f.SettingsFile()));
+    QVERIFY(!QFile::exists(f.SavedTextFile()));
+
+    const QString selected = f.PortList()->currentText();
+    f.Close();
+
+    const QByteArray ini = f.ReadFile(f.SettingsFile());
+    const QList<QByteArray> keys{"[gen]", "port_num=" + selected.mid(3).toLatin1(),
+                                 "baudrate_index=5", "random_color=1", "random_ltpoption=1",
+                                 "text=Taldern Technology"};
+    qsizetype at = -1;
+    for (const QByteArray& key : keys) {
+        const qsizetype next = ini.indexOf(key);
+        QVERIFY2(next > at, ini.constData());
+        at = next;
+    }
+    QVERIFY(QFile::exists(f.SavedTextFile()));
+    QCOMPARE(f.ReadFile(f.SavedTextFile()), QByteArray());
+}
+
+void ConsoleSettingsTest::everythingComesBackAfterARestart()
+{
+    ConsoleFixture f;
+    PseudoTerminal two, five;
+    QVERIFY(two.PublishAs(2));
+    QVERIFY(five.PublishAs(5));
+    const QString printText = "안녕 'quoted' text";
+    const QString transmitText = "Clear;\n한국어 줄\r\nLine 1,2,3,4;\n\n  ";
+
+    f.Start();
+    f.SelectPort(5);
+    f.SpeedList()->setCurrentIndex(8);
+    f.Check(ids::kRandomColor)->setChecked(false);
+    f.Check(ids::kRandomTextPos)->setChecked(false);
+    f.PrintText()->setText(printText);
+    f.Transmit()->setPlainText(transmitText);
+    const QString shownTransmit = f.Transmit()->toPlainText();
+    f.Close();
+
+    QCOMPARE(f.ReadFile(f.SavedTextFile()), shownTransmit.toUtf8());
+
+    f.Start();
+    QCOMPARE(f.PortList()->currentText(), QString("COM5"));
+    QCOMPARE(f.SpeedList()->currentIndex(), 8);
+    QVERIFY(!f.Check(ids::kRandomColor)->isChecked());
+    QVERIFY(!f.Check(ids::kRandomTextPos)->isChecked());
+    QCOMPARE(f.PrintText()->text(), printText);
+    QCOMPARE(f.Transmit()->toPlainText(), shownTransmit);
+}
+
+void ConsoleSettingsTest::noPortAvailableSavesZero()
+{
+    ConsoleFixture f;
+    f.HoldMachinePorts();
+    f.Start();
+    QCOMPARE(f.PortList()->count(), 0);
+    f.Close();
+    QVERIFY(f.ReadFile(f.SettingsFile()).contains("port_num=0"));
+
+    PseudoTerminal three, four;
+    QVERIFY(three.PublishAs(3));
+    QVERIFY(four.PublishAs(4));
+    f.Start();
+    QCOMPARE(f.PortList()->currentText(), QString("COM3"));
+}
+
+void ConsoleSettingsTest::savedChoicesThatNoLongerFitLeaveNoSelection()
+{
+    ConsoleFixture f;
+    PseudoTerminal module;
+    QVERIFY(module.PublishAs(3));
+    QDir().mkpath(f.AppFolder());
+    f.WriteFile(f.SettingsFile(), "[gen]\r\nport_num=9\r\nbaudrate_index=12\r\n");
+
+    CConsoleDlg& console = f.Start();
+    QCOMPARE(f.PortList()->currentIndex(), -1);
+    QCOMPARE(f.SpeedList()->currentIndex(), -1);
+
+    f.PortList()->setCurrentIndex(f.PortList()->findText("COM3"));
+    f.Click(ids::kOpen);
+    QCOMPARE(f.MessageBoxes().size(), 1);
+    QVERIFY(f.MessageBoxes()[0]->text().contains(",n,8,1"));
+    QVERIFY(!console.Comm().GetPortOpen());
+    QCOMPARE(module.ReadFor(150), QByteArray());
+    f.DismissMessageBoxes();
+}
+
+void ConsoleSettingsTest::unreadableValuesFallBack_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("portIndex");
+    QTest::addColumn<int>("speedIndex");
+    QTest::addColumn<QString>("printText");
+    QTest::newRow("port not a number") << QByteArray("[gen]\nport_num=abc\n") << 0 << 5
+                                       << "Taldern Technology";
+    QTest::newRow("negative port") << QByteArray("[gen]\nport_num=-7\n") << 0 << 5
+                                   << "Taldern Technology";
+    QTest::newRow("port beyond int") << QByteArray("[gen]\nport_num=99999999999\n") << -1 << 5
+                                     << "Taldern Technology";
+    QTest::newRow("keys in another case, first of two wins")
+        << QByteArray("[GEN]\nBaudRate_Index=2\nbaudrate_index=3\nTEXT=abc\n") << 0 << 2 << "abc";
+    QTest::newRow("lines without equals, no trailing line end")
+        << QByteArray("[gen]\ngarbage line\nbaudrate_index=1") << 0 << 1 << "Taldern Technology";
+    QTest::newRow("CR-only line ends") << QByteArray("[gen]\rbaudrate_index=6\rtext=cr\r") << 0
+                                       << 6 << "cr";
+    QByteArray garbage(4096, '\0');
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919) % 256);
+    QTest::newRow("binary garbage") << garbage << 0 << 5 << "Taldern Technology";
+    QByteArray huge = "[gen]\nbaudrate_index=7\n";
+    huge += QByteArray(10 * 1024 * 1024, 'x');
+    QTest::newRow("10 MB file") << huge << 0 << 7 << "Taldern Technology";
+}
+
+void ConsoleSettingsTest::unreadableValuesFallBack()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, portIndex);
+    QFETCH(int, speedIndex);
+    QFETCH(QString, printText);
+    ConsoleFixture f;
+    PseudoTerminal module;
+    QVERIFY(module.PublishAs(1));
+    QDir().mkpath(f.AppFolder());
+    f.WriteFile(f.SettingsFile(), ini);
+
+    f.Start();
+    QCOMPARE(f.PortList()->currentIndex(), portIndex);
+    QCOMPARE(f.SpeedList()->currentIndex(), speedIndex);
+    QCOMPARE(f.PrintText()->text(), printText);
+}
+
+void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
+{
+    ConsoleFixture f;
+    f.Start();
+    f.SpeedList()->setCurrentIndex(2);
+    f.Transmit()->setPlainText("Box 1,2,3,4;");
+    f.Close();
+    const QByteArray savedIni = f.ReadFile(f.SettingsFile());
+
+    f.Start();
+    f.SpeedList()->setCurrentIndex(9);
+    f.Transmit()->setPlainText("lost on purpose");
+    // The folder can no longer be written: made read-only, or, for an administrator whom
+    // permissions do not stop, moved away with a plain file in its place.
+    const QString moved = f.home.path() + "/moved";
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        QVERIFY(QDir().rename(f.AppFolder(), moved));
+        f.WriteFile(f.AppFolder(), "not a folder");
+    } else {
+        QVERIFY(QFile::setPermissions(f.AppFolder(), QFile::ReadOwner | QFile::ExeOwner));
+    }
+    QSignalSpy finished(f.console.get(), &QDialog::finished);
+    f.console->close();
+    QCOMPARE(finished.size(), 1);
+    f.console.reset();
+    if (root) {
+        QVERIFY(QFile::remove(f.AppFolder()));
+        QVERIFY(QDir().rename(moved, f.AppFolder()));
+    } else {
+        QVERIFY(QFile::setPermissions(f.AppFolder(), QFile::ReadOwner | QFile::WriteOwner |
+                                                         QFile::ExeOwner));
+    }
+
+    QCOMPARE(f.ReadFile(f.SettingsFile()), savedIni);
+    f.Start();
+    QCOMPARE(f.SpeedList()->currentIndex(), 2);
+    QCOMPARE(f.Transmit()->toPlainText(), QString("Box 1,2,3,4;"));
+}
+
+void ConsoleSettingsTest::transmitFileWithNulOrHugeStillStarts()
+{
+    ConsoleFixture f;
+    QDir().mkpath(f.AppFolder());
+    f.WriteFile(f.SavedTextFile(), QByteArray("Clear;\0Line 1,2,3,4;", 20));
+    f.Start();
+    QCOMPARE(f.Transmit()->toPlainText(), QString("Clear;"));
+    f.console.reset();
+
+    QByteArray huge;
+    huge.reserve(50 * 1024 * 1024);
+    while (huge.size() < 50 * 1024 * 1024)
+        huge += "Line 10,10,200,200;\n";
+    f.WriteFile(f.SavedTextFile(), huge);
+    f.Start();
+    QCOMPARE(f.Transmit()->toPlainText().size(), huge.size());
+}
+
+QTEST_MAIN(ConsoleSettingsTest)
+#include "tst_console_settings.moc"
