@@ -1,0 +1,649 @@
+#include "support/ui/ReceiveView.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// Old text goes in batches of this size, so dropping and compacting are rare events rather than
+// a cost on every append.
+constexpr qint64 kDropBatch = ReceiveView::kKeepCharacters / 8;
+constexpr int kFrameMilliseconds = 16;
+constexpr int kMargin = 3;
+
+bool IsWordCharacter(char c)
+{
+    return c != ' ' && c != '\n';
+}
+
+} // namespace
+
+// Lets screen readers and other assistive technology read the received text, which the view
+// paints itself and which would otherwise be invisible to them.
+class ReceiveViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit ReceiveViewAccessible(ReceiveView* view)
+        : QAccessibleWidget(view, QAccessible::EditableText)
+    {}
+
+    static QAccessibleInterface* Create(const QString&, QObject* object)
+    {
+        if (auto* view = qobject_cast<ReceiveView*>(object))
+            return new ReceiveViewAccessible(view);
+        return nullptr;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return View()->toPlainText();
+        return QAccessibleWidget::text(t);
+    }
+
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex != 0 || selectionCount() == 0)
+            return;
+        *startOffset = Relative(View()->SelectionStart());
+        *endOffset = Relative(View()->SelectionEnd());
+    }
+
+    int selectionCount() const override
+    {
+        return View()->SelectionStart() < View()->SelectionEnd() ? 1 : 0;
+    }
+
+    void addSelection(int startOffset, int endOffset) override
+    {
+        setSelection(0, startOffset, endOffset);
+    }
+
+    void removeSelection(int selectionIndex) override
+    {
+        if (selectionIndex == 0)
+            View()->Select(View()->m_cursor, View()->m_cursor);
+    }
+
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override
+    {
+        if (selectionIndex == 0)
+            View()->Select(Absolute(startOffset), Absolute(endOffset));
+    }
+
+    int cursorPosition() const override
+    {
+        return Relative(std::clamp(View()->m_cursor, View()->m_first, View()->m_end));
+    }
+
+    void setCursorPosition(int position) override
+    {
+        View()->Select(Absolute(position), Absolute(position));
+    }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        return View()->Text(Absolute(startOffset), Absolute(endOffset));
+    }
+
+    int characterCount() const override { return Relative(View()->m_end); }
+
+    QRect characterRect(int offset) const override
+    {
+        const QRect local = View()->CharacterRect(Absolute(offset));
+        return QRect(View()->viewport()->mapToGlobal(local.topLeft()), local.size());
+    }
+
+    int offsetAtPoint(const QPoint& point) const override
+    {
+        const QPoint local = View()->viewport()->mapFromGlobal(point);
+        if (!View()->viewport()->rect().contains(local))
+            return -1;
+        return Relative(View()->OffsetAt(local));
+    }
+
+    void scrollToSubstring(int startIndex, int) override
+    {
+        View()->ScrollToOffset(Absolute(startIndex));
+    }
+
+    QString attributes(int offset, int* startOffset, int* endOffset) const override
+    {
+        const ReceiveView* view = View();
+        *startOffset = *endOffset = -1;
+        const qint64 at = Absolute(offset);
+        if (view->m_runs.empty() || at >= view->m_end)
+            return {};
+        auto next =
+            std::upper_bound(view->m_runs.begin(), view->m_runs.end(), at,
+                             [](qint64 o, const ReceiveView::Run& r) { return o < r.start; });
+        const ReceiveView::Run& run = *std::prev(next);
+        *startOffset = Relative(std::max(run.start, view->m_first));
+        *endOffset = Relative(next == view->m_runs.end() ? view->m_end : next->start);
+        return QStringLiteral("font-weight:%1;color:rgb(%2,%3,%4);")
+            .arg(run.bold ? QStringLiteral("bold") : QStringLiteral("normal"))
+            .arg(qRed(run.colour))
+            .arg(qGreen(run.colour))
+            .arg(qBlue(run.colour));
+    }
+
+private:
+    ReceiveView* View() const { return static_cast<ReceiveView*>(widget()); }
+    qint64 Absolute(int offset) const
+    {
+        return std::clamp(View()->m_first + offset, View()->m_first, View()->m_end);
+    }
+    int Relative(qint64 offset) const { return static_cast<int>(offset - View()->m_first); }
+};
+
+ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(&ReceiveViewAccessible::Create);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
+
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    UpdateMetrics();
+}
+
+ReceiveView::~ReceiveView() = default;
+
+void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
+{
+    const char* in = text.data();
+    qsizetype count = text.size();
+    if (count > 0 && m_afterCarriageReturn && in[0] == '\n') {
+        ++in;
+        --count;
+    }
+    if (count == 0)
+        return;
+    m_afterCarriageReturn = false;
+
+    const QRgb rgb = colour.rgb();
+    if (m_runs.empty() || m_runs.back().colour != rgb || m_runs.back().bold != bold)
+        m_runs.push_back(Run{m_end, rgb, bold});
+
+    const std::size_t used = m_store.size();
+    m_store.resize(used + static_cast<std::size_t>(count));
+    char* const begin = m_store.data() + used;
+    char* out = begin;
+    for (qsizetype i = 0; i < count; ++i) {
+        char c = in[i];
+        if (static_cast<unsigned char>(c) <= '\r') {
+            if (c == '\r') {
+                if (i + 1 < count && in[i + 1] == '\n')
+                    ++i;
+                else if (i + 1 == count)
+                    m_afterCarriageReturn = true;
+                c = '\n';
+            }
+            if (c == '\n') {
+                const Line& last = m_lines.back();
+                const qint64 lineEnd = m_end + (out - begin);
+                m_lines.push_back(Line{lineEnd + 1, last.row + RowsOf(lineEnd - last.start)});
+            }
+        }
+        *out++ = c;
+    }
+    m_end += out - begin;
+    m_store.resize(used + static_cast<std::size_t>(out - begin));
+
+    if (m_end - m_first > kKeepCharacters + kDropBatch)
+        DropOldest();
+    MarkDirty();
+}
+
+QString ReceiveView::toPlainText() const
+{
+    return Text(m_first, m_end);
+}
+
+qsizetype ReceiveView::textSize() const
+{
+    return static_cast<qsizetype>(m_end - m_first);
+}
+
+QString ReceiveView::Text(qint64 from, qint64 to) const
+{
+    from = std::clamp(from, m_first, m_end);
+    to = std::clamp(to, from, m_end);
+    return QString::fromLatin1(Store(from), static_cast<qsizetype>(to - from));
+}
+
+qint64 ReceiveView::LineEnd(std::size_t line) const
+{
+    return line + 1 < m_lines.size() ? m_lines[line + 1].start - 1 : m_end;
+}
+
+qint64 ReceiveView::RowsOf(qint64 length) const
+{
+    return length <= 0 ? 1 : (length + m_columns - 1) / m_columns;
+}
+
+qint64 ReceiveView::EndRow() const
+{
+    return m_lines.back().row + RowsOf(m_end - m_lines.back().start);
+}
+
+std::size_t ReceiveView::LineAtOffset(qint64 offset) const
+{
+    auto it = std::upper_bound(m_lines.begin(), m_lines.end(), offset,
+                               [](qint64 o, const Line& l) { return o < l.start; });
+    return it == m_lines.begin() ? 0 : static_cast<std::size_t>(it - m_lines.begin()) - 1;
+}
+
+std::size_t ReceiveView::LineAtRow(qint64 row) const
+{
+    auto it = std::upper_bound(m_lines.begin(), m_lines.end(), row,
+                               [](qint64 r, const Line& l) { return r < l.row; });
+    return it == m_lines.begin() ? 0 : static_cast<std::size_t>(it - m_lines.begin()) - 1;
+}
+
+qint64 ReceiveView::RowOfOffset(qint64 offset) const
+{
+    offset = std::clamp(offset, m_first, m_end);
+    const std::size_t line = LineAtOffset(offset);
+    const Line& l = m_lines[line];
+    const qint64 rows = RowsOf(LineEnd(line) - l.start);
+    return l.row + std::min((offset - l.start) / m_columns, rows - 1);
+}
+
+qint64 ReceiveView::OffsetOfRow(qint64 row) const
+{
+    const std::size_t line = LineAtRow(row);
+    const Line& l = m_lines[line];
+    return std::min(l.start + std::max<qint64>(row - l.row, 0) * m_columns, LineEnd(line));
+}
+
+void ReceiveView::DropOldest()
+{
+    const qint64 oldFirst = m_first;
+    while (m_lines.size() > 1 && m_end - m_lines[1].start >= kKeepCharacters)
+        m_lines.pop_front();
+    Line& first = m_lines.front();
+    if (m_end - first.start > kKeepCharacters + kDropBatch) {
+        // Only a line longer than everything kept is cut; its end rows keep their numbers.
+        const qint64 oldRows = RowsOf(LineEnd(0) - first.start);
+        first.start = m_end - kKeepCharacters;
+        first.row += oldRows - RowsOf(LineEnd(0) - first.start);
+    }
+    m_first = first.start;
+    while (m_runs.size() > 1 && m_runs[1].start <= m_first)
+        m_runs.pop_front();
+
+    if (QAccessible::isActive() && oldFirst < m_announcedEnd) {
+        const qint64 to = std::min(m_first, m_announcedEnd);
+        m_unannouncedRemoval += QString::fromLatin1(Store(oldFirst), to - oldFirst);
+    }
+
+    if (m_first - m_storeBase >= kKeepCharacters / 4) {
+        m_store.erase(m_store.begin(), m_store.begin() + (m_first - m_storeBase));
+        m_storeBase = m_first;
+    }
+}
+
+void ReceiveView::MarkDirty()
+{
+    m_layoutDirty = true;
+    if (!m_frameTimer.isActive())
+        m_frameTimer.start(kFrameMilliseconds, this);
+}
+
+int ReceiveView::PageRows() const
+{
+    return std::max(1, viewport()->height() / m_rowHeight);
+}
+
+void ReceiveView::SyncLayout()
+{
+    m_layoutDirty = false;
+    const qint64 firstRow = m_lines.front().row;
+    const qint64 pageRows = PageRows();
+    const qint64 lastTop =
+        std::min<qint64>(std::max<qint64>(EndRow() - firstRow - pageRows, 0), INT_MAX);
+    const qint64 top = m_followEnd ? lastTop : std::clamp(m_topRow - firstRow, qint64{0}, lastTop);
+    m_topRow = firstRow + top;
+
+    QScrollBar* bar = verticalScrollBar();
+    const QSignalBlocker blocker(bar);
+    bar->setRange(0, static_cast<int>(lastTop));
+    bar->setPageStep(static_cast<int>(pageRows));
+    bar->setSingleStep(1);
+    bar->setValue(static_cast<int>(top));
+}
+
+void ReceiveView::UpdateMetrics()
+{
+    m_font = font();
+    m_font.setStyleHint(QFont::TypeWriter);
+    m_boldFont = m_font;
+    m_boldFont.setBold(true);
+    const QFontMetricsF metrics(m_font);
+    m_charWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    m_rowHeight = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
+    m_ascent = static_cast<int>(std::ceil(metrics.ascent()));
+}
+
+void ReceiveView::Relayout()
+{
+    const qint64 columns =
+        std::max<qint64>(1, static_cast<qint64>((viewport()->width() - 2 * kMargin) / m_charWidth));
+    if (columns == m_columns)
+        return;
+    const qint64 topOffset = OffsetOfRow(m_topRow);
+    m_columns = columns;
+    qint64 row = 0;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        m_lines[i].row = row;
+        row += RowsOf(LineEnd(i) - m_lines[i].start);
+    }
+    m_topRow = RowOfOffset(topOffset);
+}
+
+void ReceiveView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    Relayout();
+    SyncLayout();
+}
+
+void ReceiveView::changeEvent(QEvent* event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        UpdateMetrics();
+        Relayout();
+        SyncLayout();
+        viewport()->update();
+    }
+}
+
+void ReceiveView::scrollContentsBy(int, int)
+{
+    const QScrollBar* bar = verticalScrollBar();
+    m_topRow = m_lines.front().row + bar->value();
+    m_followEnd = bar->value() >= bar->maximum();
+    viewport()->update();
+}
+
+void ReceiveView::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != m_frameTimer.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    m_frameTimer.stop();
+    SyncLayout();
+    viewport()->update();
+    AnnounceChanges();
+}
+
+void ReceiveView::AnnounceChanges()
+{
+    if (QAccessible::isActive()) {
+        if (!m_unannouncedRemoval.isEmpty()) {
+            QAccessibleTextRemoveEvent removed(this, 0, m_unannouncedRemoval);
+            QAccessible::updateAccessibility(&removed);
+        }
+        const qint64 from = std::max(m_announcedEnd, m_first);
+        if (from < m_end) {
+            QAccessibleTextInsertEvent inserted(this, static_cast<int>(from - m_first),
+                                                Text(from, m_end));
+            QAccessible::updateAccessibility(&inserted);
+        }
+    }
+    m_unannouncedRemoval.clear();
+    m_announcedEnd = m_end;
+}
+
+void ReceiveView::paintEvent(QPaintEvent* event)
+{
+    if (m_layoutDirty)
+        SyncLayout();
+
+    QPainter painter(viewport());
+    painter.fillRect(event->rect(), palette().base());
+
+    const qint64 selectionStart = SelectionStart();
+    const qint64 selectionEnd = SelectionEnd();
+    const QColor highlight = palette().highlight().color();
+    const QColor highlightedText = palette().highlightedText().color();
+    const int visibleRows = viewport()->height() / m_rowHeight + 1;
+    const qint64 endRow = EndRow();
+
+    std::size_t line = LineAtRow(m_topRow);
+    auto run = std::upper_bound(m_runs.begin(), m_runs.end(), OffsetOfRow(m_topRow),
+                                [](qint64 o, const Run& r) { return o < r.start; });
+    if (run != m_runs.begin())
+        --run;
+
+    qint64 row = m_topRow;
+    for (int r = 0; r < visibleRows && row < endRow; ++r, ++row) {
+        while (line + 1 < m_lines.size() && m_lines[line + 1].row <= row)
+            ++line;
+        const qint64 lineEnd = LineEnd(line);
+        const qint64 from =
+            std::min(m_lines[line].start + (row - m_lines[line].row) * m_columns, lineEnd);
+        const qint64 to = std::min(from + m_columns, lineEnd);
+        const int y = r * m_rowHeight;
+
+        // A selection that runs on past this line shows its line break as one cell.
+        if (to == lineEnd && selectionStart <= lineEnd && selectionEnd > lineEnd && lineEnd < m_end)
+            painter.fillRect(
+                QRectF(kMargin + (to - from) * m_charWidth, y, m_charWidth, m_rowHeight),
+                highlight);
+
+        for (qint64 pos = from; pos < to;) {
+            while (run != m_runs.end() && std::next(run) != m_runs.end() &&
+                   std::next(run)->start <= pos)
+                ++run;
+            qint64 stop = to;
+            if (run != m_runs.end() && std::next(run) != m_runs.end())
+                stop = std::min(stop, std::next(run)->start);
+            const bool selected = pos >= selectionStart && pos < selectionEnd;
+            if (selected)
+                stop = std::min(stop, selectionEnd);
+            else if (pos < selectionStart)
+                stop = std::min(stop, selectionStart);
+
+            const qreal x = kMargin + (pos - from) * m_charWidth;
+            if (selected)
+                painter.fillRect(QRectF(x, y, (stop - pos) * m_charWidth, m_rowHeight), highlight);
+            const bool bold = run != m_runs.end() && run->bold;
+            painter.setFont(bold ? m_boldFont : m_font);
+            painter.setPen(selected ? highlightedText
+                                    : QColor(run != m_runs.end() ? run->colour : qRgb(0, 0, 0)));
+            QString shown = QString::fromLatin1(Store(pos), static_cast<qsizetype>(stop - pos));
+            for (QChar& c : shown) {
+                if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                    c = QLatin1Char(' ');
+            }
+            painter.drawText(QPointF(x, y + m_ascent), shown);
+            pos = stop;
+        }
+    }
+}
+
+qint64 ReceiveView::OffsetAt(QPoint viewportPos) const
+{
+    const qint64 firstRow = m_lines.front().row;
+    const qint64 row =
+        std::clamp(m_topRow + viewportPos.y() / m_rowHeight - (viewportPos.y() < 0 ? 1 : 0),
+                   firstRow, EndRow() - 1);
+    const std::size_t line = LineAtRow(row);
+    const qint64 column =
+        std::clamp<qint64>(std::llround((viewportPos.x() - kMargin) / m_charWidth), 0, m_columns);
+    return std::min(m_lines[line].start + (row - m_lines[line].row) * m_columns + column,
+                    LineEnd(line));
+}
+
+QRect ReceiveView::CharacterRect(qint64 offset) const
+{
+    offset = std::clamp(offset, m_first, m_end);
+    const qint64 row = RowOfOffset(offset);
+    const Line& l = m_lines[LineAtOffset(offset)];
+    const qint64 column = offset - l.start - (row - l.row) * m_columns;
+    return QRect(static_cast<int>(kMargin + column * m_charWidth),
+                 static_cast<int>((row - m_topRow) * m_rowHeight),
+                 static_cast<int>(std::ceil(m_charWidth)), m_rowHeight);
+}
+
+void ReceiveView::ScrollToOffset(qint64 offset)
+{
+    m_topRow = RowOfOffset(offset);
+    m_followEnd = false;
+    SyncLayout();
+    m_followEnd = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    viewport()->update();
+}
+
+qint64 ReceiveView::SelectionStart() const
+{
+    return std::clamp(std::min(m_anchor, m_cursor), m_first, m_end);
+}
+
+qint64 ReceiveView::SelectionEnd() const
+{
+    return std::clamp(std::max(m_anchor, m_cursor), m_first, m_end);
+}
+
+void ReceiveView::Select(qint64 anchor, qint64 cursor)
+{
+    m_anchor = std::clamp(anchor, m_first, m_end);
+    m_cursor = std::clamp(cursor, m_first, m_end);
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTextSelectionEvent event(this, static_cast<int>(SelectionStart() - m_first),
+                                            static_cast<int>(SelectionEnd() - m_first));
+        event.setCursorPosition(static_cast<int>(m_cursor - m_first));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void ReceiveView::SelectAll()
+{
+    Select(m_first, m_end);
+}
+
+void ReceiveView::CopySelection() const
+{
+    if (SelectionStart() < SelectionEnd())
+        QGuiApplication::clipboard()->setText(Text(SelectionStart(), SelectionEnd()));
+}
+
+void ReceiveView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        CopySelection();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        SelectAll();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void ReceiveView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const qint64 offset = OffsetAt(event->position().toPoint());
+    if (event->modifiers() & Qt::ShiftModifier)
+        Select(m_anchor, offset);
+    else
+        Select(offset, offset);
+    m_selecting = true;
+}
+
+void ReceiveView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_selecting || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPoint pos = event->position().toPoint();
+    QScrollBar* bar = verticalScrollBar();
+    if (pos.y() < 0)
+        bar->setValue(bar->value() - 1);
+    else if (pos.y() >= viewport()->height())
+        bar->setValue(bar->value() + 1);
+    Select(m_anchor, OffsetAt(pos));
+}
+
+void ReceiveView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && m_selecting) {
+        m_selecting = false;
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (clipboard->supportsSelection() && SelectionStart() < SelectionEnd())
+            clipboard->setText(Text(SelectionStart(), SelectionEnd()), QClipboard::Selection);
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void ReceiveView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    qint64 start = OffsetAt(event->position().toPoint());
+    qint64 end = start;
+    while (start > m_first && IsWordCharacter(*Store(start - 1)))
+        --start;
+    while (end < m_end && IsWordCharacter(*Store(end)))
+        ++end;
+    Select(start, end);
+    m_selecting = false;
+}
+
+void ReceiveView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("Copy"), this, &ReceiveView::CopySelection);
+    copy->setEnabled(SelectionStart() < SelectionEnd());
+    menu.addAction(tr("Select All"), this, &ReceiveView::SelectAll);
+    menu.exec(event->globalPos());
+}
