@@ -1,0 +1,128 @@
+#include "support/CodePage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <iconv.h>
+
+namespace {
+
+// One conversion descriptor per call: iconv state is not shareable across threads, and opening
+// one is cheap next to the texts converted here.
+class Iconv
+{
+public:
+    Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~Iconv()
+    {
+        if (IsOpen())
+            iconv_close(m_cd);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+
+    bool IsOpen() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts as much of [in, in + inLeft) as it can into `out`, appending. Stops at the first
+    // sequence it cannot convert and returns that errno (EILSEQ or EINVAL), or 0 when all input
+    // was consumed.
+    int Convert(const char*& in, std::size_t& inLeft, QByteArray& out)
+    {
+        char buffer[4096];
+        while (inLeft > 0) {
+            char* dst = buffer;
+            std::size_t dstLeft = sizeof buffer;
+            const std::size_t done = iconv(m_cd, const_cast<char**>(&in), &inLeft, &dst, &dstLeft);
+            const int error = done == static_cast<std::size_t>(-1) ? errno : 0;
+            out.append(buffer, dst - buffer);
+            if (error == E2BIG)
+                continue;
+            if (error != 0)
+                return error;
+        }
+        return 0;
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+// Length of the UTF-8 sequence whose lead byte is `lead`; a stray byte counts as one.
+int Utf8SequenceLength(unsigned char lead)
+{
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
+    return 1;
+}
+
+} // namespace
+
+QByteArray ToCp949(const QString& text)
+{
+    // toUtf8() already turns a lone surrogate into one replacement character, so every
+    // character of `text` is one complete UTF-8 sequence here.
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size());
+    Iconv cd("CP949", "UTF-8");
+    if (!cd.IsOpen()) {
+        // Without the converter only ASCII can be vouched for.
+        for (qsizetype i = 0; i < utf8.size();) {
+            const auto lead = static_cast<unsigned char>(utf8[i]);
+            out.append(lead < 0x80 ? static_cast<char>(lead) : '?');
+            i += Utf8SequenceLength(lead);
+        }
+        return out;
+    }
+    // glibc notices an unmappable character only after taking all the input it was given into
+    // its internal form, and then redoes that work to find the character; feeding it short
+    // windows keeps a text full of unmappable characters from costing time per character in
+    // proportion to its whole length.
+    constexpr qsizetype kWindow = 64;
+    qsizetype pos = 0;
+    while (pos < utf8.size()) {
+        qsizetype windowEnd = std::min(pos + kWindow, utf8.size());
+        while (windowEnd < utf8.size() &&
+               (static_cast<unsigned char>(utf8[windowEnd]) & 0xC0) == 0x80)
+            --windowEnd; // never split a character between two windows
+        const char* in = utf8.constData() + pos;
+        std::size_t inLeft = static_cast<std::size_t>(windowEnd - pos);
+        if (cd.Convert(in, inLeft, out) != 0) {
+            out.append('?');
+            in +=
+                std::min<std::size_t>(Utf8SequenceLength(static_cast<unsigned char>(*in)), inLeft);
+        }
+        pos = in - utf8.constData();
+    }
+    return out;
+}
+
+QString FromCp949(QByteArrayView bytes)
+{
+    QByteArray utf8;
+    utf8.reserve(bytes.size() + bytes.size() / 2);
+    Iconv cd("UTF-8", "CP949");
+    if (!cd.IsOpen()) {
+        for (const char c : bytes)
+            utf8.append(static_cast<unsigned char>(c) < 0x80 ? QByteArrayView(&c, 1)
+                                                             : QByteArrayView("\xEF\xBF\xBD"));
+        return QString::fromUtf8(utf8);
+    }
+    const char* in = bytes.data();
+    std::size_t inLeft = static_cast<std::size_t>(bytes.size());
+    while (cd.Convert(in, inLeft, utf8) != 0) {
+        // Skip one byte only: the next one may well start a valid character.
+        utf8.append("\xEF\xBF\xBD");
+        ++in;
+        --inLeft;
+    }
+    return QString::fromUtf8(utf8);
+}
+
+QString DecodeStoredText(QByteArrayView bytes)
+{
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : FromCp949(bytes);
+}
