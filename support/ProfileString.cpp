@@ -1,0 +1,290 @@
+#include "support/ProfileString.h"
+
+#include "support/CodePage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringView>
+
+#include <optional>
+
+namespace {
+
+constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF");
+
+bool IsBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f';
+}
+
+QStringView TrimBlanks(QStringView s)
+{
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && IsBlank(s[begin]))
+        ++begin;
+    while (end > begin && IsBlank(s[end - 1]))
+        --end;
+    return s.sliced(begin, end - begin);
+}
+
+bool SameName(QStringView a, QStringView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// One line of the file as offsets into its text: content is [start, end), and the line end
+// (CRLF, LF or CR, absent on a last line without one) runs up to next.
+struct Line
+{
+    qsizetype start = 0;
+    qsizetype end = 0;
+    qsizetype next = 0;
+
+    bool HasLineEnd() const { return next > end; }
+};
+
+class LineReader
+{
+public:
+    explicit LineReader(QStringView text) : m_text(text) {}
+
+    bool Next(Line& line)
+    {
+        const qsizetype size = m_text.size();
+        if (m_pos >= size)
+            return false;
+        qsizetype i = m_pos;
+        while (i < size && m_text[i] != u'\n' && m_text[i] != u'\r')
+            ++i;
+        line.start = m_pos;
+        line.end = i;
+        if (i < size)
+            i += (m_text[i] == u'\r' && i + 1 < size && m_text[i + 1] == u'\n') ? 2 : 1;
+        line.next = i;
+        m_pos = i;
+        return true;
+    }
+
+private:
+    QStringView m_text;
+    qsizetype m_pos = 0;
+};
+
+// What a line means to the profile functions. A header is "[" ... "]" (the last "]", so a name
+// may hold one); an entry has its name before the first "="; anything else is neither and is
+// kept untouched.
+struct ParsedLine
+{
+    enum class Kind
+    {
+        Other,
+        Section,
+        Entry
+    } kind = Kind::Other;
+    QStringView name;
+    qsizetype valueStart = 0; // offsets into the whole text, entries only
+    qsizetype valueEnd = 0;
+};
+
+ParsedLine Parse(QStringView text, const Line& line)
+{
+    ParsedLine parsed;
+    const QStringView content = text.sliced(line.start, line.end - line.start);
+    const QStringView trimmed = TrimBlanks(content);
+    if (trimmed.startsWith(u'[')) {
+        const qsizetype close = trimmed.lastIndexOf(u']');
+        if (close > 0) {
+            parsed.kind = ParsedLine::Kind::Section;
+            parsed.name = TrimBlanks(trimmed.sliced(1, close - 1));
+            return parsed;
+        }
+    }
+    const qsizetype equals = content.indexOf(u'=');
+    if (equals < 0)
+        return parsed;
+    parsed.kind = ParsedLine::Kind::Entry;
+    parsed.name = TrimBlanks(content.first(equals));
+    qsizetype valueStart = line.start + equals + 1;
+    qsizetype valueEnd = line.end;
+    while (valueStart < valueEnd && IsBlank(text[valueStart]))
+        ++valueStart;
+    while (valueEnd > valueStart && IsBlank(text[valueEnd - 1]))
+        --valueEnd;
+    parsed.valueStart = valueStart;
+    parsed.valueEnd = valueEnd;
+    return parsed;
+}
+
+// Where an entry of the first section named `section` is, or where a new one would go.
+struct EntrySearch
+{
+    bool sectionFound = false;
+    std::optional<ParsedLine> entry;
+    // After the section's last non-blank line, and whether that line has a line end of its own.
+    qsizetype insertAt = 0;
+    bool insertAfterLineEnd = true;
+};
+
+EntrySearch FindEntry(QStringView text, QStringView section, QStringView key)
+{
+    EntrySearch search;
+    LineReader reader(text);
+    Line line;
+    while (reader.Next(line)) {
+        const ParsedLine parsed = Parse(text, line);
+        if (parsed.kind == ParsedLine::Kind::Section) {
+            if (search.sectionFound)
+                break; // only the first section of that name counts
+            if (SameName(parsed.name, section)) {
+                search.sectionFound = true;
+                search.insertAt = line.next;
+                search.insertAfterLineEnd = line.HasLineEnd();
+            }
+            continue;
+        }
+        if (!search.sectionFound)
+            continue;
+        if (parsed.kind == ParsedLine::Kind::Entry && SameName(parsed.name, key)) {
+            search.entry = parsed;
+            break;
+        }
+        if (!TrimBlanks(text.sliced(line.start, line.end - line.start)).isEmpty()) {
+            search.insertAt = line.next;
+            search.insertAfterLineEnd = line.HasLineEnd();
+        }
+    }
+    return search;
+}
+
+// The file's bytes; empty when it does not exist; nothing when it exists but cannot be read as a
+// plain file (a folder, a device, no permission).
+std::optional<QByteArray> ReadProfileFile(const QString& file)
+{
+    const QFileInfo info(file);
+    if (!info.exists())
+        return QByteArray();
+    if (!info.isFile())
+        return std::nullopt;
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return in.readAll();
+}
+
+struct ProfileText
+{
+    QString text;
+    bool bom = false;
+};
+
+ProfileText Decode(QByteArrayView bytes)
+{
+    ProfileText decoded;
+    decoded.bom = bytes.startsWith(kUtf8Bom);
+    decoded.text = DecodeStoredText(decoded.bom ? bytes.sliced(kUtf8Bom.size()) : bytes);
+    return decoded;
+}
+
+// New lines follow the file's own line ends, so a file from the Windows program stays CRLF.
+QString LineEndOf(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\n')
+            return QStringLiteral("\n");
+        if (text[i] == u'\r')
+            return (i + 1 < text.size() && text[i + 1] == u'\n') ? QStringLiteral("\r\n")
+                                                                 : QStringLiteral("\r");
+    }
+    return QStringLiteral("\n");
+}
+
+bool HoldsLineBreak(const QString& s)
+{
+    return s.contains(u'\n') || s.contains(u'\r');
+}
+
+QString CutToCharacters(const QString& s, qsizetype count)
+{
+    qsizetype i = 0;
+    for (qsizetype n = 0; n < count && i < s.size(); ++n)
+        i += (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) ? 2 : 1;
+    return s.first(i);
+}
+
+} // namespace
+
+QString GetPrivateProfileString(const QString& section, const QString& key,
+                                const QString& defaultValue, int bufferSize, const QString& file)
+{
+    if (bufferSize < 1)
+        return {};
+    QString value;
+    const std::optional<QByteArray> bytes = ReadProfileFile(file);
+    const ProfileText decoded = bytes ? Decode(*bytes) : ProfileText();
+    const EntrySearch search = FindEntry(decoded.text, TrimBlanks(section), TrimBlanks(key));
+    if (search.entry) {
+        value = decoded.text.sliced(search.entry->valueStart,
+                                    search.entry->valueEnd - search.entry->valueStart);
+    } else {
+        qsizetype end = defaultValue.size();
+        while (end > 0 && IsBlank(defaultValue[end - 1]))
+            --end;
+        value = defaultValue.first(end);
+    }
+    return CutToCharacters(value, bufferSize - 1);
+}
+
+// An entry that would not read back as written is refused rather than stored: a line break
+// splits it and corrupts every later read, "=" in a key moves the split, and a key starting
+// with "[" reads as a section header.
+bool CanWriteProfileEntry(const QString& section, const QString& key, const QString& value)
+{
+    if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value))
+        return false;
+    const QStringView name = TrimBlanks(key);
+    return !name.contains(u'=') && !name.startsWith(u'[');
+}
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& file)
+{
+    if (file.isEmpty() || !CanWriteProfileEntry(section, key, value))
+        return false;
+    const std::optional<QByteArray> before = ReadProfileFile(file);
+    if (!before)
+        return false;
+    ProfileText profile = Decode(*before);
+    QString& text = profile.text;
+    const QStringView sectionName = TrimBlanks(section);
+    const QStringView keyName = TrimBlanks(key);
+    const EntrySearch search = FindEntry(text, sectionName, keyName);
+    const QString lineEnd = LineEndOf(text);
+    const QString entryLine = keyName.toString() + u'=' + value;
+    if (search.entry) {
+        text.replace(search.entry->valueStart, search.entry->valueEnd - search.entry->valueStart,
+                     value);
+    } else if (search.sectionFound) {
+        text.insert(search.insertAt,
+                    search.insertAfterLineEnd ? entryLine + lineEnd : lineEnd + entryLine);
+    } else {
+        if (!text.isEmpty() && !text.endsWith(u'\n') && !text.endsWith(u'\r'))
+            text += lineEnd;
+        text += u'[' + sectionName.toString() + u']' + lineEnd + entryLine + lineEnd;
+    }
+
+    QByteArray after = text.toUtf8();
+    if (profile.bom)
+        after.prepend(kUtf8Bom.data(), kUtf8Bom.size());
+    if (after == *before)
+        return true; // nothing changes, so the file is left alone
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    if (out.write(after) != after.size()) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// INI-file access with the semantics the Windows profile-string functions give, so that a
+// settings file moved over from a Windows installation reads as it did there:
+// - section and key names match regardless of case; blanks around names and values are ignored;
+// - only the first of two equal sections counts, and in it the first of two equal keys;
+// - lines end in CRLF, LF or a lone CR; a line without "=" is not a key;
+// - the file is UTF-8, or CP949 when it is not valid UTF-8.
+// No state is kept between calls: every call reads the file afresh.
+
+// The value of `key` in `section`, or `defaultValue` (without its trailing blanks) when the file,
+// the section or the key is missing. The result holds at most bufferSize - 1 characters, as the
+// caller's buffer would; a bufferSize below 1 gives empty text.
+QString GetPrivateProfileString(const QString& section, const QString& key,
+                                const QString& defaultValue, int bufferSize, const QString& file);
+
+// Sets `key` in `section` to `value`, keeping every other line of the file as it was: an existing
+// key has its value replaced in place, a new key goes after the last entry of its section, a new
+// section goes at the end. The file is created when missing (its folder is not) and always written
+// in UTF-8. The new content replaces the old one atomically, so on any failure the previous file
+// stays whole. Returns false, writing nothing, when the file cannot be read or written, or when
+// the entry could not be read back as written: a line break in section, key or value, a key
+// holding "=" or starting with "[".
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& file);
+
+// Whether WritePrivateProfileString would accept this entry, for callers that must decide before
+// they create the file.
+bool CanWriteProfileEntry(const QString& section, const QString& key, const QString& value);
