@@ -3,6 +3,8 @@
 #include "commands/Format.h"
 #include "support/StringUtil.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -20,11 +22,6 @@ constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
 void AppendText(QByteArray& to, std::string_view text)
 {
     to.append(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void AppendHexPair(QByteArray& to, std::uint8_t b)
-{
-    to.append(kHexPairs[b].data(), 2);
 }
 
 long ReadValue(const ReportValue& value, const std::uint8_t* report, bool binary)
@@ -53,40 +50,105 @@ QByteArray FormatValue(ValueFormat format, long value)
 
 } // namespace
 
+// Writes a piece through a raw cursor: QByteArray::append is far too slow for three characters
+// a byte. The piece is sized up front and cut to what was written when it is closed.
+class ReportDecoder::PieceWriter
+{
+public:
+    PieceWriter() = default;
+    PieceWriter(const PieceWriter&) = delete;
+    PieceWriter& operator=(const PieceWriter&) = delete;
+    ~PieceWriter() { Close(); }
+
+    void Open(QByteArray& text, qsizetype room)
+    {
+        m_text = &text;
+        const qsizetype used = text.size();
+        text.resize(used + room);
+        m_at = text.data() + used;
+        m_end = text.data() + text.size();
+    }
+
+    void Close()
+    {
+        if (m_text)
+            m_text->resize(m_at - m_text->data());
+        m_text = nullptr;
+    }
+
+    void Reserve(qsizetype n)
+    {
+        if (m_end - m_at >= n)
+            return;
+        const qsizetype used = m_at - m_text->data();
+        m_text->resize(used + std::max(n, m_text->size()));
+        m_at = m_text->data() + used;
+        m_end = m_text->data() + m_text->size();
+    }
+
+    void Put(char c) { *m_at++ = c; }
+    void Put(const char* text, qsizetype n)
+    {
+        Reserve(n);
+        std::memcpy(m_at, text, static_cast<std::size_t>(n));
+        m_at += n;
+    }
+    void PutHexPair(std::uint8_t b)
+    {
+        m_at[0] = kHexPairs[b][0];
+        m_at[1] = kHexPairs[b][1];
+        m_at += 2;
+    }
+
+private:
+    QByteArray* m_text = nullptr;
+    char* m_at = nullptr;
+    char* m_end = nullptr;
+};
+
 ReportDecoder::ReportDecoder(RandomSource& rng) : m_rng(rng) {}
 
-QByteArray& ReportDecoder::PieceFor(std::vector<ColoredText>& out, qsizetype room) const
+void ReportDecoder::OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer,
+                              qsizetype room) const
 {
-    if (out.empty() || out.back().colour != m_colour) {
+    // Closed first: a new piece may move the one the writer is on.
+    writer.Close();
+    if (out.empty() || out.back().colour != m_colour)
         out.push_back(ColoredText{QByteArray(), m_colour});
-        out.back().text.reserve(room);
-    }
-    return out.back().text;
+    writer.Open(out.back().text, room);
 }
 
 void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)
 {
     if (bytes.isEmpty())
         return;
-    // Three characters a byte, plus a little for a decoded text.
-    const auto room = [&bytes](qsizetype done) { return (bytes.size() - done) * 3 + 64; };
-    QByteArray* piece = &PieceFor(out, room(0));
+    // The most one byte adds besides a decoded text: two digits and " : ".
+    constexpr qsizetype kMostPerByte = 5;
+    // A report's piece starts with room for a report and its meaning; it grows if the noise
+    // after it, still in its colour, goes on.
+    constexpr qsizetype kReportRoom = kTextReportLength * 3 + 64;
+    PieceWriter writer;
+    OpenPiece(out, writer, bytes.size() * 3 + kMostPerByte);
 
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto b = static_cast<std::uint8_t>(bytes[i]);
+        writer.Reserve(kMostPerByte);
         if (m_position < 0) {
             // Line noise between reports is shown but starts nothing, so it cannot shift the
             // framing of the next report.
             if (b != kReportStart) {
-                AppendHexPair(*piece, b);
-                piece->append(' ');
+                writer.PutHexPair(b);
+                writer.Put(' ');
                 continue;
             }
             const ColorRef blue = static_cast<ColorRef>(m_rng.Draw() % 180);
             const ColorRef green = static_cast<ColorRef>(m_rng.Draw() % 180);
             const ColorRef red = static_cast<ColorRef>(m_rng.Draw() % 180);
-            m_colour = red | green << 8 | blue << 16;
-            piece = &PieceFor(out, room(i));
+            const ColorRef colour = red | green << 8 | blue << 16;
+            if (colour != m_colour) {
+                m_colour = colour;
+                OpenPiece(out, writer, kReportRoom);
+            }
             m_position = 0;
         }
 
@@ -94,9 +156,9 @@ void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)
             m_binary = (b & kBinaryFormBit) != 0;
         const int length = m_binary ? kBinaryReportLength : kTextReportLength;
         m_report[static_cast<std::size_t>(m_position)] = b;
-        AppendHexPair(*piece, b);
+        writer.PutHexPair(b);
         if (m_position < length - 1) {
-            piece->append(' ');
+            writer.Put(' ');
             ++m_position;
             continue;
         }
@@ -105,17 +167,18 @@ void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)
         if (b != kReportEnd) {
             // A damaged report ends here, so the next start byte begins a fresh report instead
             // of everything after it being swallowed as part of this one.
-            piece->append("\r\n", 2);
+            writer.Put("\r\n", 2);
             continue;
         }
-        piece->append(" : ", 3);
+        writer.Put(" : ", 3);
         const ReportEvent* event = m_binary ? FindBinaryEvent(m_report[1])
                                             : FindTextEvent(static_cast<char>(m_report[1]),
                                                             static_cast<char>(m_report[2]));
         // An unknown code ends its line with " : " alone; what follows continues the line.
         if (event) {
-            piece->append(DecodeEvent(*event, m_report.data(), m_binary));
-            piece->append("\r\n", 2);
+            const QByteArray decoded = DecodeEvent(*event, m_report.data(), m_binary);
+            writer.Put(decoded.constData(), decoded.size());
+            writer.Put("\r\n", 2);
         }
     }
 }

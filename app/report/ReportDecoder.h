@@ -36,7 +36,8 @@ public:
                                   bool binary);
 
 private:
-    QByteArray& PieceFor(std::vector<ColoredText>& out, qsizetype room) const;
+    class PieceWriter;
+    void OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer, qsizetype room) const;
 
     RandomSource& m_rng;
     int m_position = -1; // of the next byte in the current report; -1 between reports
