@@ -1,0 +1,422 @@
+// Figures for the receive path: bytes from the port, decoded and shown in the receive view.
+// Prints throughput per CPU second for four kinds of stream (beside the per-byte rich-text way it
+// replaces), memory growth over 100 MB received, and the longest event-loop pass while bytes
+// arrive at 230400 baud and in a burst.
+
+#include "app/report/ReportDecoder.h"
+#include "support/ui/ControlUtil.h"
+#include "support/ui/ReceiveView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+
+namespace {
+
+// At the target rate, a display frame of 16 ms holds this many received bytes; the benchmark
+// forces a paint after each such slice, as the real display would refresh.
+constexpr qsizetype kBytesPerFrame = 160'000;
+constexpr qsizetype kChunk = 4096;
+constexpr double kTargetBytesPerSecond = 10'000'000;
+
+double CpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+long RssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+QByteArray BinaryReport(RandomSource& rng)
+{
+    QByteArray r(8, '\0');
+    r[0] = 0x02;
+    r[1] = static_cast<char>(0x81 + rng.Draw() % 12);
+    for (int i = 2; i < 7; ++i)
+        r[i] = static_cast<char>(rng.Draw() % 256);
+    r[3] = static_cast<char>(rng.Draw() % 2);
+    r[7] = 0x03;
+    return r;
+}
+
+QByteArray TextReport(RandomSource& rng)
+{
+    static const char codes[] = "123456789ABC";
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray r(11, '0');
+    r[0] = 0x02;
+    r[1] = '8';
+    r[2] = codes[rng.Draw() % 12];
+    for (int i = 3; i < 10; ++i)
+        r[i] = hex[rng.Draw() % 16];
+    r[5] = static_cast<char>('0' + rng.Draw() % 2);
+    r[10] = 0x03;
+    return r;
+}
+
+QByteArray Stream(char kind, qsizetype size)
+{
+    SeededRandom rng(static_cast<std::uint32_t>(kind));
+    QByteArray bytes;
+    bytes.reserve(size + 16);
+    while (bytes.size() < size) {
+        switch (kind) {
+        case 'A':
+            bytes += BinaryReport(rng);
+            break;
+        case 'B':
+            bytes += TextReport(rng);
+            break;
+        case 'C': {
+            // Anything but the start byte: the decoder never leaves its idle state.
+            const int b = rng.Draw() % 255;
+            bytes.append(static_cast<char>(b >= 2 ? b + 1 : b));
+            break;
+        }
+        default:
+            bytes.append(static_cast<char>(rng.Draw() % 256));
+        }
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+// Ten megabytes of text from earlier reports, as a long session leaves them.
+const std::vector<ColoredText>& History()
+{
+    static const std::vector<ColoredText> history = [] {
+        SeededRandom rng(99);
+        ReportDecoder decoder(rng);
+        const QByteArray reports = Stream('A', 4'000'000);
+        std::vector<ColoredText> pieces;
+        qsizetype shown = 0;
+        for (qsizetype at = 0; at < reports.size() && shown < 10'000'000; at += kChunk) {
+            // A piece of the same colour grows in place, so count the last one again.
+            std::size_t from = pieces.size();
+            if (from > 0)
+                shown -= pieces[--from].text.size();
+            decoder.Feed(QByteArrayView(reports).sliced(at, kChunk), pieces);
+            for (std::size_t i = from; i < pieces.size(); ++i)
+                shown += pieces[i].text.size();
+        }
+        return pieces;
+    }();
+    return history;
+}
+
+void Preload(ReceiveView& view)
+{
+    for (const ColoredText& piece : History())
+        CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
+    QCoreApplication::processEvents();
+}
+
+void Paint(QWidget& viewport)
+{
+    QCoreApplication::processEvents();
+    viewport.repaint();
+}
+
+// Feeds the stream the way the console does: each read is decoded and its pieces appended.
+void FeedView(ReportDecoder& decoder, ReceiveView& view, QByteArrayView bytes)
+{
+    std::vector<ColoredText> pieces;
+    decoder.Feed(bytes, pieces);
+    for (const ColoredText& piece : pieces)
+        CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
+}
+
+double ViewBytesPerCpuSecond(const QByteArray& stream)
+{
+    ReceiveView view;
+    view.resize(900, 500);
+    view.show();
+    Preload(view);
+    SeededRandom rng(1);
+    ReportDecoder decoder(rng);
+
+    const double start = CpuSeconds();
+    qsizetype sinceFrame = 0;
+    for (qsizetype at = 0; at < stream.size(); at += kChunk) {
+        const qsizetype n = std::min(kChunk, stream.size() - at);
+        FeedView(decoder, view, QByteArrayView(stream).sliced(at, n));
+        sinceFrame += n;
+        if (sinceFrame >= kBytesPerFrame) {
+            Paint(*view.viewport());
+            sinceFrame = 0;
+        }
+    }
+    Paint(*view.viewport());
+    return static_cast<double>(stream.size()) / (CpuSeconds() - start);
+}
+
+// The way the receive box was filled before: one coloured insert and one scroll per byte.
+double NaiveBytesPerCpuSecond(QPlainTextEdit& edit, QByteArrayView sample)
+{
+    SeededRandom rng(1);
+    ReportDecoder decoder(rng);
+    QTextCursor cursor(edit.document());
+    const double start = CpuSeconds();
+    for (char byte : sample) {
+        std::vector<ColoredText> pieces;
+        decoder.Feed(QByteArrayView(&byte, 1), pieces);
+        for (const ColoredText& piece : pieces) {
+            QTextCharFormat format;
+            format.setForeground(QColor(static_cast<int>(piece.colour & 0xFF),
+                                        static_cast<int>((piece.colour >> 8) & 0xFF),
+                                        static_cast<int>((piece.colour >> 16) & 0xFF)));
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(QString::fromLatin1(piece.text), format);
+            edit.verticalScrollBar()->setValue(edit.verticalScrollBar()->maximum());
+        }
+    }
+    Paint(*edit.viewport());
+    return static_cast<double>(sample.size()) / (CpuSeconds() - start);
+}
+
+// Times every event the loop hands out, outermost deliveries only: a paint, a timer that feeds
+// bytes, a tick. The longest one is the longest the loop was kept from its other work.
+class TimedApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_depth > 0)
+            return QApplication::notify(receiver, event);
+        ++m_depth;
+        const qint64 start = m_clock.nsecsElapsed();
+        const bool result = QApplication::notify(receiver, event);
+        longestEventNs = std::max(longestEventNs, m_clock.nsecsElapsed() - start);
+        --m_depth;
+        return result;
+    }
+
+    qint64 longestEventNs = 0;
+
+private:
+    int m_depth = 0;
+    QElapsedTimer m_clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+};
+
+struct LoopWatch
+{
+    qint64 longestEventNs = 0;
+    qint64 longestTickGapNs = 0;
+};
+
+LoopWatch WatchLoop(const std::function<void(QTimer& stop)>& start)
+{
+    auto* app = static_cast<TimedApplication*>(QCoreApplication::instance());
+    QElapsedTimer clock;
+    clock.start();
+    LoopWatch watch;
+
+    // A 1 ms tick also sees stalls between events, whatever their cause.
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    qint64 lastTick = clock.nsecsElapsed();
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        watch.longestTickGapNs = std::max(watch.longestTickGapNs, now - lastTick);
+        lastTick = now;
+    });
+    tick.start(1);
+
+    QEventLoop loop;
+    QTimer stop;
+    stop.setSingleShot(true);
+    QObject::connect(&stop, &QTimer::timeout, &loop, &QEventLoop::quit);
+    app->longestEventNs = 0;
+    start(stop);
+    loop.exec();
+    watch.longestEventNs = app->longestEventNs;
+    return watch;
+}
+
+LoopWatch AtBaudRate(ReceiveView& view, ReportDecoder& decoder, const QByteArray& stream,
+                     int milliseconds)
+{
+    constexpr double kBytesPerSecond = 23'040;
+    SeededRandom rng(5);
+    QElapsedTimer sinceStart;
+    qsizetype sent = 0;
+    QTimer delivery;
+    delivery.setSingleShot(true);
+    delivery.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&delivery, &QTimer::timeout, [&] {
+        const auto due = static_cast<qsizetype>(sinceStart.nsecsElapsed() * kBytesPerSecond / 1e9);
+        const qsizetype n = std::min(due - sent, stream.size() - sent);
+        if (n > 0)
+            FeedView(decoder, view, QByteArrayView(stream).sliced(sent, n));
+        sent += std::max<qsizetype>(n, 0);
+        delivery.start(1 + rng.Draw() % 16);
+    });
+    return WatchLoop([&](QTimer& stop) {
+        sinceStart.start();
+        delivery.start(1);
+        stop.start(milliseconds);
+    });
+}
+
+LoopWatch InBurst(ReceiveView& view, ReportDecoder& decoder, const QByteArray& stream)
+{
+    qsizetype at = 0;
+    QTimer next;
+    next.setSingleShot(true);
+    return WatchLoop([&](QTimer& stop) {
+        QObject::connect(&next, &QTimer::timeout, [&] {
+            const qsizetype n = std::min(kChunk, stream.size() - at);
+            FeedView(decoder, view, QByteArrayView(stream).sliced(at, n));
+            at += n;
+            if (at < stream.size())
+                next.start(0);
+            else
+                stop.start(50); // the last frame still gets painted
+        });
+        next.start(0);
+    });
+}
+
+void PrintLoop(const char* what, const LoopWatch& watch)
+{
+    const double event = static_cast<double>(watch.longestEventNs) / 1e6;
+    const double gap = static_cast<double>(watch.longestTickGapNs) / 1e6;
+    std::printf("  %-40s longest event %6.2f ms, longest gap between 1 ms ticks %6.2f ms  %s\n",
+                what, event, gap, std::max(event, gap - 1.0) <= 16.0 ? "ok" : "OVER 16 ms");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TimedApplication app(argc, argv);
+    QElapsedTimer total;
+    total.start();
+#ifndef __OPTIMIZE__
+    std::printf("Note: an unoptimised build; configure with -DCMAKE_BUILD_TYPE=Release for "
+                "figures that mean something.\n\n");
+#endif
+
+    {
+        const QByteArray block = Stream('A', 1'000'000);
+        ReceiveView view;
+        view.resize(900, 500);
+        view.show();
+        SeededRandom rng(3);
+        ReportDecoder decoder(rng);
+        QCoreApplication::processEvents();
+        const long before = RssKiB();
+        long peak = before;
+        qsizetype sinceFrame = 0;
+        for (int round = 0; round < 100; ++round) {
+            for (qsizetype at = 0; at < block.size(); at += kChunk) {
+                const qsizetype n = std::min(kChunk, block.size() - at);
+                FeedView(decoder, view, QByteArrayView(block).sliced(at, n));
+                sinceFrame += n;
+                if (sinceFrame >= kBytesPerFrame) {
+                    Paint(*view.viewport());
+                    sinceFrame = 0;
+                }
+            }
+            peak = std::max(peak, RssKiB());
+        }
+        const long after = RssKiB();
+        std::printf("Memory over 100 MB received (binary reports, %lld characters held at the "
+                    "end):\n  VmRSS growth %.1f MB at the end, %.1f MB at the peak  %s\n",
+                    static_cast<long long>(view.textSize()), (after - before) / 1024.0,
+                    (peak - before) / 1024.0, peak - before <= 64 * 1024 ? "ok" : "OVER 64 MB");
+    }
+
+    std::printf(
+        "\nThroughput, received bytes per CPU second, decoded and shown with 10 MB already\n"
+        "in the view, a paint forced every %lld bytes (16 ms at the target rate):\n",
+        static_cast<long long>(kBytesPerFrame));
+
+    QPlainTextEdit naiveEdit;
+    naiveEdit.setReadOnly(true);
+    naiveEdit.resize(900, 500);
+    naiveEdit.show();
+    const double preloadStart = CpuSeconds();
+    {
+        QByteArray history;
+        for (const ColoredText& piece : History())
+            history += piece.text;
+        naiveEdit.setPlainText(QString::fromLatin1(history));
+    }
+    QCoreApplication::processEvents();
+    const double naivePreload = CpuSeconds() - preloadStart;
+
+    struct Case
+    {
+        char kind;
+        const char* name;
+        qsizetype size;
+    };
+    const Case cases[] = {
+        {'A', "A binary reports back to back", 8'000'000},
+        {'B', "B text-form reports back to back", 8'000'000},
+        {'C', "C no start byte (one endless line)", 2'000'000},
+        {'D', "D random bytes", 8'000'000},
+    };
+    bool throughputMet = true;
+    for (const Case& c : cases) {
+        const QByteArray stream = Stream(c.kind, c.size);
+        const double view = ViewBytesPerCpuSecond(stream);
+        const double naive = NaiveBytesPerCpuSecond(naiveEdit, QByteArrayView(stream).first(2000));
+        throughputMet = throughputMet && view >= kTargetBytesPerSecond;
+        std::printf("  %-36s %5.1f MB  view %12.0f B/s   per-byte QPlainTextEdit %9.0f B/s"
+                    "  (x%.0f)  %s\n",
+                    c.name, static_cast<double>(c.size) / 1e6, view, naive, view / naive,
+                    view >= kTargetBytesPerSecond ? "ok" : "UNDER 10,000,000");
+    }
+    std::printf("  (loading the same 10 MB into the QPlainTextEdit took %.2f CPU s)\n",
+                naivePreload);
+
+    std::printf("\nLatency, 10 MB already in the view:\n");
+    {
+        ReceiveView view;
+        view.resize(900, 500);
+        view.show();
+        Preload(view);
+        SeededRandom rng(4);
+        ReportDecoder decoder(rng);
+        QByteArray mixed = Stream('A', 400'000) + Stream('B', 400'000);
+        PrintLoop("230400 baud, chunks every 1-16 ms, 4 s", AtBaudRate(view, decoder, mixed, 4000));
+        PrintLoop("1 MB burst of reports in 4 KB chunks",
+                  InBurst(view, decoder, Stream('A', 1'000'000)));
+        PrintLoop("1 MB burst without a start byte",
+                  InBurst(view, decoder, Stream('C', 1'000'000)));
+        PrintLoop("1 MB burst of random bytes", InBurst(view, decoder, Stream('D', 1'000'000)));
+    }
+
+    std::printf("\nTotal run time %.1f s\n", static_cast<double>(total.elapsed()) / 1000.0);
+    return throughputMet ? 0 : 1;
+}
