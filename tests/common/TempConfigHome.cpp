@@ -1,0 +1,20 @@
+#include "tests/common/TempConfigHome.h"
+
+namespace {
+constexpr char kVariable[] = "XDG_CONFIG_HOME";
+}
+
+TempConfigHome::TempConfigHome()
+    : m_hadOld(qEnvironmentVariableIsSet(kVariable)), m_old(qgetenv(kVariable))
+{
+    if (m_dir.isValid())
+        qputenv(kVariable, QFile::encodeName(m_dir.path()));
+}
+
+TempConfigHome::~TempConfigHome()
+{
+    if (m_hadOld)
+        qputenv(kVariable, m_old);
+    else
+        qunsetenv(kVariable);
+}
