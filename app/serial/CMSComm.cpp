@@ -1,0 +1,471 @@
+#include "app/serial/CMSComm.h"
+
+#include "app/serial/CustomSpeed.h"
+#include "app/serial/LineSettings.h"
+#include "app/serial/PortFolder.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace {
+
+// Input waiting beyond this is left in the kernel, which holds the sender back, until the
+// console asks for it: memory stays bounded and nothing is dropped.
+constexpr qsizetype kInputLimit = 1 << 20;
+
+// How long a closed port may go on sending what it was given before the rest is discarded.
+constexpr std::chrono::seconds kDrainLimit{30};
+
+const QString kInUse = QStringLiteral("in use by another program");
+const QString kNoSuchPort = QStringLiteral("no such port");
+
+QString OpenFailure(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+    case ELOOP:
+        return kNoSuchPort;
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("permission denied: the user is not in the dialout group");
+    case EBUSY: // held with TIOCEXCL
+        return kInUse;
+    default:
+        return qt_error_string(error);
+    }
+}
+
+QString LossCause(int error)
+{
+    return QStringLiteral("the device was lost (%1)").arg(qt_error_string(error));
+}
+
+speed_t SpeedConstant(int speed)
+{
+    switch (speed) {
+    // clang-format off
+    case 50: return B50;             case 75: return B75;             case 110: return B110;
+    case 134: return B134;           case 150: return B150;           case 200: return B200;
+    case 300: return B300;           case 600: return B600;           case 1200: return B1200;
+    case 1800: return B1800;         case 2400: return B2400;         case 4800: return B4800;
+    case 9600: return B9600;         case 19200: return B19200;       case 38400: return B38400;
+    case 57600: return B57600;       case 115200: return B115200;     case 230400: return B230400;
+    case 460800: return B460800;     case 500000: return B500000;     case 576000: return B576000;
+    case 921600: return B921600;     case 1000000: return B1000000;   case 1152000: return B1152000;
+    case 1500000: return B1500000;   case 2000000: return B2000000;   case 2500000: return B2500000;
+    case 3000000: return B3000000;   case 3500000: return B3500000;   case 4000000: return B4000000;
+    // clang-format on
+    default:
+        return B0;
+    }
+}
+
+// Raw mode with the given framing and speed. Returns 0 or the errno of the failed call.
+int ApplyLineSettings(int fd, const LineSettings& settings)
+{
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0)
+        return errno;
+    ::cfmakeraw(&line);
+    line.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    // CIBAUD cleared: the input speed follows the output speed, whatever an earlier custom speed
+    // left there.
+    line.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CIBAUD);
+    line.c_cflag |= CLOCAL | CREAD;
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    line.c_cflag |= kSizes[settings.dataBits - 5];
+    switch (settings.parity) {
+    case LineSettings::Parity::None:
+        break;
+    case LineSettings::Parity::Even:
+        line.c_cflag |= PARENB;
+        break;
+    case LineSettings::Parity::Odd:
+        line.c_cflag |= PARENB | PARODD;
+        break;
+    case LineSettings::Parity::Mark:
+        line.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case LineSettings::Parity::Space:
+        line.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    // A UART sends 1.5 stop bits for CSTOPB with 5 data bits and 2 otherwise; termios has no
+    // finer choice.
+    if (settings.stopBits != LineSettings::StopBits::One)
+        line.c_cflag |= CSTOPB;
+    // At least one byte per read: with VMIN 0 a read with nothing waiting would return 0, which
+    // is how a hang-up looks.
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+
+    const speed_t constant = SpeedConstant(settings.speed);
+    if (constant != B0) {
+        ::cfsetispeed(&line, constant);
+        ::cfsetospeed(&line, constant);
+    }
+    if (::tcsetattr(fd, TCSANOW, &line) != 0)
+        return errno;
+    if (constant == B0)
+        return SetCustomLineSpeed(fd, static_cast<unsigned>(settings.speed));
+    return 0;
+}
+
+// Closes a descriptor this function now owns when it is opened on a path that may fail.
+class DescriptorGuard
+{
+public:
+    explicit DescriptorGuard(int fd) : m_fd(fd) {}
+    DescriptorGuard(const DescriptorGuard&) = delete;
+    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
+    ~DescriptorGuard()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+bool WriteAllBefore(int fd, const QByteArray& piece, std::chrono::steady_clock::time_point deadline)
+{
+    qsizetype done = 0;
+    while (done < piece.size()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd wanted{fd, POLLOUT, 0};
+        const int ready = ::poll(&wanted, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (wanted.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return false;
+        const ssize_t n = ::write(fd, piece.constData() + done, piece.size() - done);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (n > 0)
+            done += n;
+    }
+    return true;
+}
+
+// Closing a serial device makes the kernel wait until its output has gone out, and the pieces
+// still queued here have not been handed over at all. Both are finished on a thread of their own
+// so that closing never holds up the caller; the device stays locked until they are done.
+void CloseAfterSending(int fd, std::deque<QByteArray> pending)
+{
+    int unsent = 0;
+    if (pending.empty() && (::ioctl(fd, TIOCOUTQ, &unsent) != 0 || unsent == 0)) {
+        ::close(fd);
+        return;
+    }
+    std::thread([fd, pending = std::move(pending)] {
+        const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
+        bool sent = true;
+        for (const QByteArray& piece : pending) {
+            sent = WriteAllBefore(fd, piece, deadline);
+            if (!sent)
+                break;
+        }
+        int left = 0;
+        while (sent && ::ioctl(fd, TIOCOUTQ, &left) == 0 && left > 0) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                sent = false;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!sent)
+            ::tcflush(fd, TCOFLUSH);
+        ::close(fd);
+    }).detach();
+}
+
+} // namespace
+
+CMSComm::CMSComm(QObject* parent) : QObject(parent) {}
+
+CMSComm::~CMSComm()
+{
+    Close();
+}
+
+QString CMSComm::PortName() const
+{
+    return QStringLiteral("COM%1").arg(m_port);
+}
+
+CommError CMSComm::Error(const QString& cause) const
+{
+    return CommError((PortName() + QStringLiteral(": ") + cause).toStdString());
+}
+
+void CMSComm::SetCommPort(short n)
+{
+    if (m_fd >= 0)
+        throw Error(QStringLiteral("cannot change the port while it is open"));
+    if (n < 1 || n > 255)
+        throw CommError(
+            QStringLiteral("COM%1: port numbers run from 1 to 255").arg(n).toStdString());
+    m_port = n;
+}
+
+short CMSComm::GetCommPort() const
+{
+    return m_port;
+}
+
+void CMSComm::SetSettings(const QString& settings)
+{
+    const auto parsed = ParseLineSettings(settings);
+    if (!parsed)
+        throw Error(QStringLiteral("bad settings text \"%1\"").arg(settings));
+    if (m_fd >= 0) {
+        if (const int error = ApplyLineSettings(m_fd, *parsed))
+            throw Error(qt_error_string(error));
+    }
+    m_settings = settings;
+}
+
+void CMSComm::SetRThreshold(short n)
+{
+    if (n < 0)
+        throw Error(QStringLiteral("bad receive threshold %1").arg(n));
+    m_receiveThreshold = n;
+}
+
+void CMSComm::SetInputMode(int mode)
+{
+    if (mode != 0 && mode != 1)
+        throw Error(QStringLiteral("bad input mode %1").arg(mode));
+    m_inputMode = mode;
+}
+
+void CMSComm::SetPortOpen(bool open)
+{
+    if (open)
+        Open();
+    else
+        Close();
+}
+
+bool CMSComm::GetPortOpen() const
+{
+    return m_fd >= 0;
+}
+
+short CMSComm::GetCommEvent() const
+{
+    return m_commEvent;
+}
+
+void CMSComm::Open()
+{
+    if (m_fd >= 0)
+        throw Error(QStringLiteral("the port is already open"));
+    // The text was checked when it was set.
+    const LineSettings settings = ParseLineSettings(m_settings).value_or(LineSettings{});
+    const QString path = PortDevicePath(m_port);
+    if (path.isEmpty())
+        throw Error(kNoSuchPort);
+
+    const int opened =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (opened < 0)
+        throw Error(OpenFailure(errno));
+    DescriptorGuard guard(opened);
+
+    if (!::isatty(opened))
+        throw Error(QStringLiteral("not a serial device"));
+    // flock stops a second opener even when it is root, whom TIOCEXCL lets through.
+    if (::flock(opened, LOCK_EX | LOCK_NB) != 0)
+        throw Error(errno == EWOULDBLOCK ? kInUse : qt_error_string(errno));
+    if (::ioctl(opened, TIOCEXCL) != 0)
+        throw Error(qt_error_string(errno));
+    if (const int error = ApplyLineSettings(opened, settings)) {
+        ::ioctl(opened, TIOCNXCL);
+        throw Error(qt_error_string(error));
+    }
+
+    m_fd = guard.release();
+    ++m_generation;
+    m_input.clear();
+    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &CMSComm::OnReadable);
+    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &CMSComm::OnWritable);
+}
+
+void CMSComm::Close()
+{
+    if (m_fd < 0)
+        return;
+    // Deleted later, not now: Close may run inside one of their own signals.
+    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    m_readNotifier = nullptr;
+    m_writeNotifier = nullptr;
+
+    const int fd = std::exchange(m_fd, -1);
+    ::ioctl(fd, TIOCNXCL);
+    std::deque<QByteArray> pending = std::exchange(m_outQueue, {});
+    if (!pending.empty())
+        pending.front().remove(0, m_headWritten);
+    m_headWritten = 0;
+    m_input.clear();
+    CloseAfterSending(fd, std::move(pending));
+}
+
+void CMSComm::LoseDevice(const QString& cause, Report report)
+{
+    if (m_fd < 0)
+        return;
+    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    m_readNotifier = nullptr;
+    m_writeNotifier = nullptr;
+    // Nothing can reach a device that is gone: what was queued for it goes with it.
+    ::close(std::exchange(m_fd, -1));
+    m_outQueue.clear();
+    m_headWritten = 0;
+    m_input.clear();
+
+    const QString message = PortName() + QStringLiteral(": ") + cause;
+    if (report == Report::Now)
+        emit DeviceLost(message);
+    else
+        QMetaObject::invokeMethod(
+            this, [this, message] { emit DeviceLost(message); }, Qt::QueuedConnection);
+}
+
+CMSComm::ReadOutcome CMSComm::DrainInput()
+{
+    ReadOutcome outcome;
+    char chunk[16384];
+    while (m_input.size() < kInputLimit) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        if (n > 0) {
+            m_input.append(chunk, n);
+            outcome.received = true;
+            continue;
+        }
+        if (n == 0) {
+            outcome.lost = true;
+            outcome.cause = QStringLiteral("the device hung up");
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno != EAGAIN) {
+            outcome.lost = true;
+            outcome.cause = LossCause(errno);
+        }
+        break;
+    }
+    return outcome;
+}
+
+QByteArray CMSComm::GetInput()
+{
+    if (m_fd < 0)
+        return {};
+    const ReadOutcome outcome = DrainInput();
+    QByteArray input = std::exchange(m_input, {});
+    if (outcome.lost)
+        LoseDevice(outcome.cause, Report::FromEventLoop);
+    else
+        m_readNotifier->setEnabled(true);
+    return input;
+}
+
+void CMSComm::OnReadable()
+{
+    const quint64 generation = m_generation;
+    ReadOutcome outcome = DrainInput();
+    if (!outcome.received && !outcome.lost) {
+        // Woken with nothing to read: only an error or hang-up condition does that, and it would
+        // wake us again at once, for ever.
+        pollfd state{m_fd, POLLIN, 0};
+        if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            outcome.lost = true;
+            outcome.cause = QStringLiteral("the device hung up");
+        }
+    }
+    if (outcome.received && m_receiveThreshold > 0 && m_input.size() >= m_receiveThreshold) {
+        m_commEvent = kEventReceive;
+        emit CommEvent();
+    }
+    if (m_fd < 0 || m_generation != generation)
+        return;
+    if (outcome.lost)
+        LoseDevice(outcome.cause, Report::Now);
+    else if (m_input.size() >= kInputLimit)
+        m_readNotifier->setEnabled(false);
+}
+
+bool CMSComm::WriteQueued(QString& cause)
+{
+    while (!m_outQueue.empty()) {
+        const QByteArray& head = m_outQueue.front();
+        const ssize_t n =
+            ::write(m_fd, head.constData() + m_headWritten, head.size() - m_headWritten);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN)
+                break;
+            cause = LossCause(errno);
+            return false;
+        }
+        m_headWritten += n;
+        if (m_headWritten < head.size())
+            break; // the device is full; the remainder goes as a write of its own once it has room
+        m_outQueue.pop_front();
+        m_headWritten = 0;
+    }
+    m_writeNotifier->setEnabled(!m_outQueue.empty());
+    return true;
+}
+
+void CMSComm::SetOutput(QByteArrayView piece)
+{
+    if (m_fd < 0)
+        throw Error(QStringLiteral("the port is not open"));
+    if (piece.isEmpty())
+        return;
+    m_outQueue.emplace_back(piece.data(), piece.size());
+    if (m_outQueue.size() > 1)
+        return; // behind pieces still waiting for the device
+    QString cause;
+    if (!WriteQueued(cause)) {
+        LoseDevice(cause, Report::FromEventLoop);
+        throw Error(cause);
+    }
+}
+
+void CMSComm::OnWritable()
+{
+    QString cause;
+    if (!WriteQueued(cause))
+        LoseDevice(cause, Report::Now);
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <stdexcept>
+
+class QSocketNotifier;
+
+// A property write the control rejects. The text names the port and the cause,
+// e.g. "COM7: in use by another program".
+class CommError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The serial control: the properties the console uses, on a terminal device reached through the
+// port folder (see PortFolder.h). Everything runs on the owning thread, driven by socket
+// notifiers; no call waits for the device.
+class CMSComm : public QObject
+{
+    Q_OBJECT
+
+public:
+    // CommEvent value when data has arrived.
+    static constexpr short kEventReceive = 2;
+
+    explicit CMSComm(QObject* parent = nullptr);
+    // Closes the port.
+    ~CMSComm() override;
+
+    // Port 1..255 (default 1). Throws while the port is open or for a number outside the range.
+    void SetCommPort(short n);
+    short GetCommPort() const;
+
+    // "speed,parity,data bits,stop bits" (default "9600,n,8,1"). Checked when set: a malformed
+    // text throws, naming it, and the previous settings stay. Applied at once while open.
+    void SetSettings(const QString& settings);
+
+    // CommEvent is raised when, after new bytes arrive, at least this many are waiting; 0 (the
+    // default) raises none.
+    void SetRThreshold(short n);
+    // 0 (text) or 1 (bytes); input is a byte array either way.
+    void SetInputMode(int mode);
+
+    // Opening throws, naming "COM<n>" and the cause, and leaves the port closed. Closing never
+    // throws and never waits: output the device has not taken yet is finished on a thread of its
+    // own, which holds the device until then.
+    void SetPortOpen(bool open);
+    bool GetPortOpen() const;
+
+    // Each piece reaches the device as one write(2) of its own, in order, never merged or
+    // dropped. When the device cannot take a piece yet (or takes only part of it), the rest waits
+    // in an ordered queue and later pieces queue behind it. Throws when the port is not open, and
+    // when the write finds the device gone: the port is then closed and DeviceLost follows from
+    // the event loop with the same text.
+    void SetOutput(QByteArrayView piece);
+
+    // Every byte waiting now; empty when closed.
+    QByteArray GetInput();
+
+    // The last event: 0 before any, kEventReceive after data has arrived.
+    short GetCommEvent() const;
+
+signals:
+    // Data has arrived (GetCommEvent() == kEventReceive); raised once per readable notification,
+    // not per byte.
+    void CommEvent();
+    // The device hung up or vanished. Raised once per loss; the port is already closed, and the
+    // message names the port.
+    void DeviceLost(const QString& message);
+
+private:
+    struct ReadOutcome
+    {
+        bool received = false;
+        bool lost = false;
+        QString cause;
+    };
+    enum class Report
+    {
+        Now,
+        FromEventLoop
+    };
+
+    QString PortName() const;
+    CommError Error(const QString& cause) const;
+    void Open();
+    void Close();
+    ReadOutcome DrainInput();
+    // False when the device is gone; `cause` then says why.
+    bool WriteQueued(QString& cause);
+    void OnReadable();
+    void OnWritable();
+    void LoseDevice(const QString& cause, Report report);
+
+    short m_port = 1;
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    short m_receiveThreshold = 0;
+    int m_inputMode = 0;
+    short m_commEvent = 0;
+
+    int m_fd = -1;
+    // Counts opens, so a handler can tell that a receiver closed (or reopened) the port under it.
+    quint64 m_generation = 0;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    std::deque<QByteArray> m_outQueue;
+    qsizetype m_headWritten = 0;
+    QByteArray m_input;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// Port n ("COM<n>", n = 1..255) is the entry "COM<n>" of the port folder (GetPortFolderPath()), a
+// symbolic link to a serial device. Anyone may add or change a link by hand; that is how
+// pseudo-terminals and the virtual module are reached.
+
+// The entry's path, whether or not it exists; empty for n outside 1..255 or when the data folder
+// cannot be resolved.
+QString PortDevicePath(int n);
+
+// True when the entry resolves to a terminal device that can be opened now for reading and
+// writing, exclusively: a port another program (or another control of this one) holds is not
+// available. The device is closed again at once.
+bool IsPortAvailable(int n);
+
+// The available ports, n = 1..255 ascending.
+QList<int> EnumeratePorts();
+
+// Where NumberSystemDevices looks for devices; tests point these at a folder of their own.
+struct SystemDeviceRoots
+{
+    QString ttyClass = QStringLiteral("/sys/class/tty");
+    QString devices = QStringLiteral("/dev");
+    QString stableNames = QStringLiteral("/dev/serial/by-id");
+};
+
+// Gives each serial device of the system (ttyS with a real UART, ttyUSB, ttyACM, ttyAMA, rfcomm,
+// each bound to a driver) that no entry points to yet the lowest free number, as a link to its
+// stable by-id name where it has one, else to its /dev node. Entries already there are never
+// changed or removed, even when their device is gone, so a number once given is kept. Creates
+// the folder as needed; does nothing when it cannot.
+void NumberSystemDevices();
+void NumberSystemDevices(const SystemDeviceRoots& roots);
+
+// The speed table: index 0..9 give "2400" .. "230400"; any other index gives "".
+QString GetBaudRateText(int index);
