@@ -157,6 +157,11 @@ void CConsoleDlg::RunHandler(Handler handler)
 
 void CConsoleDlg::ShowError(const QString& text)
 {
+    // A device lost in the middle of a send is reported twice, by the failed write and by the
+    // control's own loss event; the user is told once.
+    for (const QMessageBox* shown : findChildren<QMessageBox*>())
+        if (shown->isVisible() && shown->text() == text)
+            return;
     // Window-modal but not blocking: the event loop, and so the port, keeps running while the
     // message is up.
     auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);

@@ -44,7 +44,7 @@ struct ConsoleFixture
     }
 
     // Numbers the machine's own serial devices, as the console would, and keeps them open and
-    // locked, so that the port list holds only what the test publishes.
+    // locked, so that the port list holds only what the test publishes after this call.
     void HoldMachinePorts()
     {
         NumberSystemDevices();

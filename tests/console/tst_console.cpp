@@ -32,13 +32,13 @@ private slots:
 void ConsoleTest::portListHoldsPublishedPortsInOrder()
 {
     ConsoleFixture f;
+    f.HoldMachinePorts();
     PseudoTerminal seven, three;
     QVERIFY(seven.PublishAs(7));
     QVERIFY(three.PublishAs(3));
     QDir().mkpath(f.AppFolder() + "/ports");
     QVERIFY(QFile::link(f.home.path() + "/no-such-device", f.AppFolder() + "/ports/COM5"));
 
-    f.HoldMachinePorts();
     f.Start();
     QCOMPARE(f.PortEntries(), (QStringList{"COM3", "COM7"}));
 }
