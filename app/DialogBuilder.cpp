@@ -14,7 +14,7 @@
 
 namespace {
 
-QWidget* CreateItem(QDialog* dialog, const DialogItem& item)
+QWidget* CreateItem(QDialog* dialog, const DialogItem& item, const DialogBaseUnits& base)
 {
     const QString caption = QString::fromUtf8(item.caption);
     switch (item.kind) {
@@ -50,7 +50,7 @@ QWidget* CreateItem(QDialog* dialog, const DialogItem& item)
     }
     case ItemKind::Icon: {
         auto* label = new QLabel(dialog);
-        const QSize size = UnitsToPixels(item.units).size();
+        const QSize size = base.ToPixels(item.units).size();
         label->setPixmap(AppIcon().pixmap(qMin(size.width(), size.height())));
         return label;
     }
@@ -67,13 +67,19 @@ QHash<int, QWidget*> BuildDialog(QDialog* dialog, const DialogTemplate& layout)
                       QStringLiteral("NanumGothic"), QStringLiteral("Noto Sans CJK KR")});
     font.setPointSize(layout.fontPointSize);
     dialog->setFont(font);
+    // Captions are laid out for the narrow margins of the original push buttons.
+    dialog->setStyleSheet(QStringLiteral("QPushButton { padding: 1px 2px; }"));
+    const QFontMetrics metrics(font);
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const auto base = DialogBaseUnits::ForAverageLetterWidth(
+        (metrics.horizontalAdvance(letters) / 26 + 1) / 2);
     dialog->setWindowTitle(QString::fromUtf8(layout.caption));
-    dialog->setFixedSize(UnitsToPixels(layout.units));
+    dialog->setFixedSize(base.ToPixels(layout.units));
 
     QHash<int, QWidget*> items;
     for (const DialogItem& item : layout.items) {
-        QWidget* widget = CreateItem(dialog, item);
-        QRect place = UnitsToPixels(item.units);
+        QWidget* widget = CreateItem(dialog, item, base);
+        QRect place = base.ToPixels(item.units);
         // A drop-down list's height in the template is that of its open list.
         if (item.kind == ItemKind::DropDownList)
             place.setHeight(widget->sizeHint().height());

@@ -39,18 +39,25 @@ struct DialogTemplate
     std::span<const DialogItem> items;
 };
 
-// Dialog units to pixels for the template font: a 9-point face at 96 dpi is 6 pixels wide per
-// average character (4 horizontal units) and 12 pixels high (8 vertical units).
-inline constexpr int kPixelsPerTwoUnits = 3;
-inline QRect UnitsToPixels(const QRect& units)
+// Dialog units to pixels. A horizontal unit is a quarter of the font's average letter width, as
+// the templates were drawn for; a vertical unit stays an eighth of the template font's 12-pixel
+// line, so the console fits a 768-pixel-high screen even with fonts of taller line spacing.
+struct DialogBaseUnits
 {
-    return {units.x() * kPixelsPerTwoUnits / 2, units.y() * kPixelsPerTwoUnits / 2,
-            units.width() * kPixelsPerTwoUnits / 2, units.height() * kPixelsPerTwoUnits / 2};
-}
-inline QSize UnitsToPixels(const QSize& units)
-{
-    return {units.width() * kPixelsPerTwoUnits / 2, units.height() * kPixelsPerTwoUnits / 2};
-}
+    int x = 6; // pixels per 4 horizontal units
+    int y = 12; // pixels per 8 vertical units
+
+    static DialogBaseUnits ForAverageLetterWidth(int averageLetterWidth)
+    {
+        return {qMax(1, averageLetterWidth), 12};
+    }
+    QRect ToPixels(const QRect& units) const
+    {
+        return {units.x() * x / 4, units.y() * y / 8, units.width() * x / 4,
+                units.height() * y / 8};
+    }
+    QSize ToPixels(const QSize& units) const { return {units.width() * x / 4, units.height() * y / 8}; }
+};
 
 const DialogTemplate& ConsoleTemplate();
 const DialogTemplate& AboutTemplate();

@@ -12,11 +12,11 @@ namespace {
 // receive box; the last row. Everything from "Line" down to the receive box forms the band that
 // is enabled only while the port is open, so nothing outside it may sit between those rows.
 constexpr std::array kConsoleItems{
-    DialogItem{ids::kPortList, DropDownList, "", {7, 7, 46, 100}},
-    DialogItem{ids::kSpeedList, DropDownList, "", {56, 7, 46, 100}},
-    DialogItem{ids::kOpen, PushButton, "Open", {105, 7, 36, 14}},
-    DialogItem{ids::kClose, PushButton, "Close", {144, 7, 36, 14}},
-    DialogItem{ids::kRefreshPorts, PushButton, "Refresh Ports", {183, 7, 41, 14}},
+    DialogItem{ids::kPortList, DropDownList, "", {7, 7, 40, 100}},
+    DialogItem{ids::kSpeedList, DropDownList, "", {50, 7, 40, 100}},
+    DialogItem{ids::kOpen, PushButton, "Open", {93, 7, 30, 14}},
+    DialogItem{ids::kClose, PushButton, "Close", {126, 7, 30, 14}},
+    DialogItem{ids::kRefreshPorts, PushButton, "Refresh Ports", {159, 7, 65, 14}},
     DialogItem{ids::kStatic, HorizontalRule, "", {7, 25, 217, 1}},
 
     DialogItem{ids::kLine, PushButton, "Line", {7, 30, 52, 14}},
@@ -44,10 +44,10 @@ constexpr std::array kConsoleItems{
     DialogItem{ids::kDrawImage, PushButton, "DrawImage", {117, 111, 52, 14}},
     DialogItem{ids::kSound, PushButton, "Sound", {172, 111, 52, 14}},
 
-    DialogItem{ids::kDotSize, PushButton, "DotSize ..", {7, 129, 44, 14}},
-    DialogItem{ids::kColor, PushButton, "Color ..", {54, 129, 36, 14}},
-    DialogItem{ids::kTextPosTopLeft, PushButton, "TextPos (TopLeft) ..", {93, 129, 68, 14}},
-    DialogItem{ids::kTextPosRect, PushButton, "TextPos (Rect) ..", {164, 129, 60, 14}},
+    DialogItem{ids::kDotSize, PushButton, "DotSize ..", {7, 129, 37, 14}},
+    DialogItem{ids::kColor, PushButton, "Color ..", {47, 129, 31, 14}},
+    DialogItem{ids::kTextPosTopLeft, PushButton, "TextPos (TopLeft) ..", {81, 129, 78, 14}},
+    DialogItem{ids::kTextPosRect, PushButton, "TextPos (Rect) ..", {162, 129, 62, 14}},
     DialogItem{ids::kCtrlFont, PushButton, "CtrlFont ..", {7, 145, 52, 14}},
     DialogItem{ids::kCtrlColor, PushButton, "CtrlColor ..", {62, 145, 52, 14}},
     DialogItem{ids::kTextFont, PushButton, "TextFont ..", {117, 145, 52, 14}},
@@ -59,13 +59,13 @@ constexpr std::array kConsoleItems{
     DialogItem{ids::kDemoOff, PushButton, "Demo Off", {139, 163, 41, 14}},
     DialogItem{ids::kClear, PushButton, "Clear", {183, 163, 41, 14}},
 
-    DialogItem{ids::kStatic, Label, "TX", {7, 181, 20, 8}},
+    DialogItem{ids::kStatic, Label, "TX", {7, 180, 20, 10}},
     DialogItem{ids::kTransmit, MultiLineEdit, "", {7, 190, 217, 52}},
     DialogItem{ids::kSend, PushButton, "Send", {172, 245, 52, 14}},
-    DialogItem{ids::kStatic, Label, "RX", {7, 254, 20, 8}},
+    DialogItem{ids::kStatic, Label, "RX", {7, 253, 20, 10}},
     DialogItem{ids::kReceive, ReceiveView, "", {7, 263, 217, 150}},
 
-    DialogItem{ids::kStatic, Label, "TALDERN Technology", {7, 419, 120, 8}},
+    DialogItem{ids::kStatic, Label, "TALDERN Technology", {7, 419, 120, 10}},
     DialogItem{ids::kTouchCalibration, PushButton, "Touch Calibration", {7, 434, 66, 14}},
     DialogItem{ids::kSetClock, PushButton, "SetClock", {76, 434, 46, 14}},
     DialogItem{ids::kUnicodeGenerator, PushButton, "Unicode Generator", {125, 434, 56, 14}, true},
@@ -76,7 +76,7 @@ constexpr DialogTemplate kConsole{ids::kConsoleDialog, "OrvexaControlBox", "굴�
                                   kConsoleItems};
 
 constexpr std::array kAboutItems{
-    DialogItem{ids::kStatic, Label, "OrvexaControlBox 버전 1.0", {40, 10, 119, 8}},
+    DialogItem{ids::kStatic, Label, "OrvexaControlBox 버전 1.0", {40, 10, 119, 10}},
     DialogItem{ids::kStatic, Icon, "", {11, 17, 20, 20}},
     DialogItem{ids::kAboutOk, PushButton, "확인", {178, 7, 50, 14}},
 };
