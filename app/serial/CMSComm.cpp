@@ -314,17 +314,22 @@ void CMSComm::Open()
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &CMSComm::OnWritable);
 }
 
-void CMSComm::Close()
+void CMSComm::StopNotifiers()
 {
-    if (m_fd < 0)
-        return;
-    // Deleted later, not now: Close may run inside one of their own signals.
+    // Deleted later, not now: this may run inside one of their own signals.
     for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
         notifier->setEnabled(false);
         notifier->deleteLater();
     }
     m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
+}
+
+void CMSComm::Close()
+{
+    if (m_fd < 0)
+        return;
+    StopNotifiers();
 
     const int fd = std::exchange(m_fd, -1);
     ::ioctl(fd, TIOCNXCL);
@@ -340,12 +345,7 @@ void CMSComm::LoseDevice(const QString& cause, Report report)
 {
     if (m_fd < 0)
         return;
-    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-    }
-    m_readNotifier = nullptr;
-    m_writeNotifier = nullptr;
+    StopNotifiers();
     // Nothing can reach a device that is gone: what was queued for it goes with it.
     ::close(std::exchange(m_fd, -1));
     m_outQueue.clear();

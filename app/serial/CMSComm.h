@@ -90,6 +90,7 @@ private:
     QString PortName() const;
     CommError Error(const QString& cause) const;
     void Open();
+    void StopNotifiers();
     void Close();
     ReadOutcome DrainInput();
     // False when the device is gone; `cause` then says why.

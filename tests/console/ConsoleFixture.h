@@ -73,6 +73,18 @@ struct ConsoleFixture
         return *console;
     }
 
+    // Publishes `module` as COM<n>, starts the console, opens that port and takes the statement
+    // every open sends first.
+    bool StartOpen(PseudoTerminal& module, int n)
+    {
+        if (!module.PublishAs(n))
+            return false;
+        Start();
+        SelectPort(n);
+        Click(ids::kOpen);
+        return module.ReadExactly(20, 3000) == "MakeTestEnvironment;";
+    }
+
     // Closes the console as the user would ("Exit"), so its settings are written.
     void Close()
     {

@@ -153,11 +153,7 @@ void ConsoleTest::sendTrimsAndEchoes()
     QFETCH(QString, shown);
     ConsoleFixture f;
     PseudoTerminal module;
-    QVERIFY(module.PublishAs(2));
-    f.Start();
-    f.SelectPort(2);
-    f.Click(ids::kOpen);
-    QCOMPARE(module.ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
+    QVERIFY(f.StartOpen(module, 2));
 
     f.Transmit()->setPlainText(typed);
     f.Click(ids::kSend);
@@ -266,11 +262,8 @@ void ConsoleTest::enterAndEscapeDoNothing()
     QFETCH(int, key);
     ConsoleFixture f;
     PseudoTerminal module;
-    QVERIFY(module.PublishAs(8));
-    CConsoleDlg& console = f.Start();
-    f.SelectPort(8);
-    f.Click(ids::kOpen);
-    QCOMPARE(module.ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
+    QVERIFY(f.StartOpen(module, 8));
+    CConsoleDlg& console = *f.console;
     f.Transmit()->setPlainText("Clear;");
     QSignalSpy finished(&console, &QDialog::finished);
 
@@ -298,11 +291,8 @@ void ConsoleTest::receivedReportsAreDecodedIntoTheView()
 {
     ConsoleFixture f;
     PseudoTerminal module;
-    QVERIFY(module.PublishAs(9));
-    CConsoleDlg& console = f.Start();
-    f.SelectPort(9);
-    f.Click(ids::kOpen);
-    QCOMPARE(module.ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
+    QVERIFY(f.StartOpen(module, 9));
+    CConsoleDlg& console = *f.console;
     auto* view = qobject_cast<ReceiveView*>(console.Item(ids::kReceive));
     QVERIFY(view);
 

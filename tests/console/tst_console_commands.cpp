@@ -30,11 +30,7 @@ void ConsoleCommandsTest::init()
 {
     m_f = std::make_unique<ConsoleFixture>();
     m_module = std::make_unique<PseudoTerminal>();
-    QVERIFY(m_module->PublishAs(3));
-    m_f->Start();
-    m_f->SelectPort(3);
-    m_f->Click(ids::kOpen);
-    QCOMPARE(m_module->ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
+    QVERIFY(m_f->StartOpen(*m_module, 3));
 }
 
 void ConsoleCommandsTest::cleanup()
