@@ -5,12 +5,11 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,9 +24,7 @@ inline void UseTemporaryConfigHome(const QTemporaryDir& dir)
 inline QByteArray ReadBytes(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool WriteBytes(const QString& path, const QByteArray& bytes)
@@ -37,28 +34,31 @@ inline bool WriteBytes(const QString& path, const QByteArray& bytes)
            file.write(bytes) == bytes.size();
 }
 
+// Everything in a folder, hidden files included: a failed atomic write must leave
+// no temporary file behind.
+inline QStringList EntriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                                  QDir::Name);
+}
+
 // Collects what is written to file descriptor 2 while it lives.
 class StderrCapture
 {
 public:
     StderrCapture()
     {
+        QVERIFY(m_file.open());
         std::fflush(stderr);
         m_saved = ::dup(STDERR_FILENO);
-        m_file = m_dir.filePath(QStringLiteral("stderr.txt"));
-        const int fd = ::open(QFile::encodeName(m_file).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ::dup2(fd, STDERR_FILENO);
-        ::close(fd);
+        ::dup2(m_file.handle(), STDERR_FILENO);
     }
     ~StderrCapture() { Restore(); }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
 
     QByteArray Text()
     {
         Restore();
-        return ReadBytes(m_file);
+        return m_file.seek(0) ? m_file.readAll() : QByteArray();
     }
 
 private:
@@ -72,8 +72,7 @@ private:
         m_saved = -1;
     }
 
-    QTemporaryDir m_dir;
-    QString m_file;
+    QTemporaryFile m_file;
     int m_saved = -1;
 };
 
@@ -82,12 +81,10 @@ private:
 class FileSizeLimit
 {
 public:
-    explicit FileSizeLimit(rlim_t bytes)
+    explicit FileSizeLimit(rlim_t bytes) : m_oldHandler(std::signal(SIGXFSZ, SIG_IGN))
     {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         ::getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
+        const rlimit limit{bytes, m_old.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit()
@@ -99,37 +96,6 @@ public:
     FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
+    void (*m_oldHandler)(int);
     rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
 };
-
-// A shared-memory object published as another process would, removed again when it goes.
-class SharedMemoryObject
-{
-public:
-    SharedMemoryObject(const QByteArray& name, const QByteArray& content) : m_name(name)
-    {
-        const int fd = ::shm_open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return;
-        m_created = ::write(fd, content.constData(), content.size()) == content.size();
-        ::close(fd);
-    }
-    ~SharedMemoryObject() { ::shm_unlink(m_name.constData()); }
-    SharedMemoryObject(const SharedMemoryObject&) = delete;
-    SharedMemoryObject& operator=(const SharedMemoryObject&) = delete;
-
-    bool Created() const { return m_created; }
-
-private:
-    QByteArray m_name;
-    bool m_created = false;
-};
-
-// Everything in a folder, hidden files included: a failed atomic write must leave
-// no temporary file behind.
-inline QStringList EntriesOf(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                                  QDir::Name);
-}

@@ -7,14 +7,34 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <memory>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
 
-QByteArray Unique(const char* stem)
+// A shared-memory object published as another process would, removed again when it goes.
+class SharedMemoryObject
 {
-    return QByteArray(stem) + QByteArray::number(::getpid());
-}
+public:
+    SharedMemoryObject(const QByteArray& name, const QByteArray& content) : m_name(name)
+    {
+        const int fd = ::shm_open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        m_created = fd >= 0 && ::write(fd, content.constData(), content.size()) == content.size();
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ~SharedMemoryObject() { ::shm_unlink(m_name.constData()); }
+    SharedMemoryObject(const SharedMemoryObject&) = delete;
+    SharedMemoryObject& operator=(const SharedMemoryObject&) = delete;
+
+    bool Created() const { return m_created; }
+
+private:
+    QByteArray m_name;
+    bool m_created = false;
+};
 
 } // namespace
 
@@ -25,114 +45,98 @@ class ProcessLogTest : public QObject
 private slots:
     void initTestCase() { UseTemporaryConfigHome(m_home); }
 
-    void sharedString_data();
-    void sharedString();
-    void processLog_data();
-    void processLog();
+    void sharedString_data()
+    {
+        QTest::addColumn<QString>("lookup");
+        QTest::addColumn<QByteArray>("object"); // empty: nothing published
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("text");
+
+        const QByteArray name = "orvexa_" + QByteArray::number(::getpid());
+        QTest::newRow("text up to its NUL")
+            << QString(name) << "/" + name << QByteArray("hello\0junk", 10) << QByteArray("hello");
+        QTest::newRow("no NUL before the end of the object")
+            << QString(name) << "/" + name << QByteArray("abc") << QByteArray("abc");
+        QTest::newRow("empty object")
+            << QString(name) << "/" + name << QByteArray() << QByteArray();
+        QTest::newRow("backslash and slash in the name")
+            << "a/Local\\" + QString(name) << "/a_Local_" + name << QByteArray("b\0", 2)
+            << QByteArray("b");
+        QTest::newRow("nothing published")
+            << QString(name) << QByteArray() << QByteArray() << QByteArray();
+    }
+
+    void sharedString()
+    {
+        QFETCH(QString, lookup);
+        QFETCH(QByteArray, object);
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, text);
+
+        std::unique_ptr<SharedMemoryObject> published;
+        if (!object.isEmpty()) {
+            published = std::make_unique<SharedMemoryObject>(object, content);
+            QVERIFY(published->Created());
+        }
+        bool found = object.isEmpty();
+        QCOMPARE(ReadSharedString(lookup, &found), text);
+        QCOMPARE(found, !object.isEmpty());
+    }
+
+    void processLog_data()
+    {
+        QTest::addColumn<QString>("publishedPath"); // null: no shared string
+        QTest::addColumn<QByteArray>("code");
+        QTest::addColumn<bool>("toFile");
+        QTest::addColumn<QByteArray>("loggedCode");
+
+        QTest::newRow("named file")
+            << "process.log" << QByteArray("J22") << true << QByteArray("J22");
+        QTest::newRow("line break in the code stays one line")
+            << "process.log" << QByteArray("J2\r\n2") << true << QByteArray("J2  2");
+        QTest::newRow("no shared string")
+            << QString() << QByteArray("J92") << false << QByteArray("J92");
+        QTest::newRow("named file cannot be opened")
+            << "missing/folder/process.log" << QByteArray("J92") << false << QByteArray("J92");
+    }
+
+    void processLog()
+    {
+        QFETCH(QString, publishedPath);
+        QFETCH(QByteArray, code);
+        QFETCH(bool, toFile);
+        QFETCH(QByteArray, loggedCode);
+
+        QTemporaryDir dir(m_home.filePath(QStringLiteral("log-XXXXXX")));
+        const QString logFile = dir.filePath(publishedPath);
+        std::unique_ptr<SharedMemoryObject> published;
+        if (!publishedPath.isNull()) {
+            published = std::make_unique<SharedMemoryObject>(
+                "/lgwpath_" + QByteArray::number(::getpid()), QFile::encodeName(logFile) + '\0');
+            QVERIFY(published->Created());
+        }
+        // A line from an earlier run stays; the log only grows.
+        const QByteArray earlier = toFile ? "earlier line\n" : "";
+        if (toFile)
+            QVERIFY(WriteBytes(logFile, earlier));
+
+        StderrCapture stderrText;
+        WriteProcessLog(code);
+        const QByteArray onStderr = stderrText.Text();
+        const QByteArray inFile = ReadBytes(logFile);
+        QCOMPARE(toFile ? onStderr : inFile, QByteArray());
+        QVERIFY(inFile.startsWith(earlier));
+        const QByteArray line = toFile ? inFile.mid(earlier.size()) : onStderr;
+        const QRegularExpression shape(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} pid %1 %2\\n$")
+                .arg(::getpid())
+                .arg(QRegularExpression::escape(QString::fromLatin1(loggedCode))));
+        QVERIFY2(shape.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+    }
 
 private:
     QTemporaryDir m_home;
 };
-
-void ProcessLogTest::sharedString_data()
-{
-    QTest::addColumn<QString>("lookup");
-    QTest::addColumn<QByteArray>("object"); // empty: nothing published
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("found");
-    QTest::addColumn<QByteArray>("text");
-
-    const QByteArray plain = Unique("orvexa_plain_");
-    QTest::newRow("text up to its NUL")
-        << QString(plain) << "/" + plain << QByteArray("hello\0junk", 10) << true
-        << QByteArray("hello");
-    QTest::newRow("no NUL before the end of the object")
-        << QString(plain) << "/" + plain << QByteArray("abc") << true << QByteArray("abc");
-    QTest::newRow("empty object") << QString(plain) << "/" + plain << QByteArray() << true
-                                  << QByteArray();
-    QTest::newRow("text longer than one read")
-        << QString(plain) << "/" + plain << QByteArray(10000, 'x') + '\0' << true
-        << QByteArray(10000, 'x');
-    QTest::newRow("backslash in the name") << "Local\\" + QString(plain) << "/Local_" + plain
-                                           << QByteArray("b\0", 2) << true << QByteArray("b");
-    QTest::newRow("slash in the name") << "a/" + QString(plain) << "/a_" + plain
-                                       << QByteArray("s\0", 2) << true << QByteArray("s");
-    QTest::newRow("nothing published") << QString(Unique("orvexa_absent_")) << QByteArray()
-                                       << QByteArray() << false << QByteArray();
-}
-
-void ProcessLogTest::sharedString()
-{
-    QFETCH(QString, lookup);
-    QFETCH(QByteArray, object);
-    QFETCH(QByteArray, content);
-    QFETCH(bool, found);
-    QFETCH(QByteArray, text);
-
-    std::unique_ptr<SharedMemoryObject> published;
-    if (!object.isEmpty()) {
-        published = std::make_unique<SharedMemoryObject>(object, content);
-        QVERIFY(published->Created());
-    }
-    bool wasFound = !found;
-    QCOMPARE(ReadSharedString(lookup, &wasFound), text);
-    QCOMPARE(wasFound, found);
-}
-
-void ProcessLogTest::processLog_data()
-{
-    QTest::addColumn<QString>("publishedPath"); // null: no shared string
-    QTest::addColumn<QByteArray>("code");
-    QTest::addColumn<bool>("toFile");
-    QTest::addColumn<QByteArray>("loggedCode");
-
-    QTest::newRow("named file") << "process.log" << QByteArray("J22") << true << QByteArray("J22");
-    QTest::newRow("line break in the code stays one line")
-        << "process.log" << QByteArray("J2\r\n2") << true << QByteArray("J2  2");
-    QTest::newRow("no shared string")
-        << QString() << QByteArray("J92") << false << QByteArray("J92");
-    QTest::newRow("named file cannot be opened")
-        << "missing/folder/process.log" << QByteArray("J92") << false << QByteArray("J92");
-}
-
-void ProcessLogTest::processLog()
-{
-    QFETCH(QString, publishedPath);
-    QFETCH(QByteArray, code);
-    QFETCH(bool, toFile);
-    QFETCH(QByteArray, loggedCode);
-
-    QTemporaryDir dir(m_home.filePath(QStringLiteral("log-XXXXXX")));
-    const QString logFile = dir.filePath(publishedPath);
-    std::unique_ptr<SharedMemoryObject> published;
-    if (!publishedPath.isNull()) {
-        published = std::make_unique<SharedMemoryObject>(
-            "/lgwpath_" + QByteArray::number(::getpid()), QFile::encodeName(logFile) + '\0');
-        QVERIFY(published->Created());
-        // A line from an earlier run stays; the log only grows.
-        if (toFile)
-            QVERIFY(WriteBytes(logFile, "earlier line\n"));
-    }
-
-    StderrCapture stderrText;
-    WriteProcessLog(code);
-    const QByteArray onStderr = stderrText.Text();
-    QByteArray inFile = ReadBytes(logFile);
-
-    QByteArray line = toFile ? inFile : onStderr;
-    if (toFile) {
-        QVERIFY(line.startsWith("earlier line\n"));
-        line.remove(0, qstrlen("earlier line\n"));
-        QCOMPARE(onStderr, QByteArray());
-    } else {
-        QCOMPARE(inFile, QByteArray());
-    }
-    const QRegularExpression shape(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} pid %1 %2\\n$")
-            .arg(::getpid())
-            .arg(QRegularExpression::escape(QString::fromLatin1(loggedCode))));
-    QVERIFY2(shape.match(QString::fromLatin1(line)).hasMatch(), line.constData());
-}
 
 QTEST_GUILESS_MAIN(ProcessLogTest)
 #include "tst_processlog.moc"
