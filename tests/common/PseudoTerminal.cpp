@@ -93,16 +93,6 @@ QByteArray PseudoTerminal::Collect(qsizetype wanted, int timeoutMs)
     return received;
 }
 
-QByteArray PseudoTerminal::ReadFor(int ms)
-{
-    return Collect(-1, ms);
-}
-
-QByteArray PseudoTerminal::ReadExactly(qsizetype n, int timeoutMs)
-{
-    return Collect(n, timeoutMs);
-}
-
 bool PseudoTerminal::Write(QByteArrayView bytes)
 {
     if (m_master < 0)

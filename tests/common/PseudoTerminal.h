@@ -31,9 +31,9 @@ public:
     bool PublishAs(int comNumber);
 
     // What arrives within `ms` milliseconds.
-    QByteArray ReadFor(int ms);
+    QByteArray ReadFor(int ms) { return Collect(-1, ms); }
     // Reads until `n` bytes have arrived or `timeoutMs` has passed; fewer bytes mean a timeout.
-    QByteArray ReadExactly(qsizetype n, int timeoutMs);
+    QByteArray ReadExactly(qsizetype n, int timeoutMs) { return Collect(n, timeoutMs); }
     // Sends to the slave end; false if not everything could be written within 10 seconds.
     bool Write(QByteArrayView bytes);
     // Hangs up: the slave end sees the device go away.
@@ -47,6 +47,7 @@ public:
     int StopBits() const;
 
 private:
+    // Reads until `wanted` bytes (any number when negative) have arrived or the time is up.
     QByteArray Collect(qsizetype wanted, int timeoutMs);
 
     int m_master = -1;
