@@ -26,37 +26,34 @@ private slots:
     void readSetting_data()
     {
         QTest::addColumn<QByteArray>("content"); // null: no file, and none may be made
-        QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("defaultValue");
         QTest::addColumn<bool>("hex");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<QByteArray>("after"); // null: the file is left as it was
-        const auto row = [](const char* name, const QByteArray& content, const QString& key,
+        const auto row = [](const char* name, const QByteArray& content,
                             const QString& defaultValue, bool hex, const QString& expected,
                             const QByteArray& after = {}) {
-            QTest::newRow(name) << content << key << defaultValue << hex << expected << after;
+            QTest::newRow(name) << content << defaultValue << hex << expected << after;
         };
 
         const QByteArray base("[gen]\r\nport_num=3\r\n");
-        row("first run: empty default, nothing created", {}, "uni_font", "", false, "");
-        row("missing key gives the default as it is, even with hex", base, "uni_font", "Tahoma",
-            true, "Tahoma");
-        row("missing key with empty default is added", base, "uni_font", "", false, "",
+        row("first run: empty default, nothing created", {}, "", false, "");
+        row("missing key gives the default as it is, even with hex", base, "Tahoma", true,
+            "Tahoma");
+        row("missing key with empty default is added", base, "", false, "",
             "[gen]\r\nport_num=3\r\nuni_font=\r\n");
-        row("empty default adds the missing section", "[other]\nx=1\n", "uni_font", "", false, "",
+        row("empty default adds the missing section", "[other]\nx=1\n", "", false, "",
             "[other]\nx=1\n[gen]\nuni_font=\n");
-        row("2500 characters come back as 1999", "[gen]\ntext=" + QByteArray(2500, 'x') + '\n',
-            "text", "d", false, QString(1999, u'x'));
-        row("hex of CP949 bytes from the Windows program", "[gen]\nuni_font=C5BBB4F8\n", "uni_font",
-            "d", true, QStringLiteral("탈던"));
-        row("hex, stored value that is not hex", "[gen]\nuni_font=Tahoma\n", "uni_font", "d", true,
-            "");
+        row("2500 characters come back as 1999", "[gen]\nuni_font=" + QByteArray(2500, 'x') + '\n',
+            "d", false, QString(1999, u'x'));
+        row("hex of CP949 bytes from the Windows program", "[gen]\nuni_font=C5BBB4F8\n", "d", true,
+            QStringLiteral("탈던"));
+        row("hex, stored value that is not hex", "[gen]\nuni_font=Tahoma\n", "d", true, "");
     }
 
     void readSetting()
     {
         QFETCH(QByteArray, content);
-        QFETCH(QString, key);
         QFETCH(QString, defaultValue);
         QFETCH(bool, hex);
         QFETCH(QString, expected);
@@ -66,7 +63,7 @@ private slots:
             QVERIFY(QDir().mkpath(GetAppDataFolderPath()));
             QVERIFY(WriteBytes(m_file, content));
         }
-        QCOMPARE(CFileUtil::ReadSetting(m_file, key, "gen", defaultValue, 0, hex), expected);
+        QCOMPARE(CFileUtil::ReadSetting(m_file, "uni_font", "gen", defaultValue, 0, hex), expected);
         QCOMPARE(ReadBytes(m_file), after.isNull() ? content : after);
         QCOMPARE(QFileInfo::exists(GetAppDataFolderPath()), !content.isNull());
     }
