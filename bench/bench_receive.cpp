@@ -4,6 +4,7 @@
 // arrive at 230400 baud and in a burst.
 
 #include "app/report/ReportDecoder.h"
+#include "bench/EventLoopTiming.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 
@@ -194,36 +195,6 @@ double NaiveBytesPerCpuSecond(QPlainTextEdit& edit, QByteArrayView sample)
     return static_cast<double>(sample.size()) / (CpuSeconds() - start);
 }
 
-// Times every event the loop hands out, outermost deliveries only: a paint, a timer that feeds
-// bytes, a tick. The longest one is the longest the loop was kept from its other work.
-class TimedApplication : public QApplication
-{
-public:
-    using QApplication::QApplication;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        if (m_depth > 0)
-            return QApplication::notify(receiver, event);
-        ++m_depth;
-        const qint64 start = m_clock.nsecsElapsed();
-        const bool result = QApplication::notify(receiver, event);
-        longestEventNs = std::max(longestEventNs, m_clock.nsecsElapsed() - start);
-        --m_depth;
-        return result;
-    }
-
-    qint64 longestEventNs = 0;
-
-private:
-    int m_depth = 0;
-    QElapsedTimer m_clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-};
-
 struct LoopWatch
 {
     qint64 longestEventNs = 0;
@@ -233,29 +204,20 @@ struct LoopWatch
 LoopWatch WatchLoop(const std::function<void(QTimer& stop)>& start)
 {
     auto* app = static_cast<TimedApplication*>(QCoreApplication::instance());
-    QElapsedTimer clock;
-    clock.start();
     LoopWatch watch;
-
-    // A 1 ms tick also sees stalls between events, whatever their cause.
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    qint64 lastTick = clock.nsecsElapsed();
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        watch.longestTickGapNs = std::max(watch.longestTickGapNs, now - lastTick);
-        lastTick = now;
-    });
-    tick.start(1);
+    TickGapWatch ticks;
+    ticks.Start();
 
     QEventLoop loop;
     QTimer stop;
     stop.setSingleShot(true);
     QObject::connect(&stop, &QTimer::timeout, &loop, &QEventLoop::quit);
-    app->longestEventNs = 0;
+    app->ResetFigures();
     start(stop);
     loop.exec();
+    ticks.Stop();
     watch.longestEventNs = app->longestEventNs;
+    watch.longestTickGapNs = ticks.longestGapNs;
     return watch;
 }
 
