@@ -135,19 +135,12 @@ void ConsoleSettingsTest::unreadableValuesFallBack_data()
                                    << "Taldern Technology";
     QTest::newRow("port beyond int") << QByteArray("[gen]\nport_num=99999999999\n") << -1 << 5
                                      << "Taldern Technology";
-    QTest::newRow("keys in another case, first of two wins")
-        << QByteArray("[GEN]\nBaudRate_Index=2\nbaudrate_index=3\nTEXT=abc\n") << 0 << 2 << "abc";
-    QTest::newRow("lines without equals, no trailing line end")
-        << QByteArray("[gen]\ngarbage line\nbaudrate_index=1") << 0 << 1 << "Taldern Technology";
-    QTest::newRow("CR-only line ends") << QByteArray("[gen]\rbaudrate_index=6\rtext=cr\r") << 0
-                                       << 6 << "cr";
-    QByteArray garbage(4096, '\0');
-    for (int i = 0; i < garbage.size(); ++i)
-        garbage[i] = char((i * 7919) % 256);
-    QTest::newRow("binary garbage") << garbage << 0 << 5 << "Taldern Technology";
-    QByteArray huge = "[gen]\nbaudrate_index=7\n";
-    huge += QByteArray(10 * 1024 * 1024, 'x');
-    QTest::newRow("10 MB file") << huge << 0 << 7 << "Taldern Technology";
+    // The settings reader's own tests cover malformed files; here one file full of them shows
+    // the console starting from what it can read.
+    QByteArray garbage(10 * 1024 * 1024, '\xA7');
+    garbage += "\x01\xFE[gen\nno equals\r[GEN]\rBaudRate_Index=2\nbaudrate_index=3\ntext=abc";
+    QTest::newRow("garbage, CR-only lines, other case, 10 MB")
+        << garbage << 0 << 2 << "abc";
 }
 
 void ConsoleSettingsTest::unreadableValuesFallBack()
