@@ -24,6 +24,10 @@ namespace {
 // Input waiting beyond this is left in the kernel, which holds the sender back, until the
 // console asks for it: memory stays bounded and nothing is dropped.
 constexpr qsizetype kInputLimit = 1 << 20;
+// What one pass of the event loop reads at most. A fast sender keeps a terminal from ever
+// running empty, so reading "until nothing is left" could gather a megabyte in one pass and
+// freeze the window while it is shown; what is left wakes the notifier again on the next pass.
+constexpr qsizetype kReadPerPass = 8 * 1024;
 
 // How long a closed port may go on sending what it was given before the rest is discarded.
 constexpr std::chrono::seconds kDrainLimit{30};
@@ -363,11 +367,13 @@ void CMSComm::LoseDevice(const QString& cause, Report report)
 CMSComm::ReadOutcome CMSComm::DrainInput()
 {
     ReadOutcome outcome;
-    char chunk[16384];
-    while (m_input.size() < kInputLimit) {
-        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+    char chunk[kReadPerPass];
+    qsizetype taken = 0;
+    while (m_input.size() < kInputLimit && taken < kReadPerPass) {
+        const ssize_t n = ::read(m_fd, chunk, static_cast<size_t>(kReadPerPass - taken));
         if (n > 0) {
             m_input.append(chunk, n);
+            taken += n;
             outcome.received = true;
             continue;
         }
