@@ -176,6 +176,12 @@ ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     }();
     Q_UNUSED(accessibleInstalled);
 
+    // The most the store ever holds: what is kept, the batch before a drop, and the dead text
+    // before it is compacted. Reserved once, so no append pays for copying megabytes while the
+    // window waits; pages are only touched as text arrives.
+    m_store.reserve(static_cast<std::size_t>(kKeepCharacters + kDropBatch + kKeepCharacters / 4 +
+                                             (1 << 20)));
+
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
