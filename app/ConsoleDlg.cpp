@@ -185,14 +185,14 @@ void CConsoleDlg::OnInitDialog()
         entries.append(m_comboPort->itemText(i));
     m_comboPort->setCurrentIndex(PortEntryToSelect(entries, savedPort));
 
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < kSpeedCount; ++i)
         m_comboSpeed->addItem(GetBaudRateText(i));
 
     QString transmitText;
     CStringUtil::ReadTextFile(GetSavedTextFilePath(), transmitText);
     m_editTransmit->setPlainText(transmitText);
 
-    m_comboSpeed->setCurrentIndex(speedIndex >= 0 && speedIndex < 10 ? speedIndex : -1);
+    m_comboSpeed->setCurrentIndex(speedIndex >= 0 && speedIndex < kSpeedCount ? speedIndex : -1);
     m_chkRandomColor->setChecked(randomColor != 0);
     m_chkRandomTextPos->setChecked(randomTextPos != 0);
     m_editPrintText->setText(printText);

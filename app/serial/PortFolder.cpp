@@ -184,7 +184,7 @@ void NumberSystemDevices(const SystemDeviceRoots& roots)
 
 QString GetBaudRateText(int index)
 {
-    static constexpr std::array<const char*, 10> kSpeeds = {
+    static constexpr std::array<const char*, kSpeedCount> kSpeeds = {
         "2400", "4800", "9600", "19200", "28800", "38400", "57600", "76800", "115200", "230400"};
     if (index < 0 || index >= static_cast<int>(kSpeeds.size()))
         return {};

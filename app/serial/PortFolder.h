@@ -35,5 +35,6 @@ struct SystemDeviceRoots
 void NumberSystemDevices();
 void NumberSystemDevices(const SystemDeviceRoots& roots);
 
+inline constexpr int kSpeedCount = 10;
 // The speed table: index 0..9 give "2400" .. "230400"; any other index gives "".
 QString GetBaudRateText(int index);

@@ -3,6 +3,7 @@
 #include "app/ConsoleDlg.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
+#include "tests/common/FileBytes.h"
 #include "tests/common/PseudoTerminal.h"
 #include "tests/common/TempConfigHome.h"
 #include "trace/TraceClient.h"
@@ -128,18 +129,5 @@ struct ConsoleFixture
         for (QMessageBox* box : MessageBoxes())
             box->done(QMessageBox::Ok);
         QCoreApplication::processEvents();
-    }
-
-    static void WriteFile(const QString& path, const QByteArray& bytes)
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
-    static QByteArray ReadFile(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };

@@ -79,7 +79,7 @@ void ConsoleTest::controlStatesFollowThePort()
     ConsoleFixture f;
     PseudoTerminal module;
     QVERIFY(module.PublishAs(7));
-    f.WriteFile(f.MarkerPath(), "developer");
+    QVERIFY(WriteBytes(f.MarkerPath(), "developer"));
     CConsoleDlg& console = f.Start();
     f.SelectPort(7);
 
@@ -121,7 +121,7 @@ void ConsoleTest::demoButtonsNeedTheMarker()
     for (bool marker : {false, true}) {
         ConsoleFixture f;
         if (marker)
-            f.WriteFile(f.MarkerPath(), "");
+            QVERIFY(WriteBytes(f.MarkerPath(), ""));
         CConsoleDlg& console = f.Start();
         for (int id : {ids::kDemo1, ids::kDemo2, ids::kDemo3, ids::kDemoOff})
             QCOMPARE(console.Item(id)->isVisible(), marker);

@@ -42,7 +42,7 @@ void ConsoleSettingsTest::firstStartUsesDefaultsAndWritesOnlyAtClose()
     const QString selected = f.PortList()->currentText();
     f.Close();
 
-    const QByteArray ini = f.ReadFile(f.SettingsFile());
+    const QByteArray ini = ReadBytes(f.SettingsFile());
     const QList<QByteArray> keys{"[gen]", "port_num=" + selected.mid(3).toLatin1(),
                                  "baudrate_index=5", "random_color=1", "random_ltpoption=1",
                                  "text=Taldern Technology"};
@@ -53,7 +53,7 @@ void ConsoleSettingsTest::firstStartUsesDefaultsAndWritesOnlyAtClose()
         at = next;
     }
     QVERIFY(QFile::exists(f.SavedTextFile()));
-    QCOMPARE(f.ReadFile(f.SavedTextFile()), QByteArray());
+    QCOMPARE(ReadBytes(f.SavedTextFile()), QByteArray());
 }
 
 void ConsoleSettingsTest::everythingComesBackAfterARestart()
@@ -75,7 +75,7 @@ void ConsoleSettingsTest::everythingComesBackAfterARestart()
     const QString shownTransmit = f.Transmit()->toPlainText();
     f.Close();
 
-    QCOMPARE(f.ReadFile(f.SavedTextFile()), shownTransmit.toUtf8());
+    QCOMPARE(ReadBytes(f.SavedTextFile()), shownTransmit.toUtf8());
 
     f.Start();
     QCOMPARE(f.PortList()->currentText(), QString("COM5"));
@@ -93,7 +93,7 @@ void ConsoleSettingsTest::noPortAvailableSavesZero()
     f.Start();
     QCOMPARE(f.PortList()->count(), 0);
     f.Close();
-    QVERIFY(f.ReadFile(f.SettingsFile()).contains("port_num=0"));
+    QVERIFY(ReadBytes(f.SettingsFile()).contains("port_num=0"));
 
     PseudoTerminal three, four;
     QVERIFY(three.PublishAs(3));
@@ -108,7 +108,7 @@ void ConsoleSettingsTest::savedChoicesThatNoLongerFitLeaveNoSelection()
     PseudoTerminal module;
     QVERIFY(module.PublishAs(3));
     QDir().mkpath(f.AppFolder());
-    f.WriteFile(f.SettingsFile(), "[gen]\r\nport_num=9\r\nbaudrate_index=12\r\n");
+    QVERIFY(WriteBytes(f.SettingsFile(), "[gen]\r\nport_num=9\r\nbaudrate_index=12\r\n"));
 
     CConsoleDlg& console = f.Start();
     QCOMPARE(f.PortList()->currentIndex(), -1);
@@ -153,7 +153,7 @@ void ConsoleSettingsTest::unreadableValuesFallBack()
     PseudoTerminal module;
     QVERIFY(module.PublishAs(1));
     QDir().mkpath(f.AppFolder());
-    f.WriteFile(f.SettingsFile(), ini);
+    QVERIFY(WriteBytes(f.SettingsFile(), ini));
 
     f.Start();
     QCOMPARE(f.PortList()->currentIndex(), portIndex);
@@ -168,7 +168,7 @@ void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
     f.SpeedList()->setCurrentIndex(2);
     f.Transmit()->setPlainText("Box 1,2,3,4;");
     f.Close();
-    const QByteArray savedIni = f.ReadFile(f.SettingsFile());
+    const QByteArray savedIni = ReadBytes(f.SettingsFile());
 
     f.Start();
     f.SpeedList()->setCurrentIndex(9);
@@ -179,7 +179,7 @@ void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
     const bool root = ::geteuid() == 0;
     if (root) {
         QVERIFY(QDir().rename(f.AppFolder(), moved));
-        f.WriteFile(f.AppFolder(), "not a folder");
+        QVERIFY(WriteBytes(f.AppFolder(), "not a folder"));
     } else {
         QVERIFY(QFile::setPermissions(f.AppFolder(), QFile::ReadOwner | QFile::ExeOwner));
     }
@@ -195,7 +195,7 @@ void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
                                                          QFile::ExeOwner));
     }
 
-    QCOMPARE(f.ReadFile(f.SettingsFile()), savedIni);
+    QCOMPARE(ReadBytes(f.SettingsFile()), savedIni);
     f.Start();
     QCOMPARE(f.SpeedList()->currentIndex(), 2);
     QCOMPARE(f.Transmit()->toPlainText(), QString("Box 1,2,3,4;"));
@@ -205,7 +205,7 @@ void ConsoleSettingsTest::transmitFileWithNulOrHugeStillStarts()
 {
     ConsoleFixture f;
     QDir().mkpath(f.AppFolder());
-    f.WriteFile(f.SavedTextFile(), QByteArray("Clear;\0Line 1,2,3,4;", 20));
+    QVERIFY(WriteBytes(f.SavedTextFile(), QByteArray("Clear;\0Line 1,2,3,4;", 20)));
     f.Start();
     QCOMPARE(f.Transmit()->toPlainText(), QString("Clear;"));
     f.console.reset();
@@ -214,7 +214,7 @@ void ConsoleSettingsTest::transmitFileWithNulOrHugeStillStarts()
     huge.reserve(50 * 1024 * 1024);
     while (huge.size() < 50 * 1024 * 1024)
         huge += "Line 10,10,200,200;\n";
-    f.WriteFile(f.SavedTextFile(), huge);
+    QVERIFY(WriteBytes(f.SavedTextFile(), huge));
     f.Start();
     QCOMPARE(f.Transmit()->toPlainText().size(), huge.size());
 }

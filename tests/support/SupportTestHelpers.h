@@ -1,10 +1,12 @@
 #pragma once
 
+#include "tests/common/FileBytes.h"
+#include "tests/common/TempConfigHome.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
-#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -12,27 +14,6 @@
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
-
-// Every test of this folder runs with its own configuration folder, set before anything asks
-// where the settings live.
-inline void UseTemporaryConfigHome(const QTemporaryDir& dir)
-{
-    QVERIFY(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-}
-
-inline QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
 
 // Everything in a folder, hidden files included: a failed atomic write must leave
 // no temporary file behind.

@@ -14,7 +14,7 @@ class FileUtilTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { UseTemporaryConfigHome(m_home); }
+    void initTestCase() { QVERIFY(m_home.isValid()); }
     void init()
     {
         // Each test starts from a missing folder, as on a machine where the console never ran.
@@ -142,7 +142,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_home;
+    TempConfigHome m_home;
     QString m_file;
 };
 

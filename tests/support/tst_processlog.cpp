@@ -43,7 +43,7 @@ class ProcessLogTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { UseTemporaryConfigHome(m_home); }
+    void initTestCase() { QVERIFY(m_home.isValid()); }
 
     void sharedString_data()
     {
@@ -135,7 +135,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_home;
+    TempConfigHome m_home;
 };
 
 QTEST_GUILESS_MAIN(ProcessLogTest)

@@ -37,7 +37,7 @@ class ProfileStringTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { UseTemporaryConfigHome(m_home); }
+    void initTestCase() { QVERIFY(m_home.isValid()); }
     void init() { m_file = m_home.filePath(QStringLiteral("%1.ini").arg(m_counter++)); }
 
     void read_data()
@@ -161,7 +161,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_home;
+    TempConfigHome m_home;
     QString m_file;
     int m_counter = 0;
 };

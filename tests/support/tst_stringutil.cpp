@@ -12,7 +12,7 @@ class StringUtilTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { UseTemporaryConfigHome(m_home); }
+    void initTestCase() { QVERIFY(m_home.isValid()); }
 
     void hex_data()
     {
@@ -156,7 +156,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_home;
+    TempConfigHome m_home;
 };
 
 QTEST_GUILESS_MAIN(StringUtilTest)
