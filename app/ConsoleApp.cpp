@@ -9,8 +9,8 @@ bool CConsoleApp::InitInstance()
 {
     // Seeded once for the whole run: reseeding per send would repeat the same draws for every
     // statement sent within one clock tick.
-    SeededRandom rng(static_cast<std::uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count()));
+    SeededRandom rng(
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     CConsoleDlg console(rng);
     console.exec();
     return false;

@@ -102,7 +102,10 @@ CConsoleDlg::~CConsoleDlg()
     OnDestroy();
 }
 
-QWidget* CConsoleDlg::Item(int id) const { return m_items.value(id); }
+QWidget* CConsoleDlg::Item(int id) const
+{
+    return m_items.value(id);
+}
 
 void CConsoleDlg::CreateItems()
 {
@@ -220,7 +223,8 @@ void CConsoleDlg::OnDestroy()
     qApp->removeEventFilter(this);
 
     const QString file = GetSettingsFilePath();
-    const int port = PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
+    const int port =
+        PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
     // Failures are not reported: the window closes regardless, and the next start falls back to
     // what it can read.
     CFileUtil::WriteSetting(file, QStringLiteral("port_num"), QString::number(port), kSection);
@@ -279,9 +283,9 @@ void CConsoleDlg::FillPortList()
 void CConsoleDlg::UpdateControlStates()
 {
     const bool open = m_comm.GetPortOpen();
-    for (QWidget* w : {static_cast<QWidget*>(m_btnOpen), static_cast<QWidget*>(m_comboPort),
-                       static_cast<QWidget*>(m_comboSpeed),
-                       static_cast<QWidget*>(m_btnRefreshPorts)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_btnOpen), static_cast<QWidget*>(m_comboPort),
+          static_cast<QWidget*>(m_comboSpeed), static_cast<QWidget*>(m_btnRefreshPorts)})
         w->setEnabled(!open);
     for (QWidget* w : {m_btnClose, m_btnTouchCalibration, m_btnSetClock})
         w->setEnabled(open);
@@ -310,8 +314,8 @@ void CConsoleDlg::OnOpenPort()
 {
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
-    const int port = PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false),
-                                        false);
+    const int port =
+        PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), false);
     const int speedIndex = m_comboSpeed->currentIndex();
     m_comm.SetCommPort(static_cast<short>(qBound(-1, port, 32767)));
     m_comm.SetSettings(GetBaudRateText(speedIndex) + QStringLiteral(",n,8,1"));
@@ -343,7 +347,10 @@ void CConsoleDlg::OnSend()
     SendCommand(ToCp949(text), false);
 }
 
-void CConsoleDlg::OnExit() { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); }
+void CConsoleDlg::OnExit()
+{
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
 
 void CConsoleDlg::OnCommEvent()
 {
@@ -367,16 +374,46 @@ void CConsoleDlg::SendDrawing(const QByteArray& statement)
     SendCommand(WithRandomColor(m_rng, statement, m_chkRandomColor->isChecked()), true);
 }
 
-void CConsoleDlg::OnLine() { SendDrawing(ComposeLine(m_rng)); }
-void CConsoleDlg::OnPSet() { SendDrawing(m_psetGrid.Next()); }
-void CConsoleDlg::OnBox() { SendDrawing(ComposeBox(m_rng)); }
-void CConsoleDlg::OnBoxFill() { SendDrawing(ComposeBoxFill(m_rng)); }
-void CConsoleDlg::OnRoundBox() { SendDrawing(ComposeRoundBox(m_rng)); }
-void CConsoleDlg::OnRoundBoxFill() { SendDrawing(ComposeRoundBoxFill(m_rng)); }
-void CConsoleDlg::OnCircle() { SendDrawing(ComposeCircle(m_rng)); }
-void CConsoleDlg::OnCircleFill() { SendDrawing(ComposeCircleFill(m_rng)); }
-void CConsoleDlg::OnArc() { SendDrawing(ComposeArc(m_rng)); }
-void CConsoleDlg::OnBezier() { SendDrawing(ComposeBezier(m_rng)); }
+void CConsoleDlg::OnLine()
+{
+    SendDrawing(ComposeLine(m_rng));
+}
+void CConsoleDlg::OnPSet()
+{
+    SendDrawing(m_psetGrid.Next());
+}
+void CConsoleDlg::OnBox()
+{
+    SendDrawing(ComposeBox(m_rng));
+}
+void CConsoleDlg::OnBoxFill()
+{
+    SendDrawing(ComposeBoxFill(m_rng));
+}
+void CConsoleDlg::OnRoundBox()
+{
+    SendDrawing(ComposeRoundBox(m_rng));
+}
+void CConsoleDlg::OnRoundBoxFill()
+{
+    SendDrawing(ComposeRoundBoxFill(m_rng));
+}
+void CConsoleDlg::OnCircle()
+{
+    SendDrawing(ComposeCircle(m_rng));
+}
+void CConsoleDlg::OnCircleFill()
+{
+    SendDrawing(ComposeCircleFill(m_rng));
+}
+void CConsoleDlg::OnArc()
+{
+    SendDrawing(ComposeArc(m_rng));
+}
+void CConsoleDlg::OnBezier()
+{
+    SendDrawing(ComposeBezier(m_rng));
+}
 
 void CConsoleDlg::OnPrint()
 {
@@ -384,12 +421,39 @@ void CConsoleDlg::OnPrint()
     SendDrawing(ComposePrint(m_rng, ToCp949(text), m_chkRandomTextPos->isChecked()));
 }
 
-void CConsoleDlg::OnButtonCtrl() { SendCommand(ComposeButtonCtrl(m_rng), true); }
-void CConsoleDlg::OnEditCtrl() { SendCommand(ComposeEditCtrl(), true); }
-void CConsoleDlg::OnCheckboxCtrl() { SendCommand(ComposeCheckboxCtrl(m_rng), true); }
-void CConsoleDlg::OnSliderCtrl() { SendCommand(ComposeSliderCtrl(), true); }
-void CConsoleDlg::OnProgressCtrl() { SendCommand(ComposeProgressCtrl(), true); }
-void CConsoleDlg::OnShowCursor() { SendCommand(ComposeShowCursor(), true); }
-void CConsoleDlg::OnHideCursor() { SendCommand(ComposeHideCursor(), true); }
-void CConsoleDlg::OnDrawImage() { SendCommand(ComposeDrawImage(m_rng), true); }
-void CConsoleDlg::OnSound() { SendCommand(ComposeSound(), true); }
+void CConsoleDlg::OnButtonCtrl()
+{
+    SendCommand(ComposeButtonCtrl(m_rng), true);
+}
+void CConsoleDlg::OnEditCtrl()
+{
+    SendCommand(ComposeEditCtrl(), true);
+}
+void CConsoleDlg::OnCheckboxCtrl()
+{
+    SendCommand(ComposeCheckboxCtrl(m_rng), true);
+}
+void CConsoleDlg::OnSliderCtrl()
+{
+    SendCommand(ComposeSliderCtrl(), true);
+}
+void CConsoleDlg::OnProgressCtrl()
+{
+    SendCommand(ComposeProgressCtrl(), true);
+}
+void CConsoleDlg::OnShowCursor()
+{
+    SendCommand(ComposeShowCursor(), true);
+}
+void CConsoleDlg::OnHideCursor()
+{
+    SendCommand(ComposeHideCursor(), true);
+}
+void CConsoleDlg::OnDrawImage()
+{
+    SendCommand(ComposeDrawImage(m_rng), true);
+}
+void CConsoleDlg::OnSound()
+{
+    SendCommand(ComposeSound(), true);
+}

@@ -71,8 +71,8 @@ QHash<int, QWidget*> BuildDialog(QDialog* dialog, const DialogTemplate& layout)
     dialog->setStyleSheet(QStringLiteral("QPushButton { padding: 1px 2px; }"));
     const QFontMetrics metrics(font);
     const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const auto base = DialogBaseUnits::ForAverageLetterWidth(
-        (metrics.horizontalAdvance(letters) / 26 + 1) / 2);
+    const auto base =
+        DialogBaseUnits::ForAverageLetterWidth((metrics.horizontalAdvance(letters) / 26 + 1) / 2);
     dialog->setWindowTitle(QString::fromUtf8(layout.caption));
     dialog->setFixedSize(base.ToPixels(layout.units));
 

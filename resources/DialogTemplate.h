@@ -17,7 +17,7 @@ enum class ItemKind
     ReceiveView,   // the receive box
     Label,
     HorizontalRule,
-    Icon,          // the application icon
+    Icon, // the application icon
 };
 
 struct DialogItem
@@ -44,7 +44,7 @@ struct DialogTemplate
 // line, so the console fits a 768-pixel-high screen even with fonts of taller line spacing.
 struct DialogBaseUnits
 {
-    int x = 6; // pixels per 4 horizontal units
+    int x = 6;  // pixels per 4 horizontal units
     int y = 12; // pixels per 8 vertical units
 
     static DialogBaseUnits ForAverageLetterWidth(int averageLetterWidth)
@@ -56,7 +56,10 @@ struct DialogBaseUnits
         return {units.x() * x / 4, units.y() * y / 8, units.width() * x / 4,
                 units.height() * y / 8};
     }
-    QSize ToPixels(const QSize& units) const { return {units.width() * x / 4, units.height() * y / 8}; }
+    QSize ToPixels(const QSize& units) const
+    {
+        return {units.width() * x / 4, units.height() * y / 8};
+    }
 };
 
 const DialogTemplate& ConsoleTemplate();

@@ -72,8 +72,8 @@ constexpr std::array kConsoleItems{
     DialogItem{ids::kExit, PushButton, "Exit", {184, 434, 40, 14}},
 };
 
-constexpr DialogTemplate kConsole{ids::kConsoleDialog, "OrvexaControlBox", "굴림", 9, {231, 455},
-                                  kConsoleItems};
+constexpr DialogTemplate kConsole{ids::kConsoleDialog, "OrvexaControlBox", "굴림", 9,
+                                  {231, 455},          kConsoleItems};
 
 constexpr std::array kAboutItems{
     DialogItem{ids::kStatic, Label, "OrvexaControlBox 버전 1.0", {40, 10, 119, 10}},
@@ -86,9 +86,15 @@ constexpr DialogTemplate kAbout{ids::kAboutBox, "OrvexaControlBox 정보", "굴�
 
 } // namespace
 
-const DialogTemplate& ConsoleTemplate() { return kConsole; }
+const DialogTemplate& ConsoleTemplate()
+{
+    return kConsole;
+}
 
-const DialogTemplate& AboutTemplate() { return kAbout; }
+const DialogTemplate& AboutTemplate()
+{
+    return kAbout;
+}
 
 QString LoadString(int id)
 {

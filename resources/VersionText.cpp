@@ -6,7 +6,10 @@
 
 #include <cstdlib>
 
-QByteArrayView ProductVersion() { return ORVEXA_PRODUCT_VERSION; }
+QByteArrayView ProductVersion()
+{
+    return ORVEXA_PRODUCT_VERSION;
+}
 
 QString VersionText(QByteArrayView productVersion)
 {

@@ -18,8 +18,17 @@ QString GetAppDataFolderPath()
     return base.isEmpty() ? QString() : base + QStringLiteral("/OrvexaLCD TestBox");
 }
 
-QString GetSettingsFilePath() { return InAppDataFolder(QStringLiteral("setting.ini")); }
+QString GetSettingsFilePath()
+{
+    return InAppDataFolder(QStringLiteral("setting.ini"));
+}
 
-QString GetSavedTextFilePath() { return InAppDataFolder(QStringLiteral("hcode.txt")); }
+QString GetSavedTextFilePath()
+{
+    return InAppDataFolder(QStringLiteral("hcode.txt"));
+}
 
-QString GetPortFolderPath() { return InAppDataFolder(QStringLiteral("ports")); }
+QString GetPortFolderPath()
+{
+    return InAppDataFolder(QStringLiteral("ports"));
+}

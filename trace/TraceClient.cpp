@@ -19,7 +19,10 @@ MarkerState& Marker()
 
 } // namespace
 
-QString DefaultMarkerFilePath() { return QStringLiteral(ORVEXA_MARKER_FILE); }
+QString DefaultMarkerFilePath()
+{
+    return QStringLiteral(ORVEXA_MARKER_FILE);
+}
 
 bool IsTraceEnabled()
 {

@@ -83,17 +83,17 @@ void ConsoleTest::controlStatesFollowThePort()
     CConsoleDlg& console = f.Start();
     f.SelectPort(7);
 
-    const QList<int> band{ids::kLine,      ids::kPSet,        ids::kBox,          ids::kBoxFill,
-                          ids::kRoundBox,  ids::kRoundBoxFill, ids::kCircle,      ids::kCircleFill,
-                          ids::kArc,       ids::kBezier,      ids::kPrint,        ids::kPrintText,
-                          ids::kRandomColor, ids::kRandomTextPos, ids::kButtonCtrl,
-                          ids::kEditCtrl,  ids::kCheckboxCtrl, ids::kSliderCtrl, ids::kProgressCtrl,
-                          ids::kShowCursor, ids::kHideCursor, ids::kDrawImage,   ids::kSound,
-                          ids::kDotSize,   ids::kColor,       ids::kTextPosTopLeft,
-                          ids::kTextPosRect, ids::kCtrlFont,  ids::kCtrlColor,   ids::kTextFont,
-                          ids::kTextColor, ids::kDemo1,       ids::kDemo2,        ids::kDemo3,
-                          ids::kDemoOff,   ids::kClear,       ids::kTransmit,     ids::kSend,
-                          ids::kReceive};
+    const QList<int> band{
+        ids::kLine,         ids::kPSet,           ids::kBox,          ids::kBoxFill,
+        ids::kRoundBox,     ids::kRoundBoxFill,   ids::kCircle,       ids::kCircleFill,
+        ids::kArc,          ids::kBezier,         ids::kPrint,        ids::kPrintText,
+        ids::kRandomColor,  ids::kRandomTextPos,  ids::kButtonCtrl,   ids::kEditCtrl,
+        ids::kCheckboxCtrl, ids::kSliderCtrl,     ids::kProgressCtrl, ids::kShowCursor,
+        ids::kHideCursor,   ids::kDrawImage,      ids::kSound,        ids::kDotSize,
+        ids::kColor,        ids::kTextPosTopLeft, ids::kTextPosRect,  ids::kCtrlFont,
+        ids::kCtrlColor,    ids::kTextFont,       ids::kTextColor,    ids::kDemo1,
+        ids::kDemo2,        ids::kDemo3,          ids::kDemoOff,      ids::kClear,
+        ids::kTransmit,     ids::kSend,           ids::kReceive};
     const QList<int> closedOnly{ids::kOpen, ids::kPortList, ids::kSpeedList, ids::kRefreshPorts};
     const QList<int> openOnly{ids::kClose, ids::kTouchCalibration, ids::kSetClock};
 
@@ -136,10 +136,10 @@ void ConsoleTest::sendTrimsAndEchoes_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("shown");
     QTest::newRow("blanks around") << "  Clear;  " << QByteArray("Clear;") << "Clear;";
-    QTest::newRow("line breaks around") << "\nLine 1,2,3,4;\n" << QByteArray("Line 1,2,3,4;")
-                                        << "Line 1,2,3,4;";
-    QTest::newRow("inner line break kept") << "Clear;\nClear;" << QByteArray("Clear;\nClear;")
-                                           << "Clear;\nClear;";
+    QTest::newRow("line breaks around") << "\nLine 1,2,3,4;\n"
+                                        << QByteArray("Line 1,2,3,4;") << "Line 1,2,3,4;";
+    QTest::newRow("inner line break kept")
+        << "Clear;\nClear;" << QByteArray("Clear;\nClear;") << "Clear;\nClear;";
     QTest::newRow("Korean in code page 949")
         << "Print '한글';" << QByteArray("Print '\xC7\xD1\xB1\xDB';") << "Print '한글';";
     QTest::newRow("empty sends nothing") << "" << QByteArray() << "";
@@ -168,9 +168,12 @@ void ConsoleTest::failedOpenShowsWhyAndChangesNothing_data()
 {
     QTest::addColumn<QString>("cause");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("port already open elsewhere") << "busy" << "in use by another program";
-    QTest::newRow("link points nowhere") << "dangling" << "no such port";
-    QTest::newRow("no speed selected") << "nospeed" << ",n,8,1";
+    QTest::newRow("port already open elsewhere") << "busy"
+                                                 << "in use by another program";
+    QTest::newRow("link points nowhere") << "dangling"
+                                         << "no such port";
+    QTest::newRow("no speed selected") << "nospeed"
+                                       << ",n,8,1";
 }
 
 void ConsoleTest::failedOpenShowsWhyAndChangesNothing()
@@ -297,7 +300,8 @@ void ConsoleTest::receivedReportsAreDecodedIntoTheView()
     QVERIFY(view);
 
     module.Write(QByteArray::fromHex("0281050100000003"));
-    module.Write("\x02" "81051");
+    module.Write("\x02"
+                 "81051");
     module.Write(QByteArray("0000\x03", 5));
     const QString expected = "02 81 05 01 00 00 00 03 : $on_click (down : ctrl 5)\n"
                              "02 38 31 30 35 31 30 30 30 30 03 : $on_click (down : ctrl 5)\n";

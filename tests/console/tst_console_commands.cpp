@@ -67,7 +67,8 @@ void ConsoleCommandsTest::pressSendsWhatTheTransmitBoxShows_data()
                                 << QString("Circlefill (%1,){3}%1(,%2(,%1)?)?;").arg(n, colour);
     QTest::newRow("Arc") << ids::kArc << QString("Arc (%1,){5}%1;").arg(n);
     QTest::newRow("Bezier") << ids::kBezier << QString("Bezier (%1,){7}%1;").arg(n);
-    QTest::newRow("Print") << ids::kPrint << QString("TextFont %1;Print 'Taldern Technology';").arg(n);
+    QTest::newRow("Print") << ids::kPrint
+                           << QString("TextFont %1;Print 'Taldern Technology';").arg(n);
     QTest::newRow("Button") << ids::kButtonCtrl << "Button 1,20,40,90,70(,'Press')?;";
     QTest::newRow("Edit") << ids::kEditCtrl << "Edit 2,150,40,250,120,'edit ctrl';";
     QTest::newRow("Checkbox") << ids::kCheckboxCtrl

@@ -43,8 +43,11 @@ void ConsoleSettingsTest::firstStartUsesDefaultsAndWritesOnlyAtClose()
     f.Close();
 
     const QByteArray ini = ReadBytes(f.SettingsFile());
-    const QList<QByteArray> keys{"[gen]", "port_num=" + selected.mid(3).toLatin1(),
-                                 "baudrate_index=5", "random_color=1", "random_ltpoption=1",
+    const QList<QByteArray> keys{"[gen]",
+                                 "port_num=" + selected.mid(3).toLatin1(),
+                                 "baudrate_index=5",
+                                 "random_color=1",
+                                 "random_ltpoption=1",
                                  "text=Taldern Technology"};
     qsizetype at = -1;
     for (const QByteArray& key : keys) {
@@ -129,18 +132,17 @@ void ConsoleSettingsTest::unreadableValuesFallBack_data()
     QTest::addColumn<int>("portIndex");
     QTest::addColumn<int>("speedIndex");
     QTest::addColumn<QString>("printText");
-    QTest::newRow("port not a number") << QByteArray("[gen]\nport_num=abc\n") << 0 << 5
-                                       << "Taldern Technology";
-    QTest::newRow("negative port") << QByteArray("[gen]\nport_num=-7\n") << 0 << 5
-                                   << "Taldern Technology";
-    QTest::newRow("port beyond int") << QByteArray("[gen]\nport_num=99999999999\n") << -1 << 5
-                                     << "Taldern Technology";
+    QTest::newRow("port not a number")
+        << QByteArray("[gen]\nport_num=abc\n") << 0 << 5 << "Taldern Technology";
+    QTest::newRow("negative port")
+        << QByteArray("[gen]\nport_num=-7\n") << 0 << 5 << "Taldern Technology";
+    QTest::newRow("port beyond int")
+        << QByteArray("[gen]\nport_num=99999999999\n") << -1 << 5 << "Taldern Technology";
     // The settings reader's own tests cover malformed files; here one file full of them shows
     // the console starting from what it can read.
     QByteArray garbage(10 * 1024 * 1024, '\xA7');
     garbage += "\x01\xFE[gen\nno equals\r[GEN]\rBaudRate_Index=2\nbaudrate_index=3\ntext=abc";
-    QTest::newRow("garbage, CR-only lines, other case, 10 MB")
-        << garbage << 0 << 2 << "abc";
+    QTest::newRow("garbage, CR-only lines, other case, 10 MB") << garbage << 0 << 2 << "abc";
 }
 
 void ConsoleSettingsTest::unreadableValuesFallBack()
@@ -191,8 +193,8 @@ void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
         QVERIFY(QFile::remove(f.AppFolder()));
         QVERIFY(QDir().rename(moved, f.AppFolder()));
     } else {
-        QVERIFY(QFile::setPermissions(f.AppFolder(), QFile::ReadOwner | QFile::WriteOwner |
-                                                         QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(f.AppFolder(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     QCOMPARE(ReadBytes(f.SettingsFile()), savedIni);
