@@ -1,6 +1,6 @@
 #include "app/AboutBox.h"
 
-#include "app/DialogBuilder.h"
+#include "support/ui/DialogBuilder.h"
 #include "resources/ControlIds.h"
 
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "app/ConsoleDlg.h"
 
 #include "app/AboutBox.h"
-#include "app/DialogBuilder.h"
+#include "support/ui/DialogBuilder.h"
 #include "app/PortSelection.h"
 #include "app/serial/Pieces.h"
 #include "app/serial/PortFolder.h"

@@ -1,4 +1,4 @@
-#include "app/DialogBuilder.h"
+#include "support/ui/DialogBuilder.h"
 
 #include "resources/AppIcon.h"
 #include "support/ui/ReceiveView.h"
