@@ -3,20 +3,12 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include "support/IntFormat.h"
 #include "support/RandomSource.h"
 
 // Random coordinates are drawn against this screen, whatever the attached module reports.
 inline constexpr int ScreenWidth = 800;
 inline constexpr int ScreenHeight = 480;
-
-// |value| in the given radix (2..36, upper-case letters), then, unless width is negative,
-// zero-padded to width from at most ten zeros and cut to the rightmost width characters, then
-// "-" in front for a negative value in radix 10 only. Throws std::invalid_argument for a radix
-// outside 2..36.
-QByteArray FormatInt(long value, int radix, int width);
-
-// "&H" and six upper-case hex digits, red first; bits above the low 24 are ignored.
-QByteArray FormatColor(quint32 rgb);
 
 // Three draws, red then green then blue.
 quint32 RandomColor(RandomSource& rng);

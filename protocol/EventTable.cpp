@@ -1,0 +1,123 @@
+#include "protocol/EventTable.h"
+
+#include <algorithm>
+
+namespace {
+
+using enum ValueFormat;
+
+constexpr ReportValue None{};
+
+constexpr std::array<ReportEvent, 12> kEvents{{
+    {0x81,
+     {'8', '1'},
+     "$on_click",
+     ReportState{{3, 1}, {5, 1}, " (down : ctrl ", " (up : ctrl "},
+     {ReportValue{"", {2, 1}, {3, 2}, Decimal}, None, None},
+     1,
+     ")"},
+    {0x82,
+     {'8', '2'},
+     "$on_check",
+     ReportState{{3, 1}, {5, 1}, " (on : ctrl ", " (off : ctrl "},
+     {ReportValue{"", {2, 1}, {3, 2}, Decimal}, None, None},
+     1,
+     ")"},
+    {0x83,
+     {'8', '3'},
+     "$on_position",
+     std::nullopt,
+     {ReportValue{" (ctrl ", {2, 1}, {3, 2}, Decimal}, ReportValue{" : ", {3, 2}, {5, 4}, Decimal},
+      None},
+     2,
+     ")"},
+    {0x84,
+     {'8', '4'},
+     "$on_touch",
+     ReportState{{2, 1}, {3, 1}, " (down : ", " (up : "},
+     {ReportValue{"", {3, 2}, {4, 3}, Decimal}, ReportValue{",", {5, 2}, {7, 3}, Decimal}, None},
+     2,
+     ")"},
+    {0x85,
+     {'8', '5'},
+     "$on_key_press",
+     std::nullopt,
+     {ReportValue{" (ascii code=&H", {2, 1}, {3, 1}, KeyByte}, None, None},
+     1,
+     ")"},
+    {0x86,
+     {'8', '6'},
+     "$on_date (",
+     std::nullopt,
+     {ReportValue{"", {2, 2}, {3, 3}, Decimal}, ReportValue{"/", {4, 1}, {6, 1}, Decimal},
+      ReportValue{"/", {5, 1}, {7, 2}, Decimal}},
+     3,
+     ")"},
+    {0x87,
+     {'8', '7'},
+     "$on_time (",
+     std::nullopt,
+     {ReportValue{"", {2, 1}, {3, 2}, TwoDigits}, ReportValue{":", {3, 1}, {5, 2}, TwoDigits},
+      ReportValue{":", {4, 1}, {7, 2}, TwoDigits}},
+     3,
+     ")"},
+    {0x88, {'8', '8'}, "$on_buffer_warning", std::nullopt, {None, None, None}, 0, ""},
+    {0x89, {'8', '9'}, "$on_buffer_overflow", std::nullopt, {None, None, None}, 0, ""},
+    {0x8A, {'8', 'A'}, "$on_lcd_state", std::nullopt, {None, None, None}, 0, ""},
+    {0x8B, {'8', 'B'}, "$on_checksum_error", std::nullopt, {None, None, None}, 0, ""},
+    {0x8C,
+     {'8', 'C'},
+     "$on_screen_touch",
+     ReportState{{4, 1}, {7, 1}, " (down : screen ", " (up : screen "},
+     {ReportValue{"", {2, 1}, {3, 2}, Decimal}, ReportValue{", ctrl ", {3, 1}, {5, 2}, Decimal},
+      None},
+     2,
+     ")"},
+}};
+
+// Every slot must lie inside the parameter positions of its form, or an encoder built on this
+// table would overwrite the frame.
+constexpr bool SlotFits(ReportSlot slot, int length)
+{
+    return slot.position >= 2 && slot.width >= 1 && slot.position + slot.width <= length - 1;
+}
+
+constexpr bool TableIsSound()
+{
+    for (const ReportEvent& e : kEvents) {
+        if ((e.code & kBinaryFormBit) == 0 || e.textCode[0] != '8')
+            return false;
+        if (e.state && (!SlotFits(e.state->binary, kBinaryReportLength) ||
+                        !SlotFits(e.state->text, kTextReportLength)))
+            return false;
+        for (int i = 0; i < e.valueCount; ++i) {
+            if (!SlotFits(e.values[i].binary, kBinaryReportLength) ||
+                !SlotFits(e.values[i].text, kTextReportLength) || e.values[i].binary.width > 2)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(TableIsSound());
+
+} // namespace
+
+std::span<const ReportEvent> ReportEvents()
+{
+    return kEvents;
+}
+
+const ReportEvent* FindBinaryEvent(std::uint8_t code)
+{
+    auto it = std::find_if(kEvents.begin(), kEvents.end(),
+                           [code](const ReportEvent& e) { return e.code == code; });
+    return it == kEvents.end() ? nullptr : &*it;
+}
+
+const ReportEvent* FindTextEvent(char first, char second)
+{
+    auto it = std::find_if(kEvents.begin(), kEvents.end(), [first, second](const ReportEvent& e) {
+        return e.textCode[0] == first && e.textCode[1] == second;
+    });
+    return it == kEvents.end() ? nullptr : &*it;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// The module frames every event report with these two bytes.
+constexpr std::uint8_t kReportStart = 0x02, kReportEnd = 0x03;
+
+// The code byte's high bit picks the form: set, the binary form of 8 bytes; clear, the text form
+// of 11 bytes, whose code is the two characters "8" and "1".."C".
+constexpr int kBinaryReportLength = 8;
+constexpr int kTextReportLength = 11;
+constexpr std::uint8_t kBinaryFormBit = 0x80;
+
+// Where one value sits in a report. Binary form: width 1 or 2 bytes, high byte first. Text form:
+// width hex-digit characters, except for a key byte or a state, which are one character taken as
+// it is.
+struct ReportSlot
+{
+    int position;
+    int width;
+};
+
+enum class ValueFormat
+{
+    Decimal,   // plain decimal
+    TwoDigits, // two decimal digits with a leading zero; of a larger value the last two
+    KeyByte,   // the byte itself, as two upper-case hex digits
+};
+
+struct ReportValue
+{
+    std::string_view lead; // written just before the value
+    ReportSlot binary;
+    ReportSlot text;
+    ValueFormat format;
+};
+
+// A pressed/released or on/off state: byte 1 or 0 in the binary form, character "1" or "0" in the
+// text form. Its text opens the bracket after the event name; any other state gives " (?)" in
+// place of the whole bracket.
+struct ReportState
+{
+    ReportSlot binary;
+    ReportSlot text;
+    std::string_view whenSet;   // state 1
+    std::string_view whenClear; // state 0
+};
+
+inline constexpr std::string_view kUnknownStateText = " (?)";
+
+// Decoded text: name, then the state's text (if any), then each value after its lead, then
+// closing.
+struct ReportEvent
+{
+    std::uint8_t code;
+    std::array<char, 2> textCode;
+    std::string_view name;
+    std::optional<ReportState> state;
+    std::array<ReportValue, 3> values;
+    int valueCount;
+    std::string_view closing;
+};
+
+std::span<const ReportEvent> ReportEvents();
+
+// The event whose code is at position 1 (binary) or positions 1 and 2 (text); none when the code
+// is not one of the twelve.
+const ReportEvent* FindBinaryEvent(std::uint8_t code);
+const ReportEvent* FindTextEvent(char first, char second);
