@@ -1,0 +1,168 @@
+// The generator's window offscreen: the output follows the text and every option, Copy hands
+// over exactly that output, and the font choice lives in the settings file.
+#include "unicode/ui/UnicodeGenDlg.h"
+
+#include "resources/ControlIds.h"
+#include "support/FileUtil.h"
+#include "support/Paths.h"
+#include "tests/common/FileBytes.h"
+#include "tests/common/TempConfigHome.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QInputMethodEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The generator deletes itself on close, so it lives on the heap as it does in the program.
+struct Generator
+{
+    QPointer<CUnicodeGenDlg> dialog = new CUnicodeGenDlg;
+
+    ~Generator() { delete dialog; }
+
+    template <typename T> T* Get(int id) const { return qobject_cast<T*>(dialog->Item(id)); }
+    QPlainTextEdit* Text() const { return Get<QPlainTextEdit>(ids::kUniText); }
+    QString Output() const { return Get<QPlainTextEdit>(ids::kUniOutput)->toPlainText(); }
+    QComboBox* Fonts() const { return Get<QComboBox>(ids::kUniFontList); }
+
+    // Closes as the user does and waits until the window is gone.
+    bool Close()
+    {
+        dialog->close();
+        return QTest::qWaitFor([this] { return dialog.isNull(); });
+    }
+};
+
+// Korean comes from an input method as committed text, not as key presses.
+void Commit(QWidget* widget, const QString& text)
+{
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+QString SavedFont()
+{
+    return CFileUtil::ReadSetting(GetSettingsFilePath(), u"uni_font"_s, u"gen"_s, u"(none)"_s);
+}
+
+} // namespace
+
+class UnicodeDialogTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyControlHasAnIdAndAName();
+    void outputFollowsTextAndOptionsAndIsCopied_data();
+    void outputFollowsTextAndOptionsAndIsCopied();
+    void fontChoiceRoundTripsThroughTheSettingsFile();
+    void uninstalledSavedFontIsShownAndKept();
+};
+
+void UnicodeDialogTest::everyControlHasAnIdAndAName()
+{
+    TempConfigHome home;
+    Generator g;
+    for (int id : {ids::kUniText, ids::kUniSpace, ids::kUniNoSpace, ids::kUniComma, ids::kUniHyphen,
+                   ids::kUniWholeCommand, ids::kUniFontList, ids::kUniOutput, ids::kUniCopy}) {
+        QWidget* control = g.dialog->Item(id);
+        QVERIFY2(control, qPrintable(QString::number(id)));
+        QCOMPARE(control->property("ctrlId").toInt(), id);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
+                 qPrintable(QString::number(id)));
+    }
+    QCOMPARE(g.dialog->windowTitle(), u"Unicode Generator for 'Print' command"_s);
+}
+
+void UnicodeDialogTest::outputFollowsTextAndOptionsAndIsCopied_data()
+{
+    QTest::addColumn<int>("separator");
+    QTest::addColumn<bool>("wholeCommand");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("as opened") << ids::kUniSpace << true << "Print 'U::C548 000A B155';";
+    QTest::newRow("no space") << ids::kUniNoSpace << true << "Print 'U::C548000AB155';";
+    QTest::newRow("comma, codes only") << ids::kUniComma << false << "C548,000A,B155";
+    QTest::newRow("hyphen, codes only") << ids::kUniHyphen << false << "C548-000A-B155";
+}
+
+// Half the text is typed before the options change and half after, so both kinds of change
+// must reach the output.
+void UnicodeDialogTest::outputFollowsTextAndOptionsAndIsCopied()
+{
+    QFETCH(int, separator);
+    QFETCH(bool, wholeCommand);
+    QFETCH(QString, expected);
+    TempConfigHome home;
+    Generator g;
+    g.dialog->show();
+    Commit(g.Text(), u"안"_s);
+    QTest::keyClick(g.Text(), Qt::Key_Return);
+
+    g.Get<QAbstractButton>(separator)->click();
+    if (!wholeCommand)
+        g.Get<QAbstractButton>(ids::kUniWholeCommand)->click();
+    Commit(g.Text(), u"녕"_s);
+    QCOMPARE(g.Output(), expected);
+
+    QGuiApplication::clipboard()->setText(u"left from before"_s);
+    g.Get<QAbstractButton>(ids::kUniCopy)->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+}
+
+void UnicodeDialogTest::fontChoiceRoundTripsThroughTheSettingsFile()
+{
+    TempConfigHome home;
+    QStringList installed = QFontDatabase::families();
+    installed.removeAll(u"Tahoma"_s);
+    if (installed.isEmpty())
+        QSKIP("no font but the default is installed");
+    const QString chosen = installed.first();
+    {
+        Generator g;
+        QCOMPARE(g.Fonts()->currentText(), u"Tahoma"_s);
+        // Opening reads the setting without creating the file.
+        QVERIFY(!QFileInfo::exists(GetSettingsFilePath()));
+        g.Fonts()->setCurrentIndex(g.Fonts()->findText(chosen));
+        QCOMPARE(g.Text()->font().family(), chosen);
+        QVERIFY(g.Close());
+    }
+    QCOMPARE(SavedFont(), chosen);
+
+    Generator again;
+    QCOMPARE(again.Fonts()->currentText(), chosen);
+    QCOMPARE(again.Text()->font().family(), chosen);
+}
+
+void UnicodeDialogTest::uninstalledSavedFontIsShownAndKept()
+{
+    TempConfigHome home;
+    const QString missing = u"No Such Font 7"_s;
+    QVERIFY(!QFontDatabase::families().contains(missing));
+    QVERIFY(QDir().mkpath(GetAppDataFolderPath()));
+    const QByteArray file = "[gen]\r\nport_num=3\r\nuni_font=No Such Font 7\r\n";
+    QVERIFY(WriteBytes(GetSettingsFilePath(), file));
+
+    Generator g;
+    QCOMPARE(g.Fonts()->currentText(), missing);
+    QCOMPARE(g.Fonts()->findText(missing), g.Fonts()->currentIndex());
+    QVERIFY(g.Fonts()->count() > 1);
+    QVERIFY(g.Close());
+    QCOMPARE(ReadBytes(GetSettingsFilePath()), file);
+}
+
+QTEST_MAIN(UnicodeDialogTest)
+#include "tst_unicode_dialog.moc"
