@@ -197,13 +197,17 @@ void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
 {
     const char* in = text.data();
     qsizetype count = text.size();
-    if (count > 0 && m_afterCarriageReturn && in[0] == '\n') {
-        ++in;
-        --count;
+    if (count > 0) {
+        // Only the very next character can complete a "\r\n"; an empty append leaves the
+        // question open.
+        if (m_afterCarriageReturn && in[0] == '\n') {
+            ++in;
+            --count;
+        }
+        m_afterCarriageReturn = false;
     }
     if (count == 0)
         return;
-    m_afterCarriageReturn = false;
 
     const QRgb rgb = colour.rgb();
     if (m_runs.empty() || m_runs.back().colour != rgb || m_runs.back().bold != bold)

@@ -70,6 +70,11 @@ private slots:
             << QByteArrayList{"ab\r", "", "\ncd", ""} << "ab\ncd";
         QTest::newRow("lone CR") << QByteArrayList{"ab\rcd"} << "ab\ncd";
         QTest::newRow("CR then CR LF") << QByteArrayList{"a\r\r\nb"} << "a\n\nb";
+        QTest::newRow("CR, LF, LF each alone")
+            << QByteArrayList{"ab\r", "\n", "\n", "cd"} << "ab\n\ncd";
+        QTest::newRow("CR, LF alone, then CR LF split")
+            << QByteArrayList{"ab\r", "\n", "\r", "\n", "cd"} << "ab\n\ncd";
+        QTest::newRow("CR, text, LF") << QByteArrayList{"ab\r", "c", "\ncd"} << "ab\nc\ncd";
         QTest::newRow("8-bit characters") << QByteArrayList{"\xE9\xFF"} << "\u00E9\u00FF";
     }
     void linesEndAtLineBreaks()
