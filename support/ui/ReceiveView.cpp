@@ -4,13 +4,18 @@
 #include <QAccessibleWidget>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QSignalBlocker>
 
@@ -25,6 +30,7 @@ namespace {
 constexpr qint64 kDropBatch = ReceiveView::kKeepCharacters / 8;
 constexpr int kFrameMilliseconds = 16;
 constexpr int kMargin = 3;
+constexpr qsizetype kStampLength = 13; // "hh:mm:ss.mmm "
 
 bool IsWordCharacter(char c)
 {
@@ -179,8 +185,8 @@ ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     // The most the store ever holds: what is kept, the batch before a drop, and the dead text
     // before it is compacted. Reserved once, so no append pays for copying megabytes while the
     // window waits; pages are only touched as text arrives.
-    m_store.reserve(static_cast<std::size_t>(kKeepCharacters + kDropBatch + kKeepCharacters / 4 +
-                                             (1 << 20)));
+    m_store.reserve(
+        static_cast<std::size_t>(kKeepCharacters + kDropBatch + kKeepCharacters / 4 + (1 << 20)));
 
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -189,6 +195,12 @@ ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     UpdateMetrics();
+
+    connect(&m_log, &ReceiveLog::Failed, this, [this](const QString& path, const QString& cause) {
+        ShowFileError(tr("The log file %1 could not be written: %2. Logging has stopped; what was "
+                         "written before stays in the file."),
+                      path, cause);
+    });
 }
 
 ReceiveView::~ReceiveView() = default;
@@ -213,12 +225,31 @@ void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
     if (m_runs.empty() || m_runs.back().colour != rgb || m_runs.back().bold != bold)
         m_runs.push_back(Run{m_end, rgb, bold});
 
+    // Room for a stamp before every line this text can start.
+    QByteArray stamp;
+    qsizetype stampRoom = 0;
+    if (m_timeStamps) {
+        const qsizetype breaks =
+            std::count_if(in, in + count, [](char c) { return c == '\n' || c == '\r'; });
+        stampRoom = (breaks + 1) * kStampLength;
+    }
+
     const std::size_t used = m_store.size();
-    m_store.resize(used + static_cast<std::size_t>(count));
+    m_store.resize(used + static_cast<std::size_t>(count + stampRoom));
     char* const begin = m_store.data() + used;
     char* out = begin;
+    bool lineStart = m_atLineStart;
     for (qsizetype i = 0; i < count; ++i) {
         char c = in[i];
+        if (lineStart) {
+            if (m_timeStamps) {
+                // Every line begun by this text shares the time the text arrived.
+                if (stamp.isEmpty())
+                    stamp = TimeStampText(m_clock());
+                out = std::copy(stamp.cbegin(), stamp.cend(), out);
+            }
+            lineStart = false;
+        }
         if (static_cast<unsigned char>(c) <= '\r') {
             if (c == '\r') {
                 if (i + 1 < count && in[i + 1] == '\n')
@@ -231,12 +262,15 @@ void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
                 const Line& last = m_lines.back();
                 const qint64 lineEnd = m_end + (out - begin);
                 m_lines.push_back(Line{lineEnd + 1, last.row + RowsOf(lineEnd - last.start)});
+                lineStart = true;
             }
         }
         *out++ = c;
     }
+    m_atLineStart = lineStart;
     m_end += out - begin;
     m_store.resize(used + static_cast<std::size_t>(out - begin));
+    m_log.Write(QByteArrayView(begin, out - begin));
 
     if (m_end - m_first > kKeepCharacters + kDropBatch)
         DropOldest();
@@ -251,6 +285,54 @@ QString ReceiveView::toPlainText() const
 qsizetype ReceiveView::textSize() const
 {
     return static_cast<qsizetype>(m_end - m_first);
+}
+
+void ReceiveView::Clear()
+{
+    if (QAccessible::isActive() && m_first < m_announcedEnd)
+        m_unannouncedRemoval += Text(m_first, m_announcedEnd);
+    // Offsets stay absolute, so the next character is numbered as if nothing had gone.
+    m_store.clear();
+    m_storeBase = m_first = m_clearedAt = m_end;
+    m_lines = {Line{m_end, 0}};
+    m_runs.clear();
+    m_atLineStart = true;
+    m_topRow = 0;
+    m_followEnd = true;
+    m_anchor = m_cursor = m_end;
+    m_selecting = false;
+    MarkDirty();
+    viewport()->update();
+}
+
+bool ReceiveView::SaveTo(const QString& path, QString* error) const
+{
+    QByteArray bytes;
+    if (m_first > m_clearedAt) {
+        bytes = tr("[%1 bytes of older text were dropped before this line]\n")
+                    .arg(m_first - m_clearedAt)
+                    .toUtf8();
+    }
+    bytes.reserve(bytes.size() + (m_end - m_first) * 2);
+    AppendLatin1AsUtf8(bytes, QByteArrayView(Store(m_first), m_end - m_first));
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool ReceiveView::StartLog(const QString& path, QString* error)
+{
+    return m_log.Start(path, error);
+}
+
+void ReceiveView::StopLog()
+{
+    m_log.Stop();
 }
 
 QString ReceiveView::Text(qint64 from, qint64 to) const
@@ -649,11 +731,75 @@ void ReceiveView::mouseDoubleClickEvent(QMouseEvent* event)
     m_selecting = false;
 }
 
+std::unique_ptr<QMenu> ReceiveView::CreateContextMenu()
+{
+    auto menu = std::make_unique<QMenu>(this);
+    QAction* copy = menu->addAction(tr("Copy"), this, &ReceiveView::CopySelection);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(SelectionStart() < SelectionEnd());
+    menu->addAction(tr("Select All"), this, &ReceiveView::SelectAll)
+        ->setShortcut(QKeySequence::SelectAll);
+    menu->addAction(tr("Clear"), this, &ReceiveView::Clear);
+    menu->addAction(tr("Save As..."), this,
+                    [this] { AskForFile(tr("Save Received Text"), false); });
+
+    QAction* log = menu->addAction(tr("Log to File..."), this, &ReceiveView::ToggleLog);
+    log->setCheckable(true);
+    if (IsLogging()) {
+        log->setChecked(true);
+        log->setText(tr("Log to File... (%1)").arg(QDir::toNativeSeparators(LogPath())));
+    }
+
+    QAction* stamps = menu->addAction(tr("Time Stamps"), this, &ReceiveView::SetTimeStamps);
+    stamps->setCheckable(true);
+    stamps->setChecked(m_timeStamps);
+    return menu;
+}
+
 void ReceiveView::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    QAction* copy = menu.addAction(tr("Copy"), this, &ReceiveView::CopySelection);
-    copy->setEnabled(SelectionStart() < SelectionEnd());
-    menu.addAction(tr("Select All"), this, &ReceiveView::SelectAll);
-    menu.exec(event->globalPos());
+    CreateContextMenu()->exec(event->globalPos());
+}
+
+void ReceiveView::ToggleLog()
+{
+    if (IsLogging())
+        StopLog();
+    else
+        AskForFile(tr("Log Received Text to File"), true);
+}
+
+// The dialog is modeless to the event loop: bytes keep arriving and showing while it is open.
+void ReceiveView::AskForFile(const QString& caption, bool forLog)
+{
+    if (m_fileFolder.isEmpty())
+        m_fileFolder = QDir::homePath();
+    auto* dialog = new QFileDialog(this, caption, m_fileFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters({tr("Text files (*.txt *.log)"), tr("All files (*)")});
+    // A log is appended to, never emptied, so choosing an existing file overwrites nothing.
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, forLog);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, forLog](const QString& path) {
+        m_fileFolder = QFileInfo(path).absolutePath();
+        QString cause;
+        if (forLog) {
+            if (!StartLog(path, &cause))
+                ShowFileError(tr("The log file %1 could not be opened: %2."), path, cause);
+        } else if (!SaveTo(path, &cause)) {
+            ShowFileError(tr("The file %1 could not be saved: %2."), path, cause);
+        }
+    });
+    dialog->open();
+}
+
+void ReceiveView::ShowFileError(const QString& what, const QString& path, const QString& cause)
+{
+    // Window-modal but not blocking, so the port keeps being read while the message is up.
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, window()->windowTitle(),
+                        what.arg(QDir::toNativeSeparators(path), cause), QMessageBox::Ok, window());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/ReceiveLog.h"
+
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QByteArray>
@@ -8,15 +10,24 @@
 #include <QFont>
 #include <QRgb>
 #include <QString>
+#include <QTime>
 
 #include <deque>
+#include <functional>
+#include <memory>
 #include <vector>
+
+class QMenu;
 
 // Read-only coloured text that keeps up with any line rate of the serial port. Text is kept as
 // 8-bit characters with colour runs; long lines wrap at the view width and are laid out by
 // arithmetic alone (a fixed-pitch font makes every wrapped row the same number of characters),
 // so only the rows on screen cost anything to paint. Appends only mark the view dirty; layout
 // and repaint follow once per display frame.
+//
+// The view can also keep a record: Save As writes what it holds, a live log receives every piece
+// of text as it is shown, and time stamps begin each new line. All of them are off until asked
+// for, so by default the view shows exactly the text appended.
 class ReceiveView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -34,6 +45,32 @@ public:
     // The text held, lines joined by "\n".
     QString toPlainText() const;
     qsizetype textSize() const;
+
+    // Empties the view. The line-break state is kept, so the second half of a "\r\n" that
+    // straddles the Clear does not show as an empty line.
+    void Clear();
+
+    // Writes the text held as UTF-8, after a note line when older text has been dropped since the
+    // last Clear. False with the cause in `error`; the old file then stays as it was.
+    bool SaveTo(const QString& path, QString* error) const;
+
+    // Everything shown from now on is appended to `path` as well, exactly as shown.
+    bool StartLog(const QString& path, QString* error);
+    // Writes what the log has gathered and closes it.
+    void StopLog();
+    bool IsLogging() const { return m_log.IsActive(); }
+    QString LogPath() const { return m_log.Path(); }
+
+    // While on, each new line begins with the local time of its first character; lines already
+    // shown stay as they are.
+    void SetTimeStamps(bool on) { m_timeStamps = on; }
+    bool TimeStamps() const { return m_timeStamps; }
+    // Where time stamps come from; the wall clock unless a test sets another.
+    void SetClock(std::function<QTime()> clock) { m_clock = std::move(clock); }
+
+    // The context menu: "Copy", "Select All", "Clear", "Save As...", "Log to File...",
+    // "Time Stamps". Save As and Log to File ask for a file in a dialog that does not block.
+    std::unique_ptr<QMenu> CreateContextMenu();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -93,11 +130,17 @@ private:
     void CopySelection() const;
     void AnnounceChanges();
 
+    void AskForFile(const QString& caption, bool forLog);
+    void ToggleLog();
+    void ShowFileError(const QString& what, const QString& path, const QString& cause);
+
     std::vector<char> m_store;
     qint64 m_storeBase = 0; // offset of m_store[0]; the text before m_first there is dead
     qint64 m_first = 0;     // oldest character held
     qint64 m_end = 0;       // one past the newest character
     bool m_afterCarriageReturn = false;
+    bool m_atLineStart = true;
+    qint64 m_clearedAt = 0; // text before this was cleared by the user, not dropped
     std::deque<Line> m_lines{Line{0, 0}};
     std::deque<Run> m_runs;
 
@@ -119,4 +162,9 @@ private:
 
     qint64 m_announcedEnd = 0;
     QString m_unannouncedRemoval;
+
+    bool m_timeStamps = false;
+    std::function<QTime()> m_clock = [] { return QTime::currentTime(); };
+    ReceiveLog m_log;
+    QString m_fileFolder; // where the next file dialog opens, for the rest of the session
 };

@@ -1,11 +1,13 @@
 #include "app/report/ReportDecoder.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/FileBytes.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -149,6 +151,15 @@ private slots:
         QCOMPARE(text.left(8).toInt(), lines - held);
         QCOMPARE(text.mid(text.size() - shownLength, 8).toInt(), lines - 1);
         QCOMPARE(text.mid((held / 2) * shownLength, 8).toInt(), lines - held + held / 2);
+
+        // A saved copy says how much went before what it holds.
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY(view.SaveTo(dir.filePath("saved.txt"), &error));
+        const qsizetype dropped = qsizetype{lines} * shownLength - text.size();
+        QCOMPARE(ReadBytes(dir.filePath("saved.txt")),
+                 QByteArray::number(dropped).prepend('[') +
+                     " bytes of older text were dropped before this line]\n" + text.toLatin1());
     }
 
     void cutsALineLongerThanWhatIsKept()

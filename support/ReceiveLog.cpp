@@ -1,0 +1,111 @@
+#include "support/ReceiveLog.h"
+
+#include <QFile>
+#include <QSignalBlocker>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+void AppendLatin1AsUtf8(QByteArray& out, QByteArrayView latin1)
+{
+    const char* const begin = latin1.data();
+    const char* const end = begin + latin1.size();
+    const char* plain = begin;
+    for (const char* p = begin; p != end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 0x80)
+            continue;
+        out.append(plain, p - plain);
+        out.append(static_cast<char>(0xC0 | (c >> 6)));
+        out.append(static_cast<char>(0x80 | (c & 0x3F)));
+        plain = p + 1;
+    }
+    out.append(plain, end - plain);
+}
+
+QByteArray TimeStampText(QTime time)
+{
+    return time.toString(QStringLiteral("hh:mm:ss.zzz ")).toLatin1();
+}
+
+ReceiveLog::ReceiveLog(QObject* parent) : QObject(parent)
+{
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, &ReceiveLog::Flush);
+}
+
+ReceiveLog::~ReceiveLog()
+{
+    // Nobody is left to tell about a failure now; what could be written has been.
+    const QSignalBlocker quiet(this);
+    Stop();
+}
+
+bool ReceiveLog::Start(const QString& path, QString* error)
+{
+    Stop();
+    // Non-blocking, so a path naming a pipe that nobody reads cannot stall the window.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    m_fd = fd;
+    m_path = path;
+    return true;
+}
+
+void ReceiveLog::Stop()
+{
+    if (!IsActive())
+        return;
+    Flush();
+    Close();
+}
+
+void ReceiveLog::Write(QByteArrayView latin1)
+{
+    if (!IsActive() || latin1.isEmpty())
+        return;
+    AppendLatin1AsUtf8(m_pending, latin1);
+    if (m_pending.size() >= kFlushBytes)
+        Flush();
+    else if (!m_flushTimer.isActive())
+        m_flushTimer.start(kFlushMilliseconds);
+}
+
+void ReceiveLog::Flush()
+{
+    m_flushTimer.stop();
+    if (!IsActive() || m_pending.isEmpty())
+        return;
+    qsizetype done = 0;
+    while (done < m_pending.size()) {
+        const ssize_t n = ::write(m_fd, m_pending.constData() + done,
+                                  static_cast<size_t>(m_pending.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int cause = n < 0 ? errno : ENOSPC;
+            const QString path = m_path;
+            Close();
+            emit Failed(path, QString::fromLocal8Bit(std::strerror(cause)));
+            return;
+        }
+        done += n;
+    }
+    m_pending.resize(0); // keeps its capacity for the next gathering
+}
+
+void ReceiveLog::Close()
+{
+    m_flushTimer.stop();
+    m_pending.clear();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}

@@ -1,0 +1,312 @@
+// The record the receive view keeps: Clear, Save As, the live log and time stamps, driven through
+// its context menu and real file dialogs, with real files in a temporary folder.
+#include "app/report/ReportDecoder.h"
+#include "support/RandomSource.h"
+#include "support/ui/ControlUtil.h"
+#include "support/ui/ReceiveView.h"
+#include "tests/common/FileBytes.h"
+#include "tests/console/ConsoleFixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// Stands for the user's "Clear" between appends in a table row.
+const QByteArray kClear = "<clear>";
+
+QFileDialog* OpenDialog(ReceiveView& view)
+{
+    for (QFileDialog* dialog : view.findChildren<QFileDialog*>())
+        if (dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+QList<QMessageBox*> MessageBoxes(QWidget& window)
+{
+    QList<QMessageBox*> boxes;
+    for (QMessageBox* box : window.findChildren<QMessageBox*>())
+        if (box->isVisible())
+            boxes.append(box);
+    return boxes;
+}
+
+// Triggers the context-menu entry whose caption starts with `entry`.
+bool Choose(ReceiveView& view, const QString& entry)
+{
+    const std::unique_ptr<QMenu> menu = view.CreateContextMenu();
+    for (QAction* action : menu->actions()) {
+        if (action->text().startsWith(entry)) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+// Chooses `entry` and answers its file dialog with `path`; `folder` gets where the dialog opened.
+bool ChooseFile(ReceiveView& view, const QString& entry, const QString& path,
+                QString* folder = nullptr)
+{
+    if (!Choose(view, entry))
+        return false;
+    QFileDialog* dialog = OpenDialog(view);
+    if (!dialog)
+        return false;
+    if (folder)
+        *folder = dialog->directory().absolutePath();
+    dialog->selectFile(path);
+    // What the dialog's own Save button does.
+    return QMetaObject::invokeMethod(dialog, "accept");
+}
+
+// Keeps every file this process writes below `bytes` while it lives, as a full disk would.
+struct FileSizeLimit
+{
+    rlimit old{};
+    bool set = false;
+
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+        if (getrlimit(RLIMIT_FSIZE, &old) == 0) {
+            rlimit limit = old;
+            limit.rlim_cur = bytes;
+            set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        }
+    }
+    ~FileSizeLimit()
+    {
+        if (set)
+            setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+};
+
+} // namespace
+
+class ReceiveRecordTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void savesWhatItHolds_data()
+    {
+        QTest::addColumn<QByteArrayList>("appends");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("line breaks as shown, 8-bit characters as UTF-8")
+            << QByteArrayList{"02 81\r\n", "caf\xE9\r", "\nend"} << "saved.txt"
+            << QByteArray("02 81\ncaf\xC3\xA9\nend") << QString();
+        QTest::newRow("cleared text is not counted as dropped")
+            << QByteArrayList{"old\r\n", kClear, "new"} << "saved.txt" << QByteArray("new")
+            << QString();
+        QTest::newRow("missing folder") << QByteArrayList{"text"} << "no/such/saved.txt"
+                                        << QByteArray() << "No such file or directory";
+    }
+    void savesWhatItHolds()
+    {
+        QFETCH(QByteArrayList, appends);
+        QFETCH(QString, target);
+        QFETCH(QByteArray, saved);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        ReceiveView view;
+        view.show();
+        for (const QByteArray& piece : appends) {
+            if (piece == kClear)
+                QVERIFY(Choose(view, "Clear"));
+            else
+                view.Append(piece, Qt::blue, false);
+        }
+
+        const std::unique_ptr<QMenu> menu = view.CreateContextMenu();
+        QStringList captions;
+        for (const QAction* action : menu->actions())
+            captions.append(action->text());
+        QCOMPARE(captions, QStringList({"Copy", "Select All", "Clear", "Save As...",
+                                        "Log to File...", "Time Stamps"}));
+
+        const QString path = dir.filePath(target);
+        QVERIFY(ChooseFile(view, "Save As...", path));
+        QCOMPARE(ReadBytes(path), saved);
+        const QList<QMessageBox*> boxes = MessageBoxes(view);
+        QCOMPARE(boxes.size(), error.isEmpty() ? 0 : 1);
+        if (!error.isEmpty()) {
+            QVERIFY2(boxes[0]->text().contains(path) && boxes[0]->text().contains(error),
+                     qPrintable(boxes[0]->text()));
+            return;
+        }
+
+        // The next dialog of the session opens where the last file went.
+        QString folder;
+        QVERIFY(ChooseFile(view, "Save As...", dir.filePath("again.txt"), &folder));
+        QCOMPARE(folder, QFileInfo(path).absolutePath());
+    }
+
+    void logsEveryShownPieceAsItArrives()
+    {
+        // A megabyte of binary and text-form reports with line noise between them.
+        SeededRandom rng(15);
+        QByteArray stream;
+        while (stream.size() < 1'000'000) {
+            const int kind = rng.Draw() % 3;
+            QByteArray report = kind == 0   ? QByteArray("\x02\x81\x05\x01\x00\x00\x00\x03", 8)
+                                : kind == 1 ? QByteArray("\x02"
+                                                         "8B0000000\x03")
+                                            : QByteArray(1 + rng.Draw() % 20, 'n');
+            stream += report;
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath("session.log");
+        ReceiveView view;
+        view.show();
+        QVERIFY(ChooseFile(view, "Log to File...", path));
+        QVERIFY(view.IsLogging());
+
+        ReportDecoder decoder(rng);
+        const auto feed = [&](qsizetype from, qsizetype to) {
+            for (qsizetype at = from; at < to; at += 997) {
+                std::vector<ColoredText> pieces;
+                decoder.Feed(QByteArrayView(stream).sliced(at, std::min<qsizetype>(997, to - at)),
+                             pieces);
+                for (const ColoredText& piece : pieces)
+                    CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
+            }
+        };
+        // A trickle reaches the file within the flush period, not only at the end.
+        feed(0, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(ReadBytes(path), view.toPlainText().toLatin1(), 1000);
+        feed(1000, stream.size() / 2);
+        QVERIFY(ReadBytes(path).size() > view.textSize() / 2);
+        feed(stream.size() / 2, stream.size());
+
+        QVERIFY(Choose(view, "Log to File... (" + path + ")"));
+        QVERIFY(!view.IsLogging());
+        QCOMPARE(ReadBytes(path), view.toPlainText().toLatin1());
+        QVERIFY(view.textSize() > 3'000'000);
+    }
+
+    void aFailedLogWriteStopsOnceAndKeepsWhatWasWritten()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("full.log");
+        ReceiveView view;
+        view.show();
+        QVERIFY(view.StartLog(path, nullptr));
+        const QByteArray text(ReceiveLog::kFlushBytes * 2, 'x');
+        {
+            const FileSizeLimit limit(10'000);
+            QVERIFY(limit.set);
+            view.Append(text, Qt::black, false);
+            view.Append(text, Qt::black, false);
+        }
+        QVERIFY(!view.IsLogging());
+        QCOMPARE(ReadBytes(path), text.left(10'000));
+        const QList<QMessageBox*> boxes = MessageBoxes(view);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0]->text().contains(path) && boxes[0]->text().contains("File too large"),
+                 qPrintable(boxes[0]->text()));
+        QCOMPARE(view.textSize(), text.size() * 2);
+    }
+
+    void timeStampsBeginEachNewLine_data()
+    {
+        QTest::addColumn<QByteArrayList>("appends");
+        QTest::addColumn<int>("stampsFrom"); // the append before which stamps are turned on
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("a line has the time of its first character")
+            << QByteArrayList{"ab", "c\r\nd", "e\n"} << 0 << "00:00:01.000 abc\n00:00:02.000 de\n";
+        QTest::newRow("an empty line is stamped, a split CR LF is one break")
+            << QByteArrayList{"a\r", "\n", "\n", "b"} << 0
+            << "00:00:01.000 a\n00:00:03.000 \n00:00:04.000 b";
+        QTest::newRow("turned on mid-line, the line shown stays as it is")
+            << QByteArrayList{"ab", "cd\ref"} << 1 << "abcd\n00:00:02.000 ef";
+        QTest::newRow("after Clear the next text starts a stamped line")
+            << QByteArrayList{"ab\r", kClear, "\ncd\r"} << 0 << "00:00:03.000 cd\n";
+    }
+    void timeStampsBeginEachNewLine()
+    {
+        QFETCH(QByteArrayList, appends);
+        QFETCH(int, stampsFrom);
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        ReceiveView view;
+        QTime now(0, 0);
+        view.SetClock([&now] { return now; });
+        QVERIFY(view.StartLog(dir.filePath("stamped.log"), nullptr));
+        for (int i = 0; i < appends.size(); ++i) {
+            now = QTime(0, 0, i + 1);
+            if (i == stampsFrom)
+                QVERIFY(Choose(view, "Time Stamps"));
+            if (appends[i] == kClear)
+                QVERIFY(Choose(view, "Clear"));
+            else
+                view.Append(appends[i], Qt::black, false);
+        }
+        QVERIFY(view.TimeStamps());
+        view.StopLog();
+        QCOMPARE(view.toPlainText(), text);
+        // The log holds what was shown, the cleared part too.
+        const QByteArray log = ReadBytes(dir.filePath("stamped.log"));
+        QCOMPARE(log.right(text.size()), text.toLatin1());
+        QVERIFY(appends.contains(kClear) || log.size() == text.size());
+
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+    }
+
+    void clearLeavesTheReportBeingReceivedWhole()
+    {
+        SeededRandom rng(3);
+        ReportDecoder decoder(rng);
+        ReceiveView view;
+        const QByteArray report("\x02\x81\x05\x01\x00\x00\x00\x03", 8);
+        std::vector<ColoredText> pieces;
+        decoder.Feed(report.left(3), pieces);
+        for (const ColoredText& piece : pieces)
+            CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
+        view.Clear();
+        pieces.clear();
+        decoder.Feed(report.mid(3), pieces);
+        for (const ColoredText& piece : pieces)
+            CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
+        QCOMPARE(view.toPlainText(), QString("01 00 00 00 03 : $on_click (down : ctrl 5)\n"));
+    }
+
+    void theConsoleKeepsTheStampChoiceAndFlushesTheLogWhenItCloses()
+    {
+        ConsoleFixture f;
+        const QString log = f.home.filePath("console.log");
+        for (const bool stamps : {true, false}) {
+            auto* view = f.Start().findChild<ReceiveView*>();
+            QVERIFY(view);
+            QCOMPARE(view->TimeStamps(), !stamps);
+            view->SetTimeStamps(stamps);
+            QVERIFY(view->StartLog(log, nullptr));
+            view->Append("line\r\n", Qt::black, false);
+            const QString shown = view->toPlainText();
+            f.Close();
+            QVERIFY(ReadBytes(log).endsWith(shown.toLatin1()));
+            QVERIFY(ReadBytes(f.SettingsFile())
+                        .contains(stamps ? "rx_timestamps=1" : "rx_timestamps=0"));
+        }
+    }
+};
+
+QTEST_MAIN(ReceiveRecordTest)
+#include "tst_receive_record.moc"
