@@ -1,0 +1,50 @@
+// Code page 949 both ways: any bytes decode to some text, valid CP949 round-trips byte for byte,
+// and text encodes with exactly one "?" for each character the code page cannot hold.
+#include "fuzz/FuzzData.h"
+#include "support/CodePage.h"
+
+#include <QStringView>
+
+#include <vector>
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// Characters, with a surrogate pair as one and a lone surrogate as one.
+std::vector<char32_t> Characters(QStringView text)
+{
+    std::vector<char32_t> characters;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            characters.push_back(QChar::surrogateToUcs4(text[i], text[i + 1]));
+            ++i;
+        } else {
+            characters.push_back(text[i].unicode());
+        }
+    }
+    return characters;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzData input(data, size);
+    const std::uint8_t mode = input.Mode();
+    const QByteArrayView bytes = input.Rest();
+
+    const QString decoded = FromCp949(bytes);
+    if (!decoded.contains(QChar(kReplacement)))
+        FUZZ_CHECK(ToCp949(decoded) == bytes);
+    DecodeStoredText(bytes);
+
+    const QString text = FuzzText(bytes, mode & 1);
+    const QString back = FromCp949(ToCp949(text));
+    const std::vector<char32_t> sent = Characters(text);
+    const std::vector<char32_t> received = Characters(back);
+    FUZZ_CHECK(sent.size() == received.size());
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        FUZZ_CHECK(received[i] == sent[i] || received[i] == U'?');
+    return 0;
+}

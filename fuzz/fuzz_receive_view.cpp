@@ -1,0 +1,76 @@
+// The receive view's store fed the decoder's pieces, as the console feeds it: its size stays
+// bounded and the newest text is kept whole, dropped by whole lines.
+#include "app/report/ReportDecoder.h"
+#include "fuzz/FuzzData.h"
+#include "support/ui/ReceiveView.h"
+
+#include <QApplication>
+#include <QColor>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// The view drops old text in batches of an eighth of what it keeps.
+constexpr qsizetype kMostHeld = ReceiveView::kKeepCharacters + ReceiveView::kKeepCharacters / 8;
+
+QColor ViewColour(ColorRef colour)
+{
+    return QColor(colour & 0xFF, colour >> 8 & 0xFF, colour >> 16 & 0xFF);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Never destroyed: libFuzzer leaves through exit(), when Qt's own globals are already gone.
+    static QApplication* const application = new QApplication(*argc, *argv);
+    Q_UNUSED(application);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzData input(data, size);
+    const std::uint8_t mode = input.Mode();
+    const QByteArrayView bytes = input.Rest();
+    if (bytes.isEmpty())
+        return 0;
+
+    SeededRandom random(mode);
+    ReportDecoder decoder(random);
+    std::vector<ColoredText> pieces;
+    decoder.Feed(bytes, pieces);
+    QByteArray block; // what the view shows for one pass of the pieces
+    for (const ColoredText& piece : pieces)
+        block += QByteArray(piece.text).replace("\r\n", "\n");
+    if (block.isEmpty())
+        return 0;
+    // One input in 32 repeats its pieces until the store has dropped old text a few times, so
+    // the bound is reached on some inputs, not only on huge ones.
+    const qsizetype passes =
+        (mode & 31) == 31 ? ReceiveView::kKeepCharacters * 3 / 2 / block.size() + 1 : 1;
+    const qsizetype shown = passes * block.size();
+
+    ReceiveView view;
+    for (qsizetype pass = 0; pass < passes; ++pass) {
+        for (const ColoredText& piece : pieces)
+            view.Append(piece.text, ViewColour(piece.colour), false);
+    }
+
+    const qsizetype held = view.textSize();
+    FUZZ_CHECK(held <= kMostHeld);
+    FUZZ_CHECK(held >= std::min(shown, ReceiveView::kKeepCharacters));
+    const QString text = view.toPlainText();
+    FUZZ_CHECK(text.size() == held);
+    const qsizetype cut = shown - held;
+    for (qsizetype i = 0; i < held; ++i)
+        FUZZ_CHECK(text[i] == QLatin1Char(block[(cut + i) % block.size()]));
+    // Old text goes by whole lines; only a line longer than all that is kept is cut, and a line
+    // of the repeated block is far shorter than that unless the block holds no line end.
+    if (cut > 0 && block[(cut - 1) % block.size()] != '\n')
+        FUZZ_CHECK(!block.contains('\n') && shown > ReceiveView::kKeepCharacters);
+    return 0;
+}
