@@ -29,8 +29,9 @@ constexpr qsizetype kInputLimit = 1 << 20;
 // freeze the window while it is shown; what is left wakes the notifier again on the next pass.
 constexpr qsizetype kReadPerPass = 8 * 1024;
 
-// How long a closed port may go on sending what it was given before the rest is discarded.
-constexpr std::chrono::seconds kDrainLimit{30};
+// How long closing may take to finish the send being written: a statement cut in half would
+// corrupt the module's next one, but the user must not wait long for the port to be released.
+constexpr std::chrono::seconds kFinishSendLimit{2};
 
 const QString kInUse = QStringLiteral("in use by another program");
 const QString kNoSuchPort = QStringLiteral("no such port");
@@ -148,58 +149,41 @@ private:
     int m_fd;
 };
 
-bool WriteAllBefore(int fd, const QByteArray& piece, std::chrono::steady_clock::time_point deadline)
+// Hands `bytes` to the device, waiting for room until `deadline`. Returns how many were taken.
+qsizetype WriteBefore(int fd, QByteArrayView bytes, std::chrono::steady_clock::time_point deadline)
 {
     qsizetype done = 0;
-    while (done < piece.size()) {
+    while (done < bytes.size()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return false;
+            break;
         pollfd wanted{fd, POLLOUT, 0};
         const int ready = ::poll(&wanted, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0 || (wanted.revents & (POLLERR | POLLHUP | POLLNVAL)))
-            return false;
-        const ssize_t n = ::write(fd, piece.constData() + done, piece.size() - done);
+            break;
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
+            break;
         if (n > 0)
             done += n;
     }
-    return true;
+    return done;
 }
 
-// Closing a serial device makes the kernel wait until its output has gone out, and the pieces
-// still queued here have not been handed over at all. Both are finished on a thread of their own
-// so that closing never holds up the caller; the device stays locked until they are done.
-void CloseAfterSending(int fd, std::deque<QByteArray> pending)
+// Waits until the device has sent what the kernel holds for it, or the deadline passes; then
+// anything still held is discarded, so that close() does not wait on it (a serial port's close
+// would otherwise wait up to its closing time, 30 s by default).
+void DrainOrDiscard(int fd, std::chrono::steady_clock::time_point deadline)
 {
-    int unsent = 0;
-    if (pending.empty() && (::ioctl(fd, TIOCOUTQ, &unsent) != 0 || unsent == 0)) {
-        ::close(fd);
-        return;
-    }
-    std::thread([fd, pending = std::move(pending)] {
-        const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
-        bool sent = true;
-        for (const QByteArray& piece : pending) {
-            sent = WriteAllBefore(fd, piece, deadline);
-            if (!sent)
-                break;
-        }
-        int left = 0;
-        while (sent && ::ioctl(fd, TIOCOUTQ, &left) == 0 && left > 0) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                sent = false;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!sent)
-            ::tcflush(fd, TCOFLUSH);
-        ::close(fd);
-    }).detach();
+    int left = 0;
+    while (::ioctl(fd, TIOCOUTQ, &left) == 0 && left > 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (::ioctl(fd, TIOCOUTQ, &left) != 0 || left > 0)
+        ::tcflush(fd, TCOFLUSH);
 }
 
 } // namespace
@@ -334,15 +318,28 @@ void CMSComm::Close()
     if (m_fd < 0)
         return;
     StopNotifiers();
-
     const int fd = std::exchange(m_fd, -1);
-    ::ioctl(fd, TIOCNXCL);
-    std::deque<QByteArray> pending = std::exchange(m_outQueue, {});
-    if (!pending.empty())
-        pending.front().remove(0, m_headWritten);
-    m_headWritten = 0;
+    std::deque<Piece> pending = std::exchange(m_outQueue, {});
+    const qsizetype headWritten = std::exchange(m_headWritten, 0);
     m_input.clear();
-    CloseAfterSending(fd, std::move(pending));
+
+    // The send being written is finished, piece by piece, if the device takes it in time; every
+    // later send is dropped whole.
+    const auto deadline = std::chrono::steady_clock::now() + kFinishSendLimit;
+    qint64 dropped = 0;
+    bool finishing = true;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const QByteArrayView rest = QByteArrayView(pending[i].bytes).sliced(i == 0 ? headWritten : 0);
+        const qsizetype taken = finishing ? WriteBefore(fd, rest, deadline) : 0;
+        dropped += rest.size() - taken;
+        if (taken < rest.size() || pending[i].endsSend)
+            finishing = false;
+    }
+    DrainOrDiscard(fd, deadline);
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    if (dropped > 0)
+        emit OutputDropped(dropped);
 }
 
 void CMSComm::LoseDevice(const QString& cause, Report report)
@@ -432,20 +429,25 @@ void CMSComm::OnReadable()
 bool CMSComm::WriteQueued(QString& cause)
 {
     while (!m_outQueue.empty()) {
-        const QByteArray& head = m_outQueue.front();
+        const QByteArray& head = m_outQueue.front().bytes;
         const ssize_t n =
             ::write(m_fd, head.constData() + m_headWritten, head.size() - m_headWritten);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno == EAGAIN)
+            if (errno == EAGAIN) {
+                ++m_shortWrites;
                 break;
+            }
             cause = LossCause(errno);
             return false;
         }
         m_headWritten += n;
-        if (m_headWritten < head.size())
-            break; // the device is full; the remainder goes as a write of its own once it has room
+        if (m_headWritten < head.size()) {
+            // The device is full; the remainder goes as a write of its own once it has room.
+            ++m_shortWrites;
+            break;
+        }
         m_outQueue.pop_front();
         m_headWritten = 0;
     }
@@ -459,7 +461,7 @@ void CMSComm::SetOutput(QByteArrayView piece)
         throw Error(QStringLiteral("the port is not open"));
     if (piece.isEmpty())
         return;
-    m_outQueue.emplace_back(piece.data(), piece.size());
+    m_outQueue.push_back(Piece{QByteArray(piece.data(), piece.size()), false});
     if (m_outQueue.size() > 1)
         return; // behind pieces still waiting for the device
     QString cause;
@@ -467,6 +469,20 @@ void CMSComm::SetOutput(QByteArrayView piece)
         LoseDevice(cause, Report::FromEventLoop);
         throw Error(cause);
     }
+}
+
+void CMSComm::EndSend()
+{
+    if (!m_outQueue.empty())
+        m_outQueue.back().endsSend = true;
+}
+
+qint64 CMSComm::QueuedOutputBytes() const
+{
+    qint64 total = -m_headWritten;
+    for (const Piece& piece : m_outQueue)
+        total += piece.bytes.size();
+    return total;
 }
 
 void CMSComm::OnWritable()

@@ -48,8 +48,9 @@ public:
     void SetInputMode(int mode);
 
     // Opening throws, naming "COM<n>" and the cause, and leaves the port closed. Closing never
-    // throws and never waits: output the device has not taken yet is finished on a thread of its
-    // own, which holds the device until then.
+    // throws and stops at a send boundary (see EndSend): the send being written is finished if the
+    // device takes it within 2 s, everything after it is dropped (OutputDropped says how much),
+    // and the device is released before the call returns.
     void SetPortOpen(bool open);
     bool GetPortOpen() const;
 
@@ -59,6 +60,16 @@ public:
     // when the write finds the device gone: the port is then closed and DeviceLost follows from
     // the event loop with the same text.
     void SetOutput(QByteArrayView piece);
+
+    // Marks the pieces handed over since the last mark as one send, e.g. one statement text.
+    // Closing finishes the send being written and drops whole sends after it.
+    void EndSend();
+
+    // Output handed over but not yet taken by the device.
+    qint64 QueuedOutputBytes() const;
+    // Write calls that did not finish their piece because the device was full. Every piece costs
+    // one write call, plus these: pieces are never merged.
+    qint64 ShortWrites() const { return m_shortWrites; }
 
     // Every byte waiting now; empty when closed.
     QByteArray GetInput();
@@ -73,8 +84,15 @@ signals:
     // The device hung up or vanished. Raised once per loss; the port is already closed, and the
     // message names the port.
     void DeviceLost(const QString& message);
+    // Closing dropped this many bytes of queued output; raised from within SetPortOpen(false).
+    void OutputDropped(qint64 bytes);
 
 private:
+    struct Piece
+    {
+        QByteArray bytes;
+        bool endsSend;
+    };
     struct ReadOutcome
     {
         bool received = false;
@@ -110,7 +128,8 @@ private:
     quint64 m_generation = 0;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
-    std::deque<QByteArray> m_outQueue;
+    std::deque<Piece> m_outQueue;
     qsizetype m_headWritten = 0;
+    qint64 m_shortWrites = 0;
     QByteArray m_input;
 };

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -243,17 +244,8 @@ private slots:
         QCOMPARE(m_terminal->ReadFor(50), QByteArray());
     }
 
-    void largePieceIsQueuedAndDeliveredWhole_data()
-    {
-        QTest::addColumn<bool>("closeAtOnce");
-
-        QTest::newRow("port left open") << false;
-        QTest::newRow("port closed at once; the close finishes sending") << true;
-    }
     void largePieceIsQueuedAndDeliveredWhole()
     {
-        QFETCH(bool, closeAtOnce);
-
         Prepare();
         const QByteArray large = Pattern(1 << 20);
         // The other end reads nothing until all calls have returned, on this same thread: had any
@@ -266,15 +258,49 @@ private slots:
         if (before.isValid() && after.isValid())
             QVERIFY2(after.bytes - before.bytes < large.size(),
                      "the device took the whole piece at once; nothing was queued");
-        if (closeAtOnce) {
-            m_comm->SetPortOpen(false);
-            QVERIFY(!m_comm->GetPortOpen());
-        }
-
         QCOMPARE(m_terminal->ReadExactly(large.size() + 16, 30000), large + "BoxFill 1,2,3,4;");
-        // The lock goes once the rest has gone out.
-        if (closeAtOnce)
-            QTRY_VERIFY_WITH_TIMEOUT(IsPortAvailable(kPort), 10000);
+    }
+
+    void closeStopsAtASendBoundary_data()
+    {
+        QTest::addColumn<bool>("otherEndReads");
+
+        QTest::newRow("the send being written is finished, later ones dropped") << true;
+        QTest::newRow("a send the device cannot take within 2 s is cut") << false;
+    }
+    // Two sends queued behind each other; closing at once releases the device before it returns,
+    // having finished the first if it could, and says how much was dropped.
+    void closeStopsAtASendBoundary()
+    {
+        QFETCH(bool, otherEndReads);
+
+        Prepare();
+        QSignalSpy dropped(m_comm.get(), &CMSComm::OutputDropped);
+        const QByteArray large = Pattern(1 << 20);
+        m_comm->SetOutput(large.first(1000));
+        m_comm->SetOutput(large.sliced(1000));
+        m_comm->EndSend();
+        m_comm->SetOutput("BoxFill 1,2,3,4;");
+        m_comm->EndSend();
+
+        QByteArray received;
+        std::atomic<bool> closed = false;
+        std::thread reader([&] {
+            while (otherEndReads && !closed)
+                received += m_terminal->ReadFor(5);
+        });
+        m_comm->SetPortOpen(false);
+        closed = true;
+        reader.join();
+        received += m_terminal->ReadFor(100);
+
+        QVERIFY(!m_comm->GetPortOpen());
+        QVERIFY(IsPortAvailable(kPort));
+        QCOMPARE(received, large.first(received.size()));
+        if (otherEndReads)
+            QCOMPARE(received.size(), large.size());
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.first().first().toLongLong(), large.size() + 16 - received.size());
     }
 
     void input_data()
