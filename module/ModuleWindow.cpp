@@ -1,0 +1,157 @@
+#include "module/ModuleWindow.h"
+
+#include "module/ModuleEngine.h"
+#include "module/ScreenView.h"
+#include "support/CodePage.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* CountLabel(const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setAccessibleName(name);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+} // namespace
+
+ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidget* parent)
+    : QMainWindow(parent), m_engine(engine)
+{
+    setWindowTitle(QStringLiteral("OrvexaLCD Module %1").arg(portName));
+    auto* central = new QWidget(this);
+    auto* layout = new QHBoxLayout(central);
+    m_screen = new ScreenView(engine, central);
+    layout->addWidget(m_screen, 1);
+
+    auto* side = new QVBoxLayout;
+    auto* counts = new QFormLayout;
+    m_port = CountLabel(QStringLiteral("Port"), central);
+    m_port->setText(portName);
+    m_statements = CountLabel(QStringLiteral("Statements"), central);
+    m_unknown = CountLabel(QStringLiteral("Unknown statements"), central);
+    m_bytes = CountLabel(QStringLiteral("Bytes received"), central);
+    m_events = CountLabel(QStringLiteral("Events sent"), central);
+    counts->addRow(tr("Port"), m_port);
+    counts->addRow(tr("Statements"), m_statements);
+    counts->addRow(tr("Unknown statements"), m_unknown);
+    counts->addRow(tr("Bytes received"), m_bytes);
+    counts->addRow(tr("Events sent"), m_events);
+    side->addLayout(counts);
+    m_note = new QLabel(central);
+    m_note->setAccessibleName(QStringLiteral("Sound"));
+    side->addWidget(m_note);
+    m_recent = new QListWidget(central);
+    m_recent->setAccessibleName(QStringLiteral("Last statements"));
+    m_recent->setMinimumWidth(260);
+    side->addWidget(m_recent, 1);
+    layout->addLayout(side);
+    setCentralWidget(central);
+    CreateMenus();
+
+    // 1:1 when the desktop has room; the view scales itself down when the window is smaller.
+    if (const QScreen* desktop = QGuiApplication::primaryScreen()) {
+        const QSize room = desktop->availableSize();
+        resize(std::min(room.width(), ModuleEngine::kWidth + 320),
+               std::min(room.height(), ModuleEngine::kHeight + 80));
+    }
+
+    connect(&engine, &ModuleEngine::ScreenChanged, this, [this] { m_dirty = true; });
+    connect(&engine, &ModuleEngine::CountsChanged, this, [this] { m_dirty = true; });
+    connect(&engine, &ModuleEngine::SoundRequested, this, [this] {
+        m_dirty = true;
+        QApplication::beep();
+    });
+    m_refresh.setInterval(40);
+    connect(&m_refresh, &QTimer::timeout, this, &ModuleWindow::Refresh);
+    m_refresh.start();
+    Refresh();
+    m_screen->setFocus();
+}
+
+ModuleWindow::~ModuleWindow() = default;
+
+void ModuleWindow::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(tr("Save Screen..."), this, &ModuleWindow::SaveScreen);
+    file->addSeparator();
+    file->addAction(tr("&Quit"), this, &QWidget::close);
+
+    QMenu* events = menuBar()->addMenu(tr("&Events"));
+    auto* forms = new QActionGroup(this);
+    QAction* binary = events->addAction(tr("Binary Reports"));
+    QAction* text = events->addAction(tr("Text Reports"));
+    for (QAction* form : {binary, text}) {
+        form->setCheckable(true);
+        forms->addAction(form);
+    }
+    binary->setChecked(m_engine.Form() == ReportForm::Binary);
+    text->setChecked(m_engine.Form() == ReportForm::Text);
+    connect(binary, &QAction::triggered, this, [this] { m_engine.SetForm(ReportForm::Binary); });
+    connect(text, &QAction::triggered, this, [this] { m_engine.SetForm(ReportForm::Text); });
+    events->addSeparator();
+    events->addAction(tr("Send Date"), this, [this] { m_engine.SendDate(); });
+    events->addAction(tr("Send Time"), this, [this] { m_engine.SendTime(); });
+    events->addAction(tr("Screen Touch Down"), this, [this] {
+        m_engine.SendEvent(0x8C, {true, {1, 0}});
+    });
+    events->addAction(tr("Screen Touch Up"), this, [this] {
+        m_engine.SendEvent(0x8C, {false, {1, 0}});
+    });
+    events->addAction(tr("Buffer Warning"), this, [this] { m_engine.SendEvent(0x88); });
+    events->addAction(tr("Buffer Overflow"), this, [this] { m_engine.SendEvent(0x89); });
+    events->addAction(tr("LCD State"), this, [this] { m_engine.SendEvent(0x8A); });
+    events->addAction(tr("Checksum Error"), this, [this] { m_engine.SendEvent(0x8B); });
+}
+
+void ModuleWindow::Refresh()
+{
+    if (!m_dirty)
+        return;
+    m_dirty = false;
+    m_statements->setText(QString::number(m_engine.StatementCount()));
+    m_unknown->setText(QString::number(m_engine.UnknownCount()));
+    m_bytes->setText(QString::number(m_engine.BytesReceived()));
+    m_events->setText(QString::number(m_engine.EventsSent()));
+    m_note->setText(m_engine.Note());
+    m_screen->setCursor(m_engine.CursorVisible() ? Qt::ArrowCursor : Qt::BlankCursor);
+    m_screen->update();
+
+    m_recent->clear();
+    for (const ModuleEngine::LogEntry& entry : m_engine.Recent()) {
+        const QString text = FromCp949(entry.text);
+        if (entry.error.isEmpty()) {
+            m_recent->addItem(text);
+            continue;
+        }
+        auto* item = new QListWidgetItem(
+            QStringLiteral("\u2717 %1  (%2)").arg(text, QString::fromLatin1(entry.error)),
+            m_recent);
+        item->setForeground(Qt::red);
+    }
+    m_recent->scrollToBottom();
+}
+
+void ModuleWindow::SaveScreen()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Screen"), QString(),
+                                                      tr("PNG pictures (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (!m_engine.Screen().save(path, "PNG"))
+        QMessageBox::warning(this, windowTitle(), tr("Could not write \"%1\".").arg(path));
+}

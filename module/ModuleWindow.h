@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+class ModuleEngine;
+class QLabel;
+class QListWidget;
+class ScreenView;
+
+// The virtual module's window: the screen at 1:1 (scaled down when the desktop is smaller), the
+// counts as labels that scripts and screen readers can find by name, the latest statements and
+// a menu that sends events by hand. It only routes: the engine does the work.
+class ModuleWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    ModuleWindow(ModuleEngine& engine, const QString& portName, QWidget* parent = nullptr);
+    ~ModuleWindow() override;
+
+private:
+    void CreateMenus();
+    void Refresh();
+    void SaveScreen();
+
+    ModuleEngine& m_engine;
+    ScreenView* m_screen = nullptr;
+    QLabel* m_port = nullptr;
+    QLabel* m_statements = nullptr;
+    QLabel* m_unknown = nullptr;
+    QLabel* m_bytes = nullptr;
+    QLabel* m_events = nullptr;
+    QLabel* m_note = nullptr;
+    QListWidget* m_recent = nullptr;
+    QTimer m_refresh; // the engine may run 20,000 statements a second; the window follows in frames
+    bool m_dirty = true;
+};

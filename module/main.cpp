@@ -1,0 +1,105 @@
+#include "module/ModuleEngine.h"
+#include "module/ModuleLine.h"
+#include "module/ModuleWindow.h"
+#include "module/SamplePictures.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end the event loop normally, so the port link is removed on the way out.
+void QuitOnSignals(QApplication& application)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, &QApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("OrvexaLCD Module"));
+
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("A virtual OrvexaLCD module on a pseudo-terminal, published as a COM port "
+                       "of the console."));
+    options.addHelpOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Publish as COM<n> (default: lowest free)."),
+                                  QStringLiteral("n"));
+    const QCommandLineOption unpaced(QStringLiteral("no-pacing"),
+                                     QStringLiteral("Take bytes as fast as they come."));
+    const QCommandLineOption text(QStringLiteral("text-events"),
+                                  QStringLiteral("Send event reports in text form."));
+    const QCommandLineOption snapshot(QStringLiteral("snapshot"),
+                                      QStringLiteral("Write the screen to FILE.png on exit."),
+                                      QStringLiteral("FILE.png"));
+    options.addOptions({port, unpaced, text, snapshot});
+    options.process(application);
+
+    bool portIsNumber = true;
+    const int portNumber = options.isSet(port) ? options.value(port).toInt(&portIsNumber) : 0;
+    if (!portIsNumber || (options.isSet(port) && portNumber < 1)) {
+        std::fprintf(stderr, "orvexa-module: --port takes a number 1..255\n");
+        return 2;
+    }
+
+    const QString storage = ModuleStorageFolder();
+    if (!CreateSamplePictures(storage))
+        std::fprintf(stderr, "orvexa-module: cannot write the sample pictures to \"%s\"\n",
+                     qPrintable(storage));
+
+    ModuleLine line;
+    const QString error = line.Open(portNumber);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "orvexa-module: %s\n", qPrintable(error));
+        return 1;
+    }
+    line.SetPaced(!options.isSet(unpaced));
+    QuitOnSignals(application);
+
+    ModuleEngine engine(storage);
+    engine.SetForm(options.isSet(text) ? ReportForm::Text : ReportForm::Binary);
+    QObject::connect(&line, &ModuleLine::Received, &engine, &ModuleEngine::Feed);
+    QObject::connect(&line, &ModuleLine::LineIdle, &engine, &ModuleEngine::LineIdle);
+    QObject::connect(&engine, &ModuleEngine::ReportReady, &line, &ModuleLine::Write);
+
+    const QString portName = QStringLiteral("COM%1").arg(line.Port());
+    ModuleWindow window(engine, portName);
+    window.show();
+    // Scripts (tools/console) wait for this line to learn the port.
+    std::printf("%s %s\n", qPrintable(portName), qPrintable(line.DevicePath()));
+    std::fflush(stdout);
+
+    const int result = application.exec();
+    if (options.isSet(snapshot) && !engine.Screen().save(options.value(snapshot), "PNG")) {
+        std::fprintf(stderr, "orvexa-module: cannot write \"%s\"\n",
+                     qPrintable(options.value(snapshot)));
+        return 1;
+    }
+    return result;
+}
