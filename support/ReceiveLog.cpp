@@ -1,5 +1,6 @@
 #include "support/ReceiveLog.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSignalBlocker>
 
@@ -25,9 +26,37 @@ void AppendLatin1AsUtf8(QByteArray& out, QByteArrayView latin1)
     out.append(plain, end - plain);
 }
 
-QByteArray TimeStampText(QTime time)
+void WriteTimeStamp(QTime time, char* out)
 {
-    return time.toString(QStringLiteral("hh:mm:ss.zzz ")).toLatin1();
+    if (!time.isValid())
+        time = QTime(0, 0);
+    const auto digits = [&out](int value, int count) {
+        for (int i = count - 1; i >= 0; --i, value /= 10)
+            out[i] = static_cast<char>('0' + value % 10);
+        out += count;
+    };
+    digits(time.hour(), 2);
+    *out++ = ':';
+    digits(time.minute(), 2);
+    *out++ = ':';
+    digits(time.second(), 2);
+    *out++ = '.';
+    digits(time.msec(), 3);
+    *out = ' ';
+}
+
+QTime CurrentLocalTime()
+{
+    constexpr qint64 kDayMs = 24 * 3600 * 1000;
+    thread_local qint64 offsetSecond = -1;
+    thread_local qint64 offsetMs = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / 1000 != offsetSecond) {
+        offsetSecond = now / 1000;
+        offsetMs = QDateTime::fromMSecsSinceEpoch(now).offsetFromUtc() * qint64{1000};
+    }
+    return QTime::fromMSecsSinceStartOfDay(
+        static_cast<int>(((now + offsetMs) % kDayMs + kDayMs) % kDayMs));
 }
 
 ReceiveLog::ReceiveLog(QObject* parent) : QObject(parent)

@@ -11,8 +11,14 @@
 // as UTF-8, so a saved or logged session reads the same in any editor.
 void AppendLatin1AsUtf8(QByteArray& out, QByteArrayView latin1);
 
-// The stamp that begins a line: its local time as "hh:mm:ss.mmm ".
-QByteArray TimeStampText(QTime time);
+// The stamp that begins a line: its local time as "hh:mm:ss.mmm ", written at `out`. Written by
+// hand because a stamp can begin every few bytes of a fast stream.
+constexpr qsizetype kTimeStampLength = 13;
+void WriteTimeStamp(QTime time, char* out);
+
+// The local time now, for stamps. Asking the time zone costs microseconds, so its offset is looked
+// up again only when the second changes.
+QTime CurrentLocalTime();
 
 // A live record of the receive view in a file. The text is gathered in memory and written in one
 // write per flush: on a timer, when enough has gathered, and when the log stops; so the thread

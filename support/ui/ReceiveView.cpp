@@ -30,7 +30,6 @@ namespace {
 constexpr qint64 kDropBatch = ReceiveView::kKeepCharacters / 8;
 constexpr int kFrameMilliseconds = 16;
 constexpr int kMargin = 3;
-constexpr qsizetype kStampLength = 13; // "hh:mm:ss.mmm "
 
 bool IsWordCharacter(char c)
 {
@@ -226,12 +225,13 @@ void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
         m_runs.push_back(Run{m_end, rgb, bold});
 
     // Room for a stamp before every line this text can start.
-    QByteArray stamp;
+    char stamp[kTimeStampLength];
+    bool stampTaken = false;
     qsizetype stampRoom = 0;
     if (m_timeStamps) {
         const qsizetype breaks =
             std::count_if(in, in + count, [](char c) { return c == '\n' || c == '\r'; });
-        stampRoom = (breaks + 1) * kStampLength;
+        stampRoom = (breaks + 1) * kTimeStampLength;
     }
 
     const std::size_t used = m_store.size();
@@ -244,9 +244,11 @@ void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
         if (lineStart) {
             if (m_timeStamps) {
                 // Every line begun by this text shares the time the text arrived.
-                if (stamp.isEmpty())
-                    stamp = TimeStampText(m_clock());
-                out = std::copy(stamp.cbegin(), stamp.cend(), out);
+                if (!stampTaken) {
+                    WriteTimeStamp(m_clock(), stamp);
+                    stampTaken = true;
+                }
+                out = std::copy(stamp, stamp + kTimeStampLength, out);
             }
             lineStart = false;
         }

@@ -164,7 +164,7 @@ private:
     QString m_unannouncedRemoval;
 
     bool m_timeStamps = false;
-    std::function<QTime()> m_clock = [] { return QTime::currentTime(); };
+    std::function<QTime()> m_clock = &CurrentLocalTime;
     ReceiveLog m_log;
     QString m_fileFolder; // where the next file dialog opens, for the rest of the session
 };
