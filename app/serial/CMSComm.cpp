@@ -50,6 +50,8 @@ QString OpenFailure(int error)
         return QStringLiteral("permission denied: the user is not in the dialout group");
     case EBUSY: // held with TIOCEXCL
         return kInUse;
+    case EISDIR:
+        return QStringLiteral("not a serial device");
     default:
         return qt_error_string(error);
     }
@@ -392,6 +394,12 @@ QByteArray CMSComm::GetInput()
 {
     if (m_fd < 0)
         return {};
+    // Called from the communication event, the bytes that raised it are all there is: the device
+    // was read once in this pass already. Only a caller outside the event reads here.
+    if (!m_input.isEmpty()) {
+        m_readNotifier->setEnabled(true);
+        return std::exchange(m_input, {});
+    }
     const ReadOutcome outcome = DrainInput();
     QByteArray input = std::exchange(m_input, {});
     if (outcome.lost)

@@ -71,7 +71,9 @@ public:
     // one write call, plus these: pieces are never merged.
     qint64 ShortWrites() const { return m_shortWrites; }
 
-    // Every byte waiting now; empty when closed.
+    // The bytes that have arrived, at most one read's worth (8 KiB) a pass of the event loop:
+    // within the communication event, those that raised it; elsewhere, one read of the device.
+    // What is left raises the event again. Empty when closed.
     QByteArray GetInput();
 
     // The last event: 0 before any, kEventReceive after data has arrived.
