@@ -1,5 +1,6 @@
 // The generator reached from the console: through the context menu, living on by itself, and
 // its whole command pasted into the transmit box going out as plain ASCII.
+#include "app/ConsoleApp.h"
 #include "tests/console/ConsoleFixture.h"
 #include "unicode/ui/UnicodeGenDlg.h"
 
@@ -62,6 +63,7 @@ class UnicodeConsoleTest : public QObject
 private slots:
     void menuOpensGeneratorsThatLiveOnTheirOwn();
     void copiedCommandGoesOutAsAscii();
+    void generatorTakesKeysWhileTheApplicationRunsTheConsole();
 };
 
 void UnicodeConsoleTest::menuOpensGeneratorsThatLiveOnTheirOwn()
@@ -110,6 +112,41 @@ void UnicodeConsoleTest::copiedCommandGoesOutAsAscii()
     QCOMPARE(module.ReadExactly(expected.size(), 3000), expected);
     QCOMPARE(module.ReadFor(100), QByteArray());
     CloseAll(generators);
+}
+
+// The application runs the console in a modal loop of its own; a generator opened from it must
+// still take the keys the window system delivers to it.
+void UnicodeConsoleTest::generatorTakesKeysWhileTheApplicationRunsTheConsole()
+{
+    TempConfigHome home;
+    ResetTraceMarker(home.path() + u"/marker"_s);
+    bool consoleFound = false;
+    QString typed;
+    QTimer::singleShot(0, [&] {
+        CConsoleDlg* console = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* found = qobject_cast<CConsoleDlg*>(window); found && found->isVisible())
+                console = found;
+        if (!console)
+            return; // the test fails by timing out; nothing else would end the loop
+        consoleFound = true;
+        PickFromContextMenu(*console, u"Unicode Generator..."_s);
+        const auto generators = OpenGenerators();
+        if (generators.size() == 1) {
+            CUnicodeGenDlg* generator = generators.first();
+            generator->activateWindow();
+            generator->Item(ids::kUniText)->setFocus();
+            QTest::qWait(20);
+            QTest::keyClick(generator->windowHandle(), Qt::Key_A);
+            QTest::keyClick(generator->windowHandle(), Qt::Key_B);
+            typed = qobject_cast<QPlainTextEdit*>(generator->Item(ids::kUniText))->toPlainText();
+        }
+        CloseAll(generators);
+        console->close();
+    });
+    CConsoleApp().InitInstance();
+    QVERIFY(consoleFound);
+    QCOMPARE(typed, u"ab"_s);
 }
 
 QTEST_MAIN(UnicodeConsoleTest)
