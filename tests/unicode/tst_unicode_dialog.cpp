@@ -153,6 +153,7 @@ void UnicodeDialogTest::uninstalledSavedFontIsShownAndKept()
     const QString missing = u"No Such Font 7"_s;
     QVERIFY(!QFontDatabase::families().contains(missing));
     QVERIFY(QDir().mkpath(GetAppDataFolderPath()));
+    // The blanks around "=" would not survive a rewrite, even of the same name.
     const QByteArray file = "[gen]\r\nport_num=3\r\nuni_font = No Such Font 7\r\n";
     QVERIFY(WriteBytes(GetSettingsFilePath(), file));
 
