@@ -152,10 +152,14 @@ void CTraceWnd::ShowPending()
         RebuildView();
         return;
     }
-    for (; m_shownEnd < m_log.EndNumber(); ++m_shownEnd) {
-        const TraceLog::Line& line = m_log.At(m_shownEnd);
-        m_view->Append(line.text + '\n',
-                       line.tone == TraceLog::Tone::Dimmed ? kDimmedColour : kNormalColour, false);
+    // Lines of one tone go to the view together: a rebuild hands it thousands at once.
+    QByteArray run;
+    while (m_shownEnd < m_log.EndNumber()) {
+        const TraceLog::Tone tone = m_log.At(m_shownEnd).tone;
+        run.clear();
+        for (; m_shownEnd < m_log.EndNumber() && m_log.At(m_shownEnd).tone == tone; ++m_shownEnd)
+            run += m_log.At(m_shownEnd).text + '\n';
+        m_view->Append(run, tone == TraceLog::Tone::Dimmed ? kDimmedColour : kNormalColour, false);
     }
 }
 
