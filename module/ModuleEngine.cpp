@@ -348,7 +348,7 @@ QByteArray ModuleEngine::FillShape(const Arguments& args, std::size_t extraAt, b
             return {};
         } else if (IsWord(extra, "$push")) {
             // Bounded, so a sender that only pushes cannot grow the module without end.
-            constexpr std::size_t kMostPushed = 64;
+            constexpr std::size_t kMostPushed = 16;
             if (m_pushed.size() == kMostPushed)
                 m_pushed.erase(m_pushed.begin());
             const QRect kept = r.intersected(m_screen.rect());
