@@ -82,6 +82,7 @@ void ConsoleLogicTest::versionText_data()
     QTest::newRow("1, 0, 3, 1") << QByteArray("1, 0, 3, 1") << "1.03";
     QTest::newRow("major wraps at 100") << QByteArray("123, 4, 5, 6") << "23.45";
     QTest::newRow("minor digits only") << QByteArray("2, 17, 38, 0") << "2.78";
+    QTest::newRow("negative parts still digits") << QByteArray("-5, -1, 3, 1") << "95.93";
     QTest::newRow("three parts") << QByteArray("1, 0, 3") << "0.00";
     QTest::newRow("missing") << QByteArray() << "0.00";
 }
