@@ -237,11 +237,13 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 }
 
 // An entry that would not read back as written is refused rather than stored: a line break
-// splits it and corrupts every later read, "=" in a key moves the split, and a key starting
-// with "[" reads as a section header.
+// splits it and corrupts every later read, "=" in a key moves the split, a key starting
+// with "[" reads as a section header, and a lone surrogate would be written as U+FFFD.
 bool CanWriteProfileEntry(const QString& section, const QString& key, const QString& value)
 {
     if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value))
+        return false;
+    if (!section.isValidUtf16() || !key.isValidUtf16() || !value.isValidUtf16())
         return false;
     const QStringView name = TrimBlanks(key);
     return !name.contains(u'=') && !name.startsWith(u'[');

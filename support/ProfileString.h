@@ -21,8 +21,8 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 // section goes at the end. The file is created when missing (its folder is not) and always written
 // in UTF-8. The new content replaces the old one atomically, so on any failure the previous file
 // stays whole. Returns false, writing nothing, when the file cannot be read or written, or when
-// the entry could not be read back as written: a line break in section, key or value, a key
-// holding "=" or starting with "[".
+// the entry could not be read back as written: a line break or a lone surrogate in section, key
+// or value, a key holding "=" or starting with "[".
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file);
 

@@ -130,6 +130,8 @@ private slots:
         QTest::newRow("LF in section") << QStringList{"g\nen", "text", "v"};
         QTest::newRow("equals in key") << QStringList{"gen", "a=b", "v"};
         QTest::newRow("key starting with a bracket") << QStringList{"gen", " [x]", "v"};
+        QTest::newRow("lone surrogate in value")
+            << QStringList{"gen", "text", QString(QChar(0xD800)) + u'v'};
     }
 
     void refusedWrite()
