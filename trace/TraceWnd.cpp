@@ -123,7 +123,9 @@ void CTraceWnd::HandleCommand(QByteArrayView command)
 
 void CTraceWnd::MoveToRect()
 {
-    // Computed wide: a rectangle from the wire may hold any two 32-bit numbers.
+    // The frame goes to the top-left corner and the window gets the rectangle's size: the frame's
+    // own size is only known once the window manager has decorated the window. Computed wide: a
+    // rectangle from the wire may hold any two 32-bit numbers.
     const qint64 width = std::clamp<qint64>(qint64{m_right} - m_left, 0, QWIDGETSIZE_MAX);
     const qint64 height = std::clamp<qint64>(qint64{m_bottom} - m_top, 0, QWIDGETSIZE_MAX);
     move(m_left, m_top);

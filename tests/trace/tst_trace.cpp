@@ -13,13 +13,10 @@
 #include <QLabel>
 #include <QLocalSocket>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <memory>
@@ -43,26 +40,53 @@ QByteArrayList LogTexts(const CTraceWnd& wnd)
     return texts;
 }
 
-// What a crashed viewer leaves: a socket file nobody listens on.
-bool LeaveStaleSocket(const QString& path)
+const TraceLog::Line& LastLine(const CTraceWnd& wnd)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound && QFileInfo::exists(path);
+    return wnd.Log().At(wnd.Log().EndNumber() - 1);
 }
 
 QByteArray Frame(quint32 length, QByteArray payload)
 {
-    QByteArray frame;
-    for (int shift = 0; shift < 32; shift += 8)
-        frame.append(static_cast<char>(length >> shift));
-    return frame + payload;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        payload.prepend(static_cast<char>(length >> shift));
+    return payload;
 }
+
+// Another process sends `command` to the socket; true once the window has acknowledged it.
+bool SentFromElsewhere(const QString& socket, const QString& command)
+{
+    TracePeer sender;
+    if (!sender.Start({"send", socket, command}))
+        return false;
+    // The window answers on this thread, so wait with its events running.
+    (void)QTest::qWaitFor([&] { return sender.process().state() == QProcess::NotRunning; }, 5000);
+    return sender.process().exitCode() == 0;
+}
+
+// No runtime folder: the fallback in a fresh temporary folder, `existing` made there first.
+class FallbackFolder
+{
+public:
+    explicit FallbackFolder(int existingMode = 0)
+        : m_oldTmp(qgetenv("TMPDIR")),
+          m_path(m_tmp.filePath(QStringLiteral("orvexa-trace-%1").arg(::geteuid())))
+    {
+        qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
+        qunsetenv("XDG_RUNTIME_DIR"); // PrivateRuntime puts it back
+        // A link to a private folder is refused too: whoever made it chose where it goes.
+        if (existingMode < 0 && ::mkdir(QFile::encodeName(m_tmp.filePath("elsewhere")), 0700) == 0)
+            QFile::link(m_tmp.filePath("elsewhere"), m_path);
+        if (existingMode > 0)
+            ::mkdir(QFile::encodeName(m_path), static_cast<mode_t>(existingMode));
+    }
+    ~FallbackFolder() { qputenv("TMPDIR", m_oldTmp); }
+    QString path() const { return m_path; }
+
+private:
+    QTemporaryDir m_tmp;
+    QByteArray m_oldTmp;
+    QString m_path;
+};
 
 } // namespace
 
@@ -77,13 +101,13 @@ private slots:
     void markerAbsentDoesNothingAndLooksOnce();
     void linesReachAViewerInAnotherProcess_data();
     void linesReachAViewerInAnotherProcess();
-    void viewerGoneMidRunDropsLaterLines();
-    void silentViewerCostsOneWait();
+    void viewerGoneOrSilentCostsAtMostOneWait_data();
+    void viewerGoneOrSilentCostsAtMostOneWait();
     void withoutViewerTheWindowOpensHere_data();
     void withoutViewerTheWindowOpensHere();
+    void socketFolderIsPrivate_data();
+    void socketFolderIsPrivate();
     void unusableFolderShowsOneBoxThenDrops();
-    void runtimeFolderIsPrivate_data();
-    void runtimeFolderIsPrivate();
     void windowSurvivesMalformedFrames_data();
     void windowSurvivesMalformedFrames();
     void windowCommands_data();
@@ -121,12 +145,11 @@ void TraceTest::markerAbsentDoesNothingAndLooksOnce()
     ResetTraceMarker(marker);
 
     TraceText("abc", false);
-    // Created after the first look: this run must not notice it.
-    QVERIFY(QFile(marker).open(QIODevice::WriteOnly));
+    QVERIFY(QFile(marker).open(QIODevice::WriteOnly)); // too late for this run
     TraceText("def", true);
     EnsureTraceWindow();
 
-    QCOMPARE(viewer.LinesFor(200), QByteArrayList{});
+    QCOMPARE(viewer.LinesFor(200), QByteArrayList{}); // not even a connection
     QVERIFY(TraceWindows().isEmpty());
     QCOMPARE(m_runtime->Entries(), QStringList{"DUdiroWindow"});
 }
@@ -161,27 +184,25 @@ void TraceTest::linesReachAViewerInAnotherProcess()
     QVERIFY(TraceWindows().isEmpty());
 }
 
-void TraceTest::viewerGoneMidRunDropsLaterLines()
+void TraceTest::viewerGoneOrSilentCostsAtMostOneWait_data()
 {
-    TracePeer viewer;
-    QVERIFY(viewer.Start({"viewer", m_runtime->SocketPath()}));
-    TraceText("before", false);
-    viewer.process().kill();
-    QVERIFY(viewer.process().waitForFinished(5000));
-
-    QElapsedTimer timer;
-    timer.start();
-    TraceText("after", false);
-    TraceText("after again", false);
-    QVERIFY2(timer.elapsed() < kAcknowledgeLimitMs, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(TraceWindows().isEmpty());
-    QVERIFY(InProcessTraceWindow() == nullptr);
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("firstWaits");
+    QTest::newRow("viewer closes mid-run") << "viewer" << false;
+    QTest::newRow("viewer never acknowledges") << "silent" << true;
 }
 
-void TraceTest::silentViewerCostsOneWait()
+void TraceTest::viewerGoneOrSilentCostsAtMostOneWait()
 {
-    TracePeer silent;
-    QVERIFY(silent.Start({"silent", m_runtime->SocketPath()}));
+    QFETCH(QString, mode);
+    QFETCH(bool, firstWaits);
+    TracePeer peer;
+    QVERIFY(peer.Start({mode, m_runtime->SocketPath()}));
+    EnsureTraceWindow();
+    if (mode == "viewer") {
+        peer.process().kill();
+        QVERIFY(peer.process().waitForFinished(5000));
+    }
 
     QElapsedTimer timer;
     timer.start();
@@ -191,24 +212,32 @@ void TraceTest::silentViewerCostsOneWait()
     TraceText("third", false);
     const qint64 later = timer.elapsed();
 
-    QVERIFY2(first >= kAcknowledgeLimitMs - 50 && first < 3 * kAcknowledgeLimitMs,
-             qPrintable(QString::number(first)));
+    if (firstWaits)
+        QVERIFY2(first >= kAcknowledgeLimitMs - 50 && first < 3 * kAcknowledgeLimitMs,
+                 qPrintable(QString::number(first)));
+    else
+        QVERIFY2(first < kAcknowledgeLimitMs / 2, qPrintable(QString::number(first)));
     QVERIFY2(later < 50, qPrintable(QString::number(later)));
-    QVERIFY(TraceWindows().isEmpty());
+    QVERIFY(TraceWindows().isEmpty()); // and none is opened instead
 }
 
 void TraceTest::withoutViewerTheWindowOpensHere_data()
 {
-    QTest::addColumn<bool>("staleSocket");
+    QTest::addColumn<bool>("crashedViewer");
     QTest::newRow("no socket file") << false;
-    QTest::newRow("stale socket file of a crashed viewer") << true;
+    QTest::newRow("socket file of a crashed viewer") << true;
 }
 
 void TraceTest::withoutViewerTheWindowOpensHere()
 {
-    QFETCH(bool, staleSocket);
-    if (staleSocket)
-        QVERIFY(LeaveStaleSocket(m_runtime->SocketPath()));
+    QFETCH(bool, crashedViewer);
+    if (crashedViewer) {
+        TracePeer viewer;
+        QVERIFY(viewer.Start({"viewer", m_runtime->SocketPath()}));
+        viewer.process().kill(); // leaves its socket file behind
+        QVERIFY(viewer.process().waitForFinished(5000));
+        QCOMPARE(m_runtime->Entries(), QStringList{"DUdiroWindow"});
+    }
 
     TraceText("abc", false);
 
@@ -217,16 +246,10 @@ void TraceTest::withoutViewerTheWindowOpensHere()
     CTraceWnd* wnd = windows.front();
     QCOMPARE(InProcessTraceWindow(), wnd);
     QVERIFY(wnd->isVisible());
-    QCOMPARE(wnd->pos(), QPoint(0, 0));
-    QCOMPARE(wnd->size(), QSize(200, 700));
+    QCOMPARE(QRect(wnd->pos(), wnd->size()), QRect(0, 0, 200, 700)); // frame at, text area of
     QCOMPARE(wnd->windowTitle(), QStringLiteral("SuperDUdiro"));
     QCOMPARE(LogTexts(*wnd), QByteArrayList{"abc"});
-
-    // Other processes find it under the name.
-    TracePeer sender;
-    QVERIFY(sender.Start({"send", m_runtime->SocketPath(), "xta1:from elsewhere"}));
-    QTRY_COMPARE(sender.process().state(), QProcess::NotRunning);
-    QCOMPARE(sender.process().exitCode(), 0);
+    QVERIFY(SentFromElsewhere(m_runtime->SocketPath(), "xta1:from elsewhere"));
     QCOMPARE(LogTexts(*wnd), (QByteArrayList{"abc", "from elsewhere"}));
 
     // Closed by the user: later lines go nowhere, and no second window comes.
@@ -236,94 +259,63 @@ void TraceTest::withoutViewerTheWindowOpensHere()
     QVERIFY(TraceWindows().isEmpty());
 }
 
-void TraceTest::unusableFolderShowsOneBoxThenDrops()
+void TraceTest::socketFolderIsPrivate_data()
 {
-    QTemporaryDir tmp;
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-    qunsetenv("XDG_RUNTIME_DIR");
-    const QString folder = tmp.filePath(QStringLiteral("orvexa-trace-%1").arg(::geteuid()));
-    QVERIFY(QDir().mkdir(folder));
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                              QFile::ReadOther | QFile::ExeOther));
-
-    QStringList shown;
-    QTimer closer;
-    connect(&closer, &QTimer::timeout, this, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                shown << box->windowTitle() + '|' + box->text();
-                box->done(QMessageBox::Ok);
-            }
-    });
-    closer.start(20);
-    TraceText("first", false);
-    TraceText("second", false);
-    qputenv("TMPDIR", oldTmp);
-
-    QCOMPARE(shown, QStringList{"|DUdiro window could not be created"});
-    QVERIFY(TraceWindows().isEmpty());
+    QTest::addColumn<int>("runtimeMode");  // of $XDG_RUNTIME_DIR; 0 leaves it unset
+    QTest::addColumn<int>("existingMode"); // of a fallback made first; 0 none, -1 a link
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("unset: fallback created 0700") << 0 << 0 << true;
+    QTest::newRow("runtime folder others may enter: fallback") << 0755 << 0 << true;
+    QTest::newRow("fallback others may enter is refused") << 0 << 0755 << false;
+    QTest::newRow("fallback as a link is refused") << 0 << -1 << false;
 }
 
-void TraceTest::runtimeFolderIsPrivate_data()
+void TraceTest::socketFolderIsPrivate()
 {
-    QTest::addColumn<QString>("runtimeMode"); // "" unset, else octal mode of $XDG_RUNTIME_DIR
-    QTest::addColumn<QString>("fallback");    // "none", "0755" or "link": what is there before
-    QTest::addColumn<QString>("expected");    // "runtime", "fallback" or "none"
-    QTest::newRow("runtime folder 0700 is used") << "700"
-                                                 << "none"
-                                                 << "runtime";
-    QTest::newRow("unset: fallback created 0700") << ""
-                                                  << "none"
-                                                  << "fallback";
-    QTest::newRow("runtime folder others may enter") << "755"
-                                                     << "none"
-                                                     << "fallback";
-    QTest::newRow("fallback others may enter is refused") << ""
-                                                          << "0755"
-                                                          << "none";
-    QTest::newRow("fallback as a link is refused") << ""
-                                                   << "link"
-                                                   << "none";
-}
-
-void TraceTest::runtimeFolderIsPrivate()
-{
-    QFETCH(QString, runtimeMode);
-    QFETCH(QString, fallback);
-    QFETCH(QString, expected);
-    QTemporaryDir tmp;
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-    if (runtimeMode.isEmpty())
-        qunsetenv("XDG_RUNTIME_DIR");
-    else
-        QCOMPARE(::chmod(QFile::encodeName(m_runtime->path()), runtimeMode.toUInt(nullptr, 8)), 0);
-    const QString folder = tmp.filePath(QStringLiteral("orvexa-trace-%1").arg(::geteuid()));
-    if (fallback == "0755")
-        QCOMPARE(::mkdir(QFile::encodeName(folder), 0755), 0);
-    if (fallback == "link") {
-        QVERIFY(QDir().mkdir(tmp.filePath("elsewhere")));
-        QCOMPARE(::chmod(QFile::encodeName(tmp.filePath("elsewhere")), 0700), 0);
-        QVERIFY(QFile::link(tmp.filePath("elsewhere"), folder));
+    QFETCH(int, runtimeMode);
+    QFETCH(int, existingMode);
+    QFETCH(bool, usable);
+    FallbackFolder fallback(existingMode);
+    if (runtimeMode != 0) {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime->path()));
+        QCOMPARE(::chmod(QFile::encodeName(m_runtime->path()), static_cast<mode_t>(runtimeMode)),
+                 0);
     }
 
     QString error;
     const QString path = trace_socket::SocketPath(&error);
-    qputenv("TMPDIR", oldTmp);
 
-    if (expected == "none") {
+    if (!usable) {
         QVERIFY(path.isEmpty());
-        QVERIFY(error.contains(folder));
+        QVERIFY2(error.contains(fallback.path()), qPrintable(error));
         return;
     }
-    const QString expectedFolder = expected == "runtime" ? m_runtime->path() : folder;
-    QCOMPARE(path, expectedFolder + "/DUdiroWindow");
+    QCOMPARE(path, fallback.path() + "/DUdiroWindow");
     struct stat info
     {
     };
-    QCOMPARE(::lstat(QFile::encodeName(expectedFolder), &info), 0);
+    QCOMPARE(::lstat(QFile::encodeName(fallback.path()), &info), 0);
     QCOMPARE(info.st_mode & 0777, 0700u);
+}
+
+void TraceTest::unusableFolderShowsOneBoxThenDrops()
+{
+    FallbackFolder fallback(0755);
+
+    QStringList shown;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown << box->windowTitle() + '|' + box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    closer.start(20);
+    TraceText("first", false);
+    TraceText("second", false);
+
+    QCOMPARE(shown, QStringList{"|DUdiro window could not be created"});
+    QVERIFY(TraceWindows().isEmpty());
 }
 
 void TraceTest::windowSurvivesMalformedFrames_data()
@@ -354,24 +346,18 @@ void TraceTest::windowSurvivesMalformedFrames()
         QVERIFY(bad.waitForConnected(1000));
         bad.write(bytes);
         QTRY_VERIFY(bad.bytesToWrite() == 0 || bad.state() != QLocalSocket::ConnectedState);
-        bad.disconnectFromServer();
     }
-    QTRY_VERIFY(LogTexts(*wnd).size() >= 2);
-    const TraceLog::Line& last = wnd->Log().At(wnd->Log().EndNumber() - 1);
-    QVERIFY2(last.text.contains(note.toLatin1()), last.text.constData());
-    QCOMPARE(last.tone, TraceLog::Tone::Dimmed);
-
-    TracePeer sender;
-    QVERIFY(sender.Start({"send", m_runtime->SocketPath(), "xta1:still here"}));
-    QTRY_COMPARE(sender.process().state(), QProcess::NotRunning);
-    QCOMPARE(sender.process().exitCode(), 0);
-    QCOMPARE(LogTexts(*wnd).back(), QByteArray("still here"));
+    QTRY_COMPARE(wnd->Log().Size(), 2);
+    QVERIFY2(LastLine(*wnd).text.contains(note.toLatin1()), LastLine(*wnd).text.constData());
+    QCOMPARE(LastLine(*wnd).tone, TraceLog::Tone::Dimmed);
+    QVERIFY(SentFromElsewhere(m_runtime->SocketPath(), "xta1:still here"));
+    QCOMPARE(LastLine(*wnd).text, QByteArray("still here"));
 }
 
 void TraceTest::windowCommands_data()
 {
     QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<QString>("shown"); // pattern of the last line, empty for none added
+    QTest::addColumn<QString>("shown"); // pattern of the line added, empty for none
     QTest::addColumn<bool>("dimmed");
     QTest::newRow("xta1") << QByteArray("xta1:abc") << "^abc$" << false;
     QTest::newRow("xta1t carries a time stamp")
@@ -397,22 +383,19 @@ void TraceTest::windowCommands()
 
     wnd.HandleCommand(command);
 
-    const TraceLog::Line& last = wnd.Log().At(wnd.Log().EndNumber() - 1);
     if (shown.isEmpty()) {
         QCOMPARE(wnd.Log().Size(), 1);
-        QCOMPARE(wnd.pos(), QPoint(10, 20));
-        QCOMPARE(wnd.size(), QSize(300, 400));
+        QCOMPARE(QRect(wnd.pos(), wnd.size()), QRect(10, 20, 300, 400));
         return;
     }
     QCOMPARE(wnd.Log().Size(), 2);
-    QVERIFY2(QRegularExpression(shown).match(QString::fromLatin1(last.text)).hasMatch(),
-             last.text.constData());
-    QCOMPARE(last.tone == TraceLog::Tone::Dimmed, dimmed);
-    QTRY_VERIFY(wnd.View()->toPlainText().contains(QString::fromLatin1(last.text)));
+    const QString last = QString::fromLatin1(LastLine(wnd).text);
+    QVERIFY2(QRegularExpression(shown).match(last).hasMatch(), qPrintable(last));
+    QCOMPARE(LastLine(wnd).tone == TraceLog::Tone::Dimmed, dimmed);
+    QVERIFY(wnd.View()->toPlainText().endsWith(last + '\n'));
 
     wnd.HandleCommand("xtc");
     QCOMPARE(wnd.Log().Size(), 0);
-    QCOMPARE(wnd.View()->toPlainText(), QString());
     wnd.HandleCommand("xta1:after");
     QCOMPARE(wnd.View()->toPlainText(), QStringLiteral("after\n"));
 }
@@ -435,7 +418,6 @@ void TraceTest::windowKeepsBoundedLinesAndFollowsOnlyWhenDisplayed()
     wnd.DisplayLog()->setChecked(false);
     wnd.HandleCommand("xta1:held back");
     QCOMPARE(wnd.View()->toPlainText(), shown);
-    QCOMPARE(wnd.Log().At(wnd.Log().EndNumber() - 1).text, QByteArray("held back"));
     wnd.DisplayLog()->setChecked(true);
     QVERIFY(wnd.View()->toPlainText().endsWith(QStringLiteral("held back\n")));
 }
@@ -444,16 +426,12 @@ void TraceTest::secondViewerExitsWithAMessage()
 {
     QProcess first, second;
     first.start(QStringLiteral(ORVEXA_TRACE_PATH), {});
-    QVERIFY(first.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(m_runtime->SocketPath()), 5000);
 
     second.start(QStringLiteral(ORVEXA_TRACE_PATH), {});
     QVERIFY(second.waitForFinished(5000));
     QCOMPARE(second.exitCode(), 1);
-    QVERIFY2(second.readAllStandardError().contains("already running"), "");
-
-    TraceText("to the viewer", false);
-    QVERIFY(TraceWindows().isEmpty());
+    QVERIFY(second.readAllStandardError().contains("already running"));
     first.kill();
     first.waitForFinished(5000);
 }

@@ -18,7 +18,6 @@ void TraceConsoleTest::openingAPortTracesItsNumber()
     TracePeer viewer;
     QVERIFY(viewer.Start({"viewer", runtime.SocketPath()}));
     ConsoleFixture f;
-    f.HoldMachinePorts();
     QVERIFY(QFile(f.MarkerPath()).open(QIODevice::WriteOnly));
     ResetTraceWindow();
 
