@@ -45,11 +45,13 @@ WindowState& Window()
     return state;
 }
 
-// The window is a top-level widget: it must go before the application object does, which static
-// destruction would be too late for.
-void CloseInProcessWindow()
+// Both must go before the application object does, which static destruction would be too late
+// for: the window is a top-level widget, and the socket's notifier needs the event dispatcher.
+void ReleaseTraceWindow()
 {
-    delete Window().local.data();
+    WindowState& state = Window();
+    delete state.local.data();
+    state.remote.reset();
 }
 
 quintptr ModuleInstanceHandle()
@@ -77,11 +79,6 @@ bool CreateInProcessWindow(WindowState& state)
     window->MoveToRect();
     window->show();
     window->setWindowTitle(QStringLiteral("SuperDUdiro"));
-    static const bool cleanupAdded = [] {
-        qAddPostRoutine(&CloseInProcessWindow);
-        return true;
-    }();
-    Q_UNUSED(cleanupAdded);
     state.local = window.release();
     return true;
 }
@@ -144,6 +141,11 @@ void EnsureTraceWindow()
     if (!IsTraceEnabled() || !state.lookupPending)
         return;
     state.lookupPending = false;
+    static const bool releaseAdded = [] {
+        qAddPostRoutine(&ReleaseTraceWindow);
+        return true;
+    }();
+    Q_UNUSED(releaseAdded);
 
     QString error;
     const QString path = trace_socket::SocketPath(&error);
@@ -204,6 +206,6 @@ CTraceWnd* InProcessTraceWindow()
 
 void ResetTraceWindow()
 {
-    CloseInProcessWindow();
+    ReleaseTraceWindow();
     Window() = WindowState{};
 }

@@ -27,7 +27,6 @@ void TraceConsoleTest::openingAPortTracesItsNumber()
     QCOMPARE(viewer.NextLine(3000), QByteArray("connected"));
     QCOMPARE(viewer.NextLine(3000), "frame " + QByteArray("xta1:Set Comm Port 7\0", 21).toHex());
     f.Close();
-    ResetTraceWindow();
 }
 
 QTEST_MAIN(TraceConsoleTest)
