@@ -31,6 +31,17 @@ constexpr qint64 kDropBatch = ReceiveView::kKeepCharacters / 8;
 constexpr int kFrameMilliseconds = 16;
 constexpr int kMargin = 3;
 
+// Replaces the file whole, or leaves it as it was.
+bool WriteWhole(const QString& path, const QByteArray& bytes, QString* error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
+}
+
 bool IsWordCharacter(char c)
 {
     return c != ' ' && c != '\n';
@@ -202,7 +213,11 @@ ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     });
 }
 
-ReceiveView::~ReceiveView() = default;
+ReceiveView::~ReceiveView()
+{
+    if (m_saving.joinable())
+        m_saving.join();
+}
 
 void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
 {
@@ -307,7 +322,7 @@ void ReceiveView::Clear()
     viewport()->update();
 }
 
-bool ReceiveView::SaveTo(const QString& path, QString* error) const
+QByteArray ReceiveView::SavedText() const
 {
     QByteArray bytes;
     if (m_first > m_clearedAt) {
@@ -317,14 +332,30 @@ bool ReceiveView::SaveTo(const QString& path, QString* error) const
     }
     bytes.reserve(bytes.size() + (m_end - m_first) * 2);
     AppendLatin1AsUtf8(bytes, QByteArrayView(Store(m_first), m_end - m_first));
+    return bytes;
+}
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+bool ReceiveView::SaveTo(const QString& path, QString* error) const
+{
+    return WriteWhole(path, SavedText(), error);
+}
+
+void ReceiveView::SaveInBackground(const QString& path)
+{
+    if (m_saving.joinable())
+        m_saving.join();
+    // The text is copied here; the thread touches nothing of the view but its event queue.
+    m_saving = std::thread([this, path, bytes = SavedText()] {
+        QString cause;
+        if (WriteWhole(path, bytes, &cause))
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, cause] {
+                ShowFileError(tr("The file %1 could not be saved: %2."), path, cause);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 bool ReceiveView::StartLog(const QString& path, QString* error)
@@ -786,12 +817,10 @@ void ReceiveView::AskForFile(const QString& caption, bool forLog)
     connect(dialog, &QFileDialog::fileSelected, this, [this, forLog](const QString& path) {
         m_fileFolder = QFileInfo(path).absolutePath();
         QString cause;
-        if (forLog) {
-            if (!StartLog(path, &cause))
-                ShowFileError(tr("The log file %1 could not be opened: %2."), path, cause);
-        } else if (!SaveTo(path, &cause)) {
-            ShowFileError(tr("The file %1 could not be saved: %2."), path, cause);
-        }
+        if (!forLog)
+            SaveInBackground(path);
+        else if (!StartLog(path, &cause))
+            ShowFileError(tr("The log file %1 could not be opened: %2."), path, cause);
     });
     dialog->open();
 }

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class QMenu;
@@ -51,7 +52,8 @@ public:
     void Clear();
 
     // Writes the text held as UTF-8, after a note line when older text has been dropped since the
-    // last Clear. False with the cause in `error`; the old file then stays as it was.
+    // last Clear. False with the cause in `error`; the old file then stays as it was. This waits
+    // for the disk; the menu's Save As writes on a thread of its own instead.
     bool SaveTo(const QString& path, QString* error) const;
 
     // Everything shown from now on is appended to `path` as well, exactly as shown.
@@ -130,6 +132,8 @@ private:
     void CopySelection() const;
     void AnnounceChanges();
 
+    QByteArray SavedText() const;
+    void SaveInBackground(const QString& path);
     void AskForFile(const QString& caption, bool forLog);
     void ToggleLog();
     void ShowFileError(const QString& what, const QString& path, const QString& cause);
@@ -167,4 +171,5 @@ private:
     std::function<QTime()> m_clock = &CurrentLocalTime;
     ReceiveLog m_log;
     QString m_fileFolder; // where the next file dialog opens, for the rest of the session
+    std::thread m_saving; // the last Save As, joined before the next one and when the view goes
 };
