@@ -83,7 +83,7 @@ bool ReceiveLog::Start(const QString& path, QString* error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    m_fd = fd;
+    m_fd.reset(fd);
     m_path = path;
     return true;
 }
@@ -114,7 +114,7 @@ void ReceiveLog::Flush()
         return;
     qsizetype done = 0;
     while (done < m_pending.size()) {
-        const ssize_t n = ::write(m_fd, m_pending.constData() + done,
+        const ssize_t n = ::write(m_fd.get(), m_pending.constData() + done,
                                   static_cast<size_t>(m_pending.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
@@ -134,7 +134,5 @@ void ReceiveLog::Close()
 {
     m_flushTimer.stop();
     m_pending.clear();
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
 }

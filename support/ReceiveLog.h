@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/UniqueFd.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
@@ -45,7 +47,7 @@ public:
     // Failed like any other.
     void Stop();
 
-    bool IsActive() const { return m_fd >= 0; }
+    bool IsActive() const { return m_fd.isValid(); }
     QString Path() const { return m_path; }
 
     void Write(QByteArrayView latin1);
@@ -58,7 +60,7 @@ private:
     void Flush();
     void Close();
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     QString m_path;
     QByteArray m_pending;
     QTimer m_flushTimer;

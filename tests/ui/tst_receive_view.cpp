@@ -90,6 +90,22 @@ private slots:
         QCOMPARE(view.textSize(), text.size());
     }
 
+    void anySplitGivesTheSameLines()
+    {
+        const QByteArray text = "a\r\n\r\rb\n\r\n\nc\r";
+        ReceiveView whole;
+        whole.Append(text, Qt::black, false);
+        for (qsizetype i = 0; i <= text.size(); ++i) {
+            for (qsizetype j = i; j <= text.size(); ++j) {
+                ReceiveView view;
+                for (const QByteArray& piece : {text.left(i), text.mid(i, j - i), text.mid(j)})
+                    view.Append(piece, Qt::black, false);
+                QVERIFY2(view.toPlainText() == whole.toPlainText(),
+                         qPrintable(QStringLiteral("split at %1 and %2").arg(i).arg(j)));
+            }
+        }
+    }
+
     void coloursAreKeptAndPaintedPerRun()
     {
         ReceiveView view;
