@@ -6,6 +6,7 @@
 // reads, the CPU time used, and how long the last byte took to reach the screen.
 
 #include "app/ConsoleDlg.h"
+#include "app/serial/PortFolder.h"
 #include "app/report/ReportDecoder.h"
 #include "bench/EventLoopTiming.h"
 #include "resources/ControlIds.h"
@@ -557,6 +558,10 @@ int main(int argc, char** argv)
     if (!configHome.isValid())
         return Fail("cannot make a temporary config folder");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    // The machine's own serial devices are left alone: the console finds none.
+    SetSystemDeviceRoots({configHome.filePath(QStringLiteral("none")),
+                          configHome.filePath(QStringLiteral("none")),
+                          configHome.filePath(QStringLiteral("none"))});
     TimedApplication app(argc, argv);
     const qint64 runStart = NowNs();
 

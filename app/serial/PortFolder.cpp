@@ -126,9 +126,24 @@ QList<int> EnumeratePorts()
     return ports;
 }
 
+namespace {
+
+SystemDeviceRoots& CurrentRoots()
+{
+    static SystemDeviceRoots roots;
+    return roots;
+}
+
+} // namespace
+
+void SetSystemDeviceRoots(const SystemDeviceRoots& roots)
+{
+    CurrentRoots() = roots;
+}
+
 void NumberSystemDevices()
 {
-    NumberSystemDevices(SystemDeviceRoots{});
+    NumberSystemDevices(CurrentRoots());
 }
 
 void NumberSystemDevices(const SystemDeviceRoots& roots)

@@ -19,7 +19,9 @@ bool IsPortAvailable(int n);
 // The available ports, n = 1..255 ascending.
 QList<int> EnumeratePorts();
 
-// Where NumberSystemDevices looks for devices; tests point these at a folder of their own.
+// Where NumberSystemDevices looks for devices: the machine's own folders unless
+// SetSystemDeviceRoots() names others, as every test does, so that no test opens a device it did
+// not create.
 struct SystemDeviceRoots
 {
     QString ttyClass = QStringLiteral("/sys/class/tty");
@@ -34,6 +36,9 @@ struct SystemDeviceRoots
 // the folder as needed; does nothing when it cannot.
 void NumberSystemDevices();
 void NumberSystemDevices(const SystemDeviceRoots& roots);
+
+// The roots NumberSystemDevices() uses from now on, for the whole process.
+void SetSystemDeviceRoots(const SystemDeviceRoots& roots);
 
 inline constexpr int kSpeedCount = 10;
 // The speed table: index 0..9 give "2400" .. "230400"; any other index gives "".

@@ -1,5 +1,7 @@
 #include "tests/common/TempConfigHome.h"
 
+#include "app/serial/PortFolder.h"
+
 namespace {
 constexpr char kVariable[] = "XDG_CONFIG_HOME";
 }
@@ -9,6 +11,9 @@ TempConfigHome::TempConfigHome()
 {
     if (m_dir.isValid())
         qputenv(kVariable, QFile::encodeName(m_dir.path()));
+    SetSystemDeviceRoots({systemPath() + QStringLiteral("/sys/class/tty"),
+                          systemPath() + QStringLiteral("/dev"),
+                          systemPath() + QStringLiteral("/dev/serial/by-id")});
 }
 
 TempConfigHome::~TempConfigHome()
@@ -17,4 +22,5 @@ TempConfigHome::~TempConfigHome()
         qputenv(kVariable, m_old);
     else
         qunsetenv(kVariable);
+    SetSystemDeviceRoots({});
 }

@@ -28,37 +28,32 @@
 #include <memory>
 #include <vector>
 
+// A seeded source that counts its draws. A send draws once per piece, so the draws a send made
+// tell how many pieces the serial control was handed.
+class CountingRandom final : public RandomSource
+{
+public:
+    int Draw() override
+    {
+        ++m_drawn;
+        return m_source.Draw();
+    }
+    qint64 Drawn() const { return m_drawn; }
+
+private:
+    SeededRandom m_source{20261208};
+    qint64 m_drawn = 0;
+};
+
 // A console started the way the application starts it, under a temporary config folder, with
 // the developer marker looked for in that folder (absent unless a test creates it).
 struct ConsoleFixture
 {
     TempConfigHome home;
-    SeededRandom rng{20261208};
+    CountingRandom rng;
     std::unique_ptr<CConsoleDlg> console;
-    std::vector<int> heldPorts;
 
-    ~ConsoleFixture()
-    {
-        console.reset();
-        for (int fd : heldPorts)
-            ::close(fd);
-    }
-
-    // Numbers the machine's own serial devices, as the console would, and keeps them open and
-    // locked, so that the port list holds only what the test publishes after this call.
-    void HoldMachinePorts()
-    {
-        NumberSystemDevices();
-        const QDir folder(AppFolder() + QStringLiteral("/ports"));
-        for (const QString& entry : folder.entryList(QDir::System | QDir::Files)) {
-            const int fd = ::open(QFile::encodeName(folder.filePath(entry)).constData(),
-                                  O_RDWR | O_NOCTTY | O_NONBLOCK);
-            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-                heldPorts.push_back(fd);
-            else if (fd >= 0)
-                ::close(fd);
-        }
-    }
+    ~ConsoleFixture() { console.reset(); }
 
     QString MarkerPath() const { return home.path() + QStringLiteral("/marker"); }
 

@@ -32,15 +32,23 @@ private slots:
 void ConsoleTest::portListHoldsPublishedPortsInOrder()
 {
     ConsoleFixture f;
-    f.HoldMachinePorts();
     PseudoTerminal seven, three;
     QVERIFY(seven.PublishAs(7));
     QVERIFY(three.PublishAs(3));
     QDir().mkpath(f.AppFolder() + "/ports");
     QVERIFY(QFile::link(f.home.path() + "/no-such-device", f.AppFolder() + "/ports/COM5"));
+    // An adapter in the device folders the test gave the console is numbered; the machine's own
+    // devices are never looked at.
+    PseudoTerminal adapter;
+    const QString system = f.home.systemPath();
+    QVERIFY(QDir().mkpath(system + "/sys/class/tty/ttyUSB0/device/driver"));
+    QVERIFY(QDir().mkpath(system + "/dev"));
+    QVERIFY(QFile::link(adapter.devicePath(), system + "/dev/ttyUSB0"));
 
     f.Start();
-    QCOMPARE(f.PortEntries(), (QStringList{"COM3", "COM7"}));
+    QCOMPARE(f.PortEntries(), (QStringList{"COM1", "COM3", "COM7"}));
+    QCOMPARE(QFile::symLinkTarget(f.AppFolder() + "/ports/COM1"),
+             system + "/dev/ttyUSB0");
 }
 
 void ConsoleTest::openSendsOnlyTheTestEnvironmentAtTheChosenSpeed_data()
