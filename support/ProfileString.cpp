@@ -1,6 +1,7 @@
 #include "support/ProfileString.h"
 
 #include "support/CodePage.h"
+#include "support/StoredText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QStringView>
 
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -213,6 +215,54 @@ QString CutToCharacters(const QString& s, qsizetype count)
     return s.first(i);
 }
 
+// The lines of `text`, each with its line end: "\r\n", "\n" or a lone "\r".
+template <typename Text> std::vector<Text> SplitLines(Text text)
+{
+    std::vector<Text> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool cr = text[i] == '\r';
+        if (!cr && text[i] != '\n')
+            continue;
+        if (cr && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        lines.push_back(text.sliced(start, i + 1 - start));
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.push_back(text.sliced(start));
+    return lines;
+}
+
+// A file that does not decode exactly (bytes valid in neither UTF-8 nor code page 949) keeps the
+// bytes of every line the write does not change; only the changed lines are written anew, in the
+// file's own code page. Decoding keeps every line end, so the file's byte lines and its text lines
+// match one to one.
+QByteArray SpliceChangedLines(const QByteArray& before, const QString& original,
+                              const QString& changed)
+{
+    const std::vector<QByteArrayView> bytes = SplitLines(QByteArrayView(before));
+    const std::vector<QStringView> oldLines = SplitLines(QStringView(original));
+    const std::vector<QStringView> newLines = SplitLines(QStringView(changed));
+    if (bytes.size() != oldLines.size())
+        return changed.toUtf8();
+    std::size_t same = 0;
+    while (same < oldLines.size() && same < newLines.size() && oldLines[same] == newLines[same])
+        ++same;
+    std::size_t sameAtEnd = 0;
+    while (sameAtEnd < oldLines.size() - same && sameAtEnd < newLines.size() - same &&
+           oldLines[oldLines.size() - 1 - sameAtEnd] == newLines[newLines.size() - 1 - sameAtEnd])
+        ++sameAtEnd;
+    QByteArray after;
+    for (std::size_t i = 0; i < same; ++i)
+        after += bytes[i];
+    for (std::size_t i = same; i < newLines.size() - sameAtEnd; ++i)
+        after += ToCp949(newLines[i].toString());
+    for (std::size_t i = bytes.size() - sameAtEnd; i < bytes.size(); ++i)
+        after += bytes[i];
+    return after;
+}
+
 } // namespace
 
 QString GetPrivateProfileString(const QString& section, const QString& key,
@@ -258,6 +308,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     if (!before)
         return false;
     ProfileText profile = Decode(*before);
+    const QString original = profile.text;
     QString& text = profile.text;
     const QStringView sectionName = TrimBlanks(section);
     const QStringView keyName = TrimBlanks(key);
@@ -276,9 +327,14 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         text += u'[' + sectionName.toString() + u']' + lineEnd + entryLine + lineEnd;
     }
 
-    QByteArray after = text.toUtf8();
-    if (profile.bom)
-        after.prepend(kUtf8Bom.data(), kUtf8Bom.size());
+    QByteArray after;
+    if (profile.bom || DecodesExactly(*before)) {
+        after = text.toUtf8();
+        if (profile.bom)
+            after.prepend(kUtf8Bom.data(), kUtf8Bom.size());
+    } else {
+        after = SpliceChangedLines(*before, original, text);
+    }
     if (after == *before)
         return true; // nothing changes, so the file is left alone
     QSaveFile out(file);

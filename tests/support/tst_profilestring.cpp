@@ -103,6 +103,11 @@ private slots:
         row("first of two equal keys replaced", "[gen]\nk=1\nk=2\n", "k", "v", "[gen]\nk=v\nk=2\n");
         row("CP949 file rewritten in UTF-8", "[gen]\r\ntext=" + kCompanyCp949 + "\r\n", "port_num",
             "3", "[gen]\r\ntext=" + kCompany.toUtf8() + "\r\nport_num=3\r\n");
+        row("bytes valid in no code page kept on lines the write leaves alone",
+            "[gen]\r\ntext=Caf\xFF\xFF\r\nport_num=1\r\n", "port_num", "3",
+            "[gen]\r\ntext=Caf\xFF\xFF\r\nport_num=3\r\n");
+        row("a new line in such a file is in its code page", "[gen]\ntext=\xFF\n", "text2",
+            QString::fromUtf8("탈"), "[gen]\ntext=\xFF\ntext2=\xC5\xBB\n");
         row("equals, semicolon and brackets in the value", {}, "k", "a=b; [c]",
             "[gen]\nk=a=b; [c]\n");
     }
