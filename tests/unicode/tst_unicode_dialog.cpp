@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QInputMethodEvent>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTest>
@@ -68,6 +69,7 @@ private slots:
     void everyControlHasAnIdAndAName();
     void outputFollowsTextAndOptionsAndIsCopied_data();
     void outputFollowsTextAndOptionsAndIsCopied();
+    void oversizedPasteIsRefusedWithAMessage();
     void fontChoiceRoundTripsThroughTheSettingsFile();
     void uninstalledSavedFontIsShownAndKept();
 };
@@ -121,6 +123,23 @@ void UnicodeDialogTest::outputFollowsTextAndOptionsAndIsCopied()
     QGuiApplication::clipboard()->setText(u"left from before"_s);
     g.Get<QAbstractButton>(ids::kUniCopy)->click();
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+}
+
+void UnicodeDialogTest::oversizedPasteIsRefusedWithAMessage()
+{
+    TempConfigHome home;
+    Generator g;
+    g.dialog->show();
+    Commit(g.Text(), u"안"_s);
+    const QString before = g.Output();
+    QGuiApplication::clipboard()->setText(QString(200'000, u'x'));
+    g.Text()->paste();
+    QCOMPARE(g.Text()->toPlainText(), u"안"_s);
+    QCOMPARE(g.Output(), before);
+    const auto boxes = g.dialog->findChildren<QMessageBox*>();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY(boxes.first()->isVisible());
+    QVERIFY(boxes.first()->text().contains(QLocale().toString(200'001)));
 }
 
 void UnicodeDialogTest::fontChoiceRoundTripsThroughTheSettingsFile()

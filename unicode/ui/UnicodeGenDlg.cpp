@@ -4,12 +4,14 @@
 #include "support/FileUtil.h"
 #include "support/Paths.h"
 #include "support/ui/DialogBuilder.h"
+#include "support/ui/TransmitBox.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -69,6 +71,8 @@ void CUnicodeGenDlg::CreateItems()
     m_chkWholeCommand->setChecked(true);
 
     connect(m_editText, &QPlainTextEdit::textChanged, this, &CUnicodeGenDlg::UpdateOutput);
+    if (auto* box = qobject_cast<TransmitBox*>(m_editText))
+        connect(box, &TransmitBox::Refused, this, &CUnicodeGenDlg::OnTextRefused);
     connect(m_chkWholeCommand, &QCheckBox::toggled, this, &CUnicodeGenDlg::UpdateOutput);
     // One update per choice: the button turned off reports too, and needs none.
     for (const SeparatorChoice& choice : kSeparatorChoices)
@@ -110,6 +114,19 @@ void CUnicodeGenDlg::OnFontChosen(const QString& family)
     QFont font = m_editText->font();
     font.setFamilies({family});
     m_editText->setFont(font);
+}
+
+void CUnicodeGenDlg::OnTextRefused(qsizetype wanted)
+{
+    // Not waited for: the generator stays a window of its own, and its text is as it was.
+    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                QStringLiteral("The text box holds at most %L1 characters; the "
+                                               "text would have made it %L2. Nothing was inserted.")
+                                    .arg(TransmitBox::kMaxCharacters)
+                                    .arg(wanted),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void CUnicodeGenDlg::OnCopyToClipboard()

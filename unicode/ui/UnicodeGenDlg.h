@@ -26,6 +26,7 @@ private:
     void CreateItems();
     void FillFontList();
     void OnFontChosen(const QString& family);
+    void OnTextRefused(qsizetype wanted);
     void OnCopyToClipboard();
     void UpdateOutput();
     CodeSeparator ChosenSeparator() const;
