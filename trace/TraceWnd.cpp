@@ -48,7 +48,13 @@ CTraceWnd::CTraceWnd(QWidget* parent) : QWidget(parent, Qt::Tool)
     });
 }
 
-CTraceWnd::~CTraceWnd() = default;
+CTraceWnd::~CTraceWnd()
+{
+    // Connections still open would report their end to a window half torn down.
+    if (m_server)
+        for (QLocalSocket* socket : m_server->findChildren<QLocalSocket*>())
+            socket->disconnect(this);
+}
 
 bool CTraceWnd::Listen(const QString& socketPath, QString* error)
 {

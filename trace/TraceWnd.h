@@ -3,7 +3,6 @@
 #include "trace/TraceLog.h"
 
 #include <QByteArrayView>
-#include <QPointer>
 #include <QWidget>
 
 #include <memory>
