@@ -9,7 +9,6 @@
 #include "tests/common/TempConfigHome.h"
 
 #include <QAbstractButton>
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -66,29 +65,12 @@ class UnicodeDialogTest : public QObject
     Q_OBJECT
 
 private slots:
-    void everyControlHasAnIdAndAName();
     void outputFollowsTextAndOptionsAndIsCopied_data();
     void outputFollowsTextAndOptionsAndIsCopied();
     void oversizedPasteIsRefusedWithAMessage();
     void fontChoiceRoundTripsThroughTheSettingsFile();
     void uninstalledSavedFontIsShownAndKept();
 };
-
-void UnicodeDialogTest::everyControlHasAnIdAndAName()
-{
-    TempConfigHome home;
-    Generator g;
-    for (int id : {ids::kUniText, ids::kUniSpace, ids::kUniNoSpace, ids::kUniComma, ids::kUniHyphen,
-                   ids::kUniWholeCommand, ids::kUniFontList, ids::kUniOutput, ids::kUniCopy}) {
-        QWidget* control = g.dialog->Item(id);
-        QVERIFY2(control, qPrintable(QString::number(id)));
-        QCOMPARE(control->property("ctrlId").toInt(), id);
-        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
-        QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(),
-                 qPrintable(QString::number(id)));
-    }
-    QCOMPARE(g.dialog->windowTitle(), u"Unicode Generator for 'Print' command"_s);
-}
 
 void UnicodeDialogTest::outputFollowsTextAndOptionsAndIsCopied_data()
 {
