@@ -1,6 +1,6 @@
 #include "app/report/ReportDecoder.h"
 
-#include "commands/Format.h"
+#include "support/IntFormat.h"
 #include "support/StringUtil.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/report/EventTable.h"
+#include "protocol/EventTable.h"
 #include "support/RandomSource.h"
 
 #include <QByteArray>
