@@ -9,6 +9,7 @@ inline constexpr int kAboutBox = 100;
 inline constexpr int kStrAboutEntry = 101;
 inline constexpr int kConsoleDialog = 102;
 inline constexpr int kIcon = 128;
+inline constexpr int kUnicodeGenDialog = 132;
 
 // Port row.
 inline constexpr int kPortList = 1012;
@@ -75,6 +76,23 @@ inline constexpr int kExit = 4014;
 
 // About box.
 inline constexpr int kAboutOk = 1;
+
+// Command dialog of the style buttons.
+inline constexpr int kCommandDialog = 130;
+inline constexpr int kCommandEdit = 1020;
+inline constexpr int kCommandOk = 1021;
+inline constexpr int kCommandCancel = 1022;
+
+// Unicode generator, top to bottom.
+inline constexpr int kUniText = 1101;
+inline constexpr int kUniSpace = 1102;
+inline constexpr int kUniNoSpace = 1103;
+inline constexpr int kUniComma = 1104;
+inline constexpr int kUniHyphen = 1105;
+inline constexpr int kUniWholeCommand = 1106;
+inline constexpr int kUniFontList = 1107;
+inline constexpr int kUniOutput = 1108;
+inline constexpr int kUniCopy = 1109;
 
 // Items reached by nothing but the layout (labels and the rule).
 inline constexpr int kStatic = -1;

@@ -11,9 +11,11 @@ enum class ItemKind
 {
     PushButton,
     CheckBox,
+    RadioButton, // one group per dialog: every radio button is a direct child of it
     DropDownList,
     LineEdit,      // single-line edit
     MultiLineEdit, // the transmit box
+    ReadOnlyText,  // multi-line, selectable, not editable
     ReceiveView,   // the receive box
     Label,
     HorizontalRule,
@@ -64,6 +66,8 @@ struct DialogBaseUnits
 
 const DialogTemplate& ConsoleTemplate();
 const DialogTemplate& AboutTemplate();
+const DialogTemplate& CommandTemplate();
+const DialogTemplate& UnicodeGenTemplate();
 
 // The string table.
 QString LoadString(int id);

@@ -84,7 +84,45 @@ constexpr std::array kAboutItems{
 constexpr DialogTemplate kAbout{ids::kAboutBox, "OrvexaControlBox 정보", "굴림", 9, {235, 55},
                                 kAboutItems};
 
+// The Unicode generator, top to bottom in the order of use: the text, how the codes are
+// separated, whether they come as a whole statement, the font the text is shown in, the result
+// and its copy button.
+constexpr std::array kUnicodeGenItems{
+    DialogItem{ids::kStatic, Label, "Text", {7, 7, 100, 8}},
+    DialogItem{ids::kUniText, MultiLineEdit, "", {7, 17, 246, 56}},
+    DialogItem{ids::kStatic, Label, "Separator", {7, 79, 40, 8}},
+    DialogItem{ids::kUniSpace, RadioButton, "Space", {50, 78, 40, 10}},
+    DialogItem{ids::kUniNoSpace, RadioButton, "No Space", {92, 78, 46, 10}},
+    DialogItem{ids::kUniComma, RadioButton, "Comma", {140, 78, 40, 10}},
+    DialogItem{ids::kUniHyphen, RadioButton, "Hyphen", {182, 78, 40, 10}},
+    DialogItem{ids::kUniWholeCommand, CheckBox, "Whole Command", {7, 92, 80, 10}},
+    DialogItem{ids::kStatic, Label, "Font", {7, 108, 30, 8}},
+    DialogItem{ids::kUniFontList, DropDownList, "", {40, 106, 213, 120}},
+    DialogItem{ids::kStatic, Label, "Output", {7, 124, 60, 8}},
+    DialogItem{ids::kUniOutput, ReadOnlyText, "", {7, 134, 246, 48}},
+    DialogItem{ids::kUniCopy, PushButton, "Copy to Clipboard", {173, 187, 80, 14}},
+};
+
+constexpr DialogTemplate kUnicodeGen{
+    ids::kUnicodeGenDialog, "Unicode Generator for 'Print' command", "굴림", 9, {260, 208},
+    kUnicodeGenItems};
+
+// Neither button is the default, so Enter in the edit sends nothing by accident.
+constexpr std::array kCommandItems{
+    DialogItem{ids::kCommandEdit, LineEdit, "", {7, 7, 169, 14}},
+    DialogItem{ids::kCommandOk, PushButton, "OK", {72, 25, 50, 14}},
+    DialogItem{ids::kCommandCancel, PushButton, "Cancel", {126, 25, 50, 14}},
+};
+
+constexpr DialogTemplate kCommand{ids::kCommandDialog, "OrvexaLCD Command", "Tahoma", 9,
+                                  {183, 46},           kCommandItems};
+
 } // namespace
+
+const DialogTemplate& CommandTemplate()
+{
+    return kCommand;
+}
 
 const DialogTemplate& ConsoleTemplate()
 {
@@ -94,6 +132,11 @@ const DialogTemplate& ConsoleTemplate()
 const DialogTemplate& AboutTemplate()
 {
     return kAbout;
+}
+
+const DialogTemplate& UnicodeGenTemplate()
+{
+    return kUnicodeGen;
 }
 
 QString LoadString(int id)

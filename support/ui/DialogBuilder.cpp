@@ -2,6 +2,7 @@
 
 #include "resources/AppIcon.h"
 #include "support/ui/ReceiveView.h"
+#include "support/ui/TransmitBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
@@ -26,6 +28,8 @@ QWidget* CreateItem(QDialog* dialog, const DialogItem& item, const DialogBaseUni
     }
     case ItemKind::CheckBox:
         return new QCheckBox(caption, dialog);
+    case ItemKind::RadioButton:
+        return new QRadioButton(caption, dialog);
     case ItemKind::DropDownList: {
         auto* list = new QComboBox(dialog);
         list->setMaxVisibleItems(qMax(1, item.units.height() / 10));
@@ -34,9 +38,16 @@ QWidget* CreateItem(QDialog* dialog, const DialogItem& item, const DialogBaseUni
     case ItemKind::LineEdit:
         return new QLineEdit(caption, dialog);
     case ItemKind::MultiLineEdit: {
-        auto* edit = new QPlainTextEdit(caption, dialog);
+        auto* edit = new TransmitBox(caption, dialog);
         edit->setTabChangesFocus(true);
         return edit;
+    }
+    case ItemKind::ReadOnlyText: {
+        auto* text = new QPlainTextEdit(caption, dialog);
+        text->setReadOnly(true);
+        text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        text->setTabChangesFocus(true);
+        return text;
     }
     case ItemKind::ReceiveView:
         return new ReceiveView(dialog);
