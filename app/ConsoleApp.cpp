@@ -12,6 +12,9 @@ bool CConsoleApp::InitInstance()
     SeededRandom rng(
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
     CConsoleDlg console(rng);
+    // Modal to its (absent) owner only: run application-modal, it would block the ownerless
+    // Unicode generators it opens, and they could take no input.
+    console.setWindowModality(Qt::WindowModal);
     console.exec();
     return false;
 }

@@ -6,7 +6,10 @@
 #include "app/serial/Pieces.h"
 #include "app/serial/PortFolder.h"
 #include "commands/Controls.h"
+#include "commands/Demos.h"
 #include "commands/Format.h"
+#include "commands/Session.h"
+#include "commands/ui/CommandDlg.h"
 #include "resources/AppIcon.h"
 #include "resources/ControlIds.h"
 #include "resources/VersionText.h"
@@ -16,24 +19,40 @@
 #include "support/Paths.h"
 #include "support/StringUtil.h"
 #include "support/ui/ControlUtil.h"
+#include "support/StoredText.h"
 #include "support/ui/ReceiveView.h"
+#include "support/ui/TransmitBox.h"
 #include "support/ui/WindowUtil.h"
 #include "trace/TraceClient.h"
+#include "unicode/ui/UnicodeGenDlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
 const QString kSection = QStringLiteral("gen");
+// What the settings reader returns of a value at most, its end included.
+constexpr int kSettingCharacters = 2000;
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Statement sent after every open, so the module starts each session from a known state.
 constexpr QByteArrayView kMakeTestEnvironment = "MakeTestEnvironment;";
@@ -83,6 +102,23 @@ const CConsoleDlg::CommandEntry CConsoleDlg::kCommandTable[] = {
     {ids::kHideCursor, &CConsoleDlg::OnHideCursor},
     {ids::kDrawImage, &CConsoleDlg::OnDrawImage},
     {ids::kSound, &CConsoleDlg::OnSound},
+
+    {ids::kDotSize, &CConsoleDlg::OnDotSize},
+    {ids::kColor, &CConsoleDlg::OnColor},
+    {ids::kTextPosTopLeft, &CConsoleDlg::OnTextPosTopLeft},
+    {ids::kTextPosRect, &CConsoleDlg::OnTextPosRect},
+    {ids::kCtrlFont, &CConsoleDlg::OnCtrlFont},
+    {ids::kCtrlColor, &CConsoleDlg::OnCtrlColor},
+    {ids::kTextFont, &CConsoleDlg::OnTextFont},
+    {ids::kTextColor, &CConsoleDlg::OnTextColor},
+
+    {ids::kDemo1, &CConsoleDlg::OnDemo1},
+    {ids::kDemo2, &CConsoleDlg::OnDemo2},
+    {ids::kDemo3, &CConsoleDlg::OnDemo3},
+    {ids::kDemoOff, &CConsoleDlg::OnDemoOff},
+    {ids::kClear, &CConsoleDlg::OnClear},
+    {ids::kTouchCalibration, &CConsoleDlg::OnTouchCalibration},
+    {ids::kSetClock, &CConsoleDlg::OnSetClock},
 };
 
 CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
@@ -144,6 +180,15 @@ void CConsoleDlg::BindCommands()
     }
     connect(&m_comm, &CMSComm::CommEvent, this, &CConsoleDlg::OnCommEvent);
     connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::OnDeviceLost);
+    connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::OnOutputDropped);
+    connect(m_comboPort, &QComboBox::activated, this, [this] { m_keptPort = 0; });
+    connect(qobject_cast<TransmitBox*>(m_editTransmit), &TransmitBox::Refused, this,
+            [this](qsizetype wanted) {
+                ShowError(QStringLiteral("The transmit box holds at most %L1 characters; the "
+                                         "text would have made it %L2. Nothing was inserted.")
+                              .arg(TransmitBox::kMaxCharacters)
+                              .arg(wanted));
+            });
     qApp->installEventFilter(this);
 }
 
@@ -151,11 +196,18 @@ void CConsoleDlg::BindCommands()
 // whatever the handler had not done yet stays undone.
 void CConsoleDlg::RunHandler(Handler handler)
 {
+    if (m_handlerRunning)
+        return;
+    m_handlerRunning = true;
     try {
         (this->*handler)();
     } catch (const std::exception& error) {
         ShowError(QString::fromUtf8(error.what()));
     }
+    m_handlerRunning = false;
+    // The window was closed while the handler waited; it closes now that the handler is done.
+    if (std::exchange(m_closeRequested, false))
+        close();
 }
 
 void CConsoleDlg::ShowError(const QString& text)
@@ -187,18 +239,36 @@ void CConsoleDlg::OnInitDialog()
     for (int i = 0; i < m_comboPort->count(); ++i)
         entries.append(m_comboPort->itemText(i));
     m_comboPort->setCurrentIndex(PortEntryToSelect(entries, savedPort));
+    // An adapter unplugged for one session must not lose its number: until the user picks an
+    // entry or opens a port, the saved number is what is written back.
+    if (savedPort > 0 && m_comboPort->currentIndex() < 0)
+        m_keptPort = savedPort;
 
     for (int i = 0; i < kSpeedCount; ++i)
         m_comboSpeed->addItem(GetBaudRateText(i));
 
-    QString transmitText;
-    CStringUtil::ReadTextFile(GetSavedTextFilePath(), transmitText);
-    m_editTransmit->setPlainText(transmitText);
+    const LoadedText saved = LoadStoredText(GetSavedTextFilePath(), TransmitBox::kMaxCharacters);
+    m_editTransmit->setPlainText(saved.text);
+    m_transmitLoaded = m_editTransmit->toPlainText();
+    // The box itself may change what it is given (line ends, non-breaking spaces).
+    m_transmitExact = saved.exact && m_transmitLoaded == saved.text;
+    if (saved.tooLarge)
+        m_editTransmit->setPlaceholderText(
+            QStringLiteral("hcode.txt holds %L1 bytes, more than the transmit box shows (%L2 "
+                           "characters). It is kept as it is unless you type here.")
+                .arg(saved.fileBytes)
+                .arg(TransmitBox::kMaxCharacters));
 
     m_comboSpeed->setCurrentIndex(speedIndex >= 0 && speedIndex < kSpeedCount ? speedIndex : -1);
     m_chkRandomColor->setChecked(randomColor != 0);
     m_chkRandomTextPos->setChecked(randomTextPos != 0);
     m_editPrintText->setText(printText);
+    // A value cut at the reader's limit, or a settings file that does not decode exactly, may
+    // not hold the stored text whole.
+    m_printTextLoaded = printText;
+    m_printTextExact = printText.size() < kSettingCharacters - 1 &&
+                       DecodesExactly(FileBytes(GetSettingsFilePath()));
+    m_richReceive->SetTimeStamps(DecimalValue(ReadGenSetting("rx_timestamps", "0")) != 0);
 
     UpdateControlStates();
 
@@ -207,6 +277,18 @@ void CConsoleDlg::OnInitDialog()
         demo->setVisible(demos);
 
     setWindowTitle(QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion()));
+}
+
+void CConsoleDlg::closeEvent(QCloseEvent* event)
+{
+    // A demo waiting inside its handler is ended first; unwinding it closes the window.
+    if (m_demoWait) {
+        m_closeRequested = true;
+        m_demoWait->quit();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void CConsoleDlg::done(int result)
@@ -224,7 +306,9 @@ void CConsoleDlg::OnDestroy()
 
     const QString file = GetSettingsFilePath();
     const int port =
-        PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
+        m_keptPort > 0
+            ? m_keptPort
+            : PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
     // Failures are not reported: the window closes regardless, and the next start falls back to
     // what it can read.
     CFileUtil::WriteSetting(file, QStringLiteral("port_num"), QString::number(port), kSection);
@@ -234,13 +318,19 @@ void CConsoleDlg::OnDestroy()
                             QString::number(m_chkRandomColor->isChecked() ? 1 : 0), kSection);
     CFileUtil::WriteSetting(file, QStringLiteral("random_ltpoption"),
                             QString::number(m_chkRandomTextPos->isChecked() ? 1 : 0), kSection);
-    CFileUtil::WriteSetting(file, QStringLiteral("text"),
-                            CWindowUtil::GetWindowTextTrimmed(m_editPrintText, false), kSection);
-    CStringUtil::WriteTextFile(GetSavedTextFilePath(),
-                               CWindowUtil::GetWindowTextTrimmed(m_editTransmit, false));
+    const QString printText = CWindowUtil::GetWindowTextTrimmed(m_editPrintText, false);
+    if (m_printTextExact || printText != m_printTextLoaded)
+        CFileUtil::WriteSetting(file, QStringLiteral("text"), printText, kSection);
+    CFileUtil::WriteSetting(file, QStringLiteral("rx_timestamps"),
+                            QString::number(m_richReceive->TimeStamps() ? 1 : 0), kSection);
+    const QString transmitText = CWindowUtil::GetWindowTextTrimmed(m_editTransmit, false);
+    if (m_transmitExact || transmitText != m_transmitLoaded)
+        CStringUtil::WriteTextFile(GetSavedTextFilePath(), transmitText);
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
+    // Whatever the log has gathered goes to its file now, the closing lines included.
+    m_richReceive->StopLog();
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
@@ -248,6 +338,16 @@ bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
     // Enter and Escape do nothing anywhere on the console: neither closes it, nor presses a
     // button, nor breaks a line in the transmit box. Other windows (message boxes, the About
     // box) keep their keys.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
+            m_escapeHeld = event->type() == QEvent::KeyPress;
+            m_escapePresses += m_escapeHeld ? 1 : 0;
+            // A demo waiting for its next picture stops at once rather than after the wait.
+            if (m_escapeHeld && m_demoWait)
+                m_demoWait->quit();
+        }
+    }
     if (IsEnterOrEscape(event)) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this)
@@ -263,6 +363,9 @@ void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event)
         return;
     QMenu menu(this);
     menu.addAction(about, this, &CConsoleDlg::ShowAboutBox);
+    // The template keeps the generator's button hidden, so this entry is its only way in.
+    menu.addAction(QStringLiteral("Unicode Generator..."), this,
+                   &CConsoleDlg::OnUnicodeGenerator);
     menu.exec(event->globalPos());
 }
 
@@ -270,6 +373,13 @@ void CConsoleDlg::ShowAboutBox()
 {
     CAboutBox about(this);
     about.exec();
+}
+
+void CConsoleDlg::OnUnicodeGenerator()
+{
+    // Ownerless and modeless: the generator deletes itself when closed, and the console keeps
+    // no reference to it.
+    (new CUnicodeGenDlg)->show();
 }
 
 void CConsoleDlg::FillPortList()
@@ -308,16 +418,19 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
         m_comm.SetOutput(QByteArrayView(text).sliced(offset, size));
         offset += size;
     }
+    m_comm.EndSend();
 }
 
 void CConsoleDlg::OnOpenPort()
 {
+    m_keptPort = 0;
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
     const int port =
         PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), false);
     const int speedIndex = m_comboSpeed->currentIndex();
     m_comm.SetCommPort(static_cast<short>(qBound(-1, port, 32767)));
+    TraceText(QByteArray("Set Comm Port ") + QByteArray::number(port), false);
     m_comm.SetSettings(GetBaudRateText(speedIndex) + QStringLiteral(",n,8,1"));
     m_comm.SetRThreshold(1);
     m_comm.SetInputMode(1);
@@ -456,4 +569,140 @@ void CConsoleDlg::OnDrawImage()
 void CConsoleDlg::OnSound()
 {
     SendCommand(ComposeSound(), true);
+}
+
+void CConsoleDlg::SendProposal(const StyleProposal& proposal)
+{
+    CCommandDlg dialog(this);
+    dialog.m_strCommand = FromCp949(proposal.text);
+    dialog.m_nSelStart = proposal.selStart;
+    dialog.m_nSelEnd = proposal.selEnd;
+    if (dialog.exec() == CCommandDlg::kOk)
+        SendCommand(ToCp949(dialog.m_strCommand), true);
+}
+
+void CConsoleDlg::OnDotSize()
+{
+    const bool ctrl = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
+    SendProposal(ComposeDotSize(m_rng, ctrl));
+}
+void CConsoleDlg::OnColor()
+{
+    SendProposal(ComposeColorProposal(m_rng));
+}
+void CConsoleDlg::OnTextPosTopLeft()
+{
+    SendProposal(ComposeTextPosTopLeft(m_rng));
+}
+void CConsoleDlg::OnTextPosRect()
+{
+    SendProposal(ComposeTextPosRect(m_rng));
+}
+void CConsoleDlg::OnCtrlFont()
+{
+    SendProposal(ComposeFont(m_rng, m_fonts, "CtrlFont "));
+}
+void CConsoleDlg::OnTextFont()
+{
+    SendProposal(ComposeFont(m_rng, m_fonts, "Textfont "));
+}
+void CConsoleDlg::OnTextColor()
+{
+    SendProposal(ComposeStyleColor(m_rng, "TextColor "));
+}
+void CConsoleDlg::OnCtrlColor()
+{
+    SendProposal(ComposeStyleColor(m_rng, "CtrlColor "));
+}
+
+// Everything is queued before the handler returns; the serial control drains the queue from the
+// event loop, so the window stays live while the line catches up. A lost port ends the loop at
+// the first failed send.
+void CConsoleDlg::SendAll(const std::vector<QByteArray>& sends)
+{
+    // Only the last echo could ever be seen, as nothing repaints inside the handler, and echoing
+    // each of Demo 1's 10,002 texts would hold the window for most of a second. A send that fails
+    // still leaves its own text in the box.
+    for (std::size_t i = 0; i < sends.size(); ++i) {
+        const bool last = i + 1 == sends.size();
+        try {
+            SendCommand(sends[i], last);
+        } catch (...) {
+            if (!last)
+                m_editTransmit->setPlainText(FromCp949(sends[i]));
+            throw;
+        }
+    }
+}
+
+bool CConsoleDlg::DemoWait(int ms)
+{
+    const quint64 pressesBefore = m_escapePresses;
+    QEventLoop wait;
+    m_demoWait = &wait;
+    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+    // A lost port ends the wait at once: there is nothing left to show the next picture on.
+    QMetaObject::Connection stopOnLoss =
+        connect(&m_comm, &CMSComm::DeviceLost, &wait, &QEventLoop::quit);
+    wait.exec();
+    disconnect(stopOnLoss);
+    m_demoWait = nullptr;
+    return !m_closeRequested && !m_escapeHeld && m_escapePresses == pressesBefore &&
+           m_comm.GetPortOpen();
+}
+
+void CConsoleDlg::OnDemo1()
+{
+    SendAll(Demo1Sends(m_rng));
+}
+
+void CConsoleDlg::OnDemo2()
+{
+    m_bDemoRunning = false;
+    SendAll(Demo2Sends(m_rng));
+}
+
+void CConsoleDlg::OnDemo3()
+{
+    constexpr int kPictureMs = 2000;
+    SendCommand(Demo3Opening(), true);
+    for (int picture = 1; picture <= kDemo3Pictures; ++picture) {
+        SendAll(Demo3PictureSends(picture));
+        if (!DemoWait(kPictureMs))
+            break;
+    }
+}
+
+void CConsoleDlg::OnDemoOff()
+{
+    m_bDemoRunning = false;
+}
+
+void CConsoleDlg::OnClear()
+{
+    SendCommand(ComposeClear(), true);
+}
+
+void CConsoleDlg::OnTouchCalibration()
+{
+    const auto answer = QMessageBox::question(
+        QApplication::activeWindow(), QStringLiteral("Touch Calibration"),
+        QStringLiteral("A Sharp pen ready ?"), QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        SendCommand(ComposeCalibrate(), true);
+}
+
+void CConsoleDlg::OnSetClock()
+{
+    SendCommand(ComposeSetClock(m_now()), true);
+}
+
+void CConsoleDlg::OnOutputDropped(qint64 bytes)
+{
+    CControlUtil::AppendColoredText(
+        m_richReceive,
+        QStringLiteral("\r\n[%1 bytes of queued output were not sent: the port was closed]\r\n")
+            .arg(bytes)
+            .toLatin1(),
+        0x0000C0, true);
 }

@@ -3,12 +3,17 @@
 #include "app/report/ReportDecoder.h"
 #include "app/serial/CMSComm.h"
 #include "commands/Drawing.h"
+#include "commands/Style.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QHash>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
+class QEventLoop;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -40,8 +45,14 @@ public:
     void FillPortList();
     void UpdateControlStates();
 
+    // Where SetClock takes the local time from; the wall clock unless a test sets another.
+    void SetTimeSource(std::function<QDateTime()> now) { m_now = std::move(now); }
+
+    bool IsDemoRunning() const { return m_bDemoRunning; }
+
 protected:
     void done(int result) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -64,6 +75,7 @@ private:
     void OnCommEvent();
     void OnDeviceLost(const QString& message);
     void ShowAboutBox();
+    void OnUnicodeGenerator();
 
     // Port row and manual send.
     void OnOpenPort();
@@ -97,10 +109,55 @@ private:
     void OnDrawImage();
     void OnSound();
 
+    // Style rows: each proposes a statement in the command dialog and sends what the user keeps.
+    void SendProposal(const StyleProposal& proposal);
+    void OnDotSize();
+    void OnColor();
+    void OnTextPosTopLeft();
+    void OnTextPosRect();
+    void OnCtrlFont();
+    void OnTextFont();
+    void OnTextColor();
+    void OnCtrlColor();
+
+    // Demo row and the last row.
+    void SendAll(const std::vector<QByteArray>& sends);
+    // Waits with the window live; false when the demo must stop: Escape was held at the end or
+    // pressed meanwhile, the console is closing, or the port is gone.
+    bool DemoWait(int ms);
+    void OnDemo1();
+    void OnDemo2();
+    void OnDemo3();
+    void OnDemoOff();
+    void OnClear();
+    void OnTouchCalibration();
+    void OnSetClock();
+    void OnOutputDropped(qint64 bytes);
+
     RandomSource& m_rng;
     ReportDecoder m_decoder;
     PSetGrid m_psetGrid;
+    FontAlternation m_fonts;
+    std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
     bool m_destroyed = false;
+    // The saved port, absent at start, written back unchanged at close (0: the list's choice).
+    int m_keptPort = 0;
+    // What the saved texts showed at start, and whether that was all of them: a text that was
+    // not shown whole is written back only when the user changed it.
+    QString m_transmitLoaded;
+    bool m_transmitExact = true;
+    QString m_printTextLoaded;
+    bool m_printTextExact = true;
+
+    bool m_bDemoRunning = false;
+    // A handler is running: a click meanwhile (possible while a demo waits with the window live)
+    // is ignored, not queued.
+    bool m_handlerRunning = false;
+    QEventLoop* m_demoWait = nullptr;
+    bool m_closeRequested = false;
+    // Escape as the application-wide key filter last saw it.
+    bool m_escapeHeld = false;
+    quint64 m_escapePresses = 0;
 
     QHash<int, QWidget*> m_items;
     QPushButton* m_btnRefreshPorts = nullptr;

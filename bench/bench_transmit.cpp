@@ -67,8 +67,8 @@ int main(int argc, char** argv)
     SeededRandom rng(3);
     CConsoleDlg console(rng);
     console.show();
-    QTest::qWaitForWindowExposed(&console);
-    const qint64 shownMs = shown.elapsed();
+    const bool exposed = QTest::qWaitForWindowExposed(&console);
+    const qint64 shownMs = exposed ? shown.elapsed() : -1;
 
     auto* ports = qobject_cast<QComboBox*>(console.Item(ids::kPortList));
     ports->setCurrentIndex(ports->findText(QStringLiteral("COM%1").arg(kPort)));
@@ -103,7 +103,7 @@ int main(int argc, char** argv)
                 static_cast<long long>(longest.size()), typeMs);
     std::printf("  longest pass, sending it:                    %.1f ms (%lld bytes arrived)\n",
                 sendMs, static_cast<long long>(arrived.size()));
-    const bool met = shownMs < 2000 && pasteMs < 100 && typeMs < 100 && sendMs < 100;
+    const bool met = exposed && shownMs < 2000 && pasteMs < 100 && typeMs < 100 && sendMs < 100;
     std::printf("  targets (shown within 2 s, no pass over 100 ms): %s\n", met ? "met" : "NOT met");
     return met ? 0 : 1;
 }

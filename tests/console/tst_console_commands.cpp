@@ -82,6 +82,7 @@ void ConsoleCommandsTest::pressSendsWhatTheTransmitBoxShows_data()
     QTest::newRow("HideCursor") << ids::kHideCursor << "HideCursor;";
     QTest::newRow("DrawImage") << ids::kDrawImage << "DrawImage 'taldern_sample.bmp'(,50,50)?;";
     QTest::newRow("Sound") << ids::kSound << "Sound 'taldern_sample.wav';";
+    QTest::newRow("Clear") << ids::kClear << "Clear;";
 }
 
 void ConsoleCommandsTest::pressSendsWhatTheTransmitBoxShows()

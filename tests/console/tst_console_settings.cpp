@@ -2,6 +2,12 @@
 // the real files under a temporary config folder.
 #include "ConsoleFixture.h"
 
+#include "support/ui/TransmitBox.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLocale>
+
 #include "support/CodePage.h"
 
 #include <QSignalSpy>
@@ -17,10 +23,15 @@ private slots:
     void everythingComesBackAfterARestart();
     void noPortAvailableSavesZero();
     void savedChoicesThatNoLongerFitLeaveNoSelection();
+    void absentSavedPortIsKept_data();
+    void absentSavedPortIsKept();
     void unreadableValuesFallBack_data();
     void unreadableValuesFallBack();
     void unwritableFolderStillClosesAndLosesNothing();
-    void transmitFileWithNulOrHugeStillStarts();
+    void savedTextNotShownWholeIsKept_data();
+    void savedTextNotShownWholeIsKept();
+    void printTextNotReadWholeIsKept();
+    void pasteBeyondTheBoxIsRefused();
 };
 
 void ConsoleSettingsTest::firstStartUsesDefaultsAndWritesOnlyAtClose()
@@ -92,7 +103,6 @@ void ConsoleSettingsTest::everythingComesBackAfterARestart()
 void ConsoleSettingsTest::noPortAvailableSavesZero()
 {
     ConsoleFixture f;
-    f.HoldMachinePorts();
     f.Start();
     QCOMPARE(f.PortList()->count(), 0);
     f.Close();
@@ -124,6 +134,39 @@ void ConsoleSettingsTest::savedChoicesThatNoLongerFitLeaveNoSelection()
     QVERIFY(!console.Comm().GetPortOpen());
     QCOMPARE(module.ReadFor(150), QByteArray());
     f.DismissMessageBoxes();
+}
+
+void ConsoleSettingsTest::absentSavedPortIsKept_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("does nothing: the number waits for its adapter") << "" << QByteArray("9");
+    QTest::newRow("picks another entry") << "pick" << QByteArray("3");
+    QTest::newRow("opens a port") << "open" << QByteArray("3");
+}
+
+void ConsoleSettingsTest::absentSavedPortIsKept()
+{
+    QFETCH(QString, user);
+    QFETCH(QByteArray, saved);
+    ConsoleFixture f;
+    PseudoTerminal module;
+    QVERIFY(module.PublishAs(3));
+    QDir().mkpath(f.AppFolder());
+    QVERIFY(WriteBytes(f.SettingsFile(), "[gen]\r\nport_num=9\r\n"));
+    f.Start();
+    QCOMPARE(f.PortList()->currentIndex(), -1);
+    if (user == "pick") {
+        f.PortList()->setCurrentIndex(0);
+        emit f.PortList()->activated(0);
+    } else if (user == "open") {
+        f.Click(ids::kRefreshPorts);
+        f.Click(ids::kOpen);
+        QVERIFY(f.console->Comm().GetPortOpen());
+    }
+    f.Close();
+    QVERIFY2(ReadBytes(f.SettingsFile()).contains("port_num=" + saved + "\r\n"),
+             ReadBytes(f.SettingsFile()).constData());
 }
 
 void ConsoleSettingsTest::unreadableValuesFallBack_data()
@@ -203,22 +246,70 @@ void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
     QCOMPARE(f.Transmit()->toPlainText(), QString("Box 1,2,3,4;"));
 }
 
-void ConsoleSettingsTest::transmitFileWithNulOrHugeStillStarts()
+void ConsoleSettingsTest::savedTextNotShownWholeIsKept_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("shown");
+    const qsizetype most = TransmitBox::kMaxCharacters;
+    QTest::newRow("a 0 byte ends what is shown") << QByteArray("Clear;\0Line 1,2,3,4;", 20)
+                                                 << QString("Clear;");
+    QTest::newRow("bytes valid in neither code page")
+        << QByteArray("Box 1,2,3,4;\xFF\xFF") << QString("Box 1,2,3,4;\uFFFD\uFFFD");
+    QTest::newRow("CR LF line ends") << QByteArray("Clear;\r\nBox 1,2,3,4;")
+                                     << QString("Clear;\nBox 1,2,3,4;");
+    QTest::newRow("one character more than the box holds") << QByteArray(most + 1, 'x')
+                                                           << QString();
+    QTest::newRow("too large to be worth reading") << QByteArray(4 * most + 1, 'x') << QString();
+}
+
+// Shown as far as it can be, and written back only once the user has changed it.
+void ConsoleSettingsTest::savedTextNotShownWholeIsKept()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, shown);
+    ConsoleFixture f;
+    QDir().mkpath(f.AppFolder());
+    QVERIFY(WriteBytes(f.SavedTextFile(), stored));
+    f.Start();
+    QCOMPARE(f.Transmit()->toPlainText(), shown);
+    if (shown.isEmpty())
+        QVERIFY(f.Transmit()->placeholderText().contains(QLocale().toString(stored.size())));
+    f.Close();
+    QCOMPARE(ReadBytes(f.SavedTextFile()), stored);
+
+    f.Start();
+    f.Transmit()->setPlainText(f.Transmit()->toPlainText() + "Z");
+    f.Close();
+    QCOMPARE(ReadBytes(f.SavedTextFile()), (shown + "Z").toUtf8());
+}
+
+void ConsoleSettingsTest::printTextNotReadWholeIsKept()
 {
     ConsoleFixture f;
     QDir().mkpath(f.AppFolder());
-    QVERIFY(WriteBytes(f.SavedTextFile(), QByteArray("Clear;\0Line 1,2,3,4;", 20)));
+    const QByteArray stored = "[gen]\r\ntext=Caf\xFF\xFF\r\n";
+    QVERIFY(WriteBytes(f.SettingsFile(), stored));
     f.Start();
-    QCOMPARE(f.Transmit()->toPlainText(), QString("Clear;"));
-    f.console.reset();
+    f.Close();
+    QVERIFY2(ReadBytes(f.SettingsFile()).contains("text=Caf\xFF\xFF"),
+             ReadBytes(f.SettingsFile()).constData());
+    f.Start();
+    f.PrintText()->setText("Cafe");
+    f.Close();
+    QVERIFY(ReadBytes(f.SettingsFile()).contains("text=Cafe\r\n"));
+}
 
-    QByteArray huge;
-    huge.reserve(50 * 1024 * 1024);
-    while (huge.size() < 50 * 1024 * 1024)
-        huge += "Line 10,10,200,200;\n";
-    QVERIFY(WriteBytes(f.SavedTextFile(), huge));
+void ConsoleSettingsTest::pasteBeyondTheBoxIsRefused()
+{
+    ConsoleFixture f;
     f.Start();
-    QCOMPARE(f.Transmit()->toPlainText().size(), huge.size());
+    f.Transmit()->setPlainText("Clear;");
+    QGuiApplication::clipboard()->setText(QString(1 << 20, 'L'));
+    f.Transmit()->paste();
+    QCOMPARE(f.Transmit()->toPlainText(), QString("Clear;"));
+    QCOMPARE(f.MessageBoxes().size(), 1);
+    QVERIFY(f.MessageBoxes()[0]->text().contains("at most"));
+    f.DismissMessageBoxes();
 }
 
 QTEST_MAIN(ConsoleSettingsTest)

@@ -1,0 +1,233 @@
+// The demos against a pseudo-terminal: everything a demo sends arrives whole and in order, the
+// window stays live while it runs, and closing or losing the port ends it cleanly.
+#include "ConsoleFixture.h"
+
+#include "support/CodePage.h"
+#include "support/ui/ReceiveView.h"
+#include "tests/common/WriteCount.h"
+
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// Reads on a thread of its own until the stream ends with `tail` and then stays quiet, so the
+// console's event loop on the test's thread is free to drain its output queue meanwhile.
+class BackgroundReader
+{
+public:
+    BackgroundReader(PseudoTerminal& module, QByteArray tail)
+        : m_thread([this, &module, tail] {
+              QDeadlineTimer deadline(60000);
+              while (!deadline.hasExpired()) {
+                  m_bytes += module.ReadFor(20);
+                  if (m_bytes.endsWith(tail) && module.ReadFor(100).isEmpty())
+                      break;
+              }
+              m_done = true;
+          })
+    {
+    }
+    ~BackgroundReader() { m_thread.join(); }
+
+    bool done() const { return m_done; }
+    QByteArray bytes() const { return m_done ? m_bytes : QByteArray(); }
+
+private:
+    QByteArray m_bytes;
+    std::atomic<bool> m_done = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+class ConsoleDemosTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void demo1QueuesEverythingAndLosesNothing();
+    void demo2();
+    void demo3_data();
+    void demo3();
+    void closingThePortStopsAtASendBoundary();
+
+private:
+    ReceiveView* Receive() const { return m_f->Get<ReceiveView>(ids::kReceive); }
+
+    std::unique_ptr<ConsoleFixture> m_f;
+    std::unique_ptr<PseudoTerminal> m_module;
+};
+
+void ConsoleDemosTest::init()
+{
+    m_f = std::make_unique<ConsoleFixture>();
+    QFile marker(m_f->MarkerPath());
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    m_module = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_f->StartOpen(*m_module, 5));
+    QVERIFY(m_f->Get<QWidget>(ids::kDemo1)->isVisible());
+}
+
+void ConsoleDemosTest::cleanup()
+{
+    m_f.reset();
+    m_module.reset();
+}
+
+void ConsoleDemosTest::demo1QueuesEverythingAndLosesNothing()
+{
+    CMSComm& comm = m_f->console->Comm();
+    const WriteCount writesBefore = ThreadWriteCount();
+    const qint64 drawsBefore = m_f->rng.Drawn();
+    const qint64 shortBefore = comm.ShortWrites();
+    // Nobody reads yet: a handler that waited for the line would never return.
+    m_f->Click(ids::kDemo1);
+    QVERIFY(comm.QueuedOutputBytes() > 0);
+
+    BackgroundReader reader(*m_module, "BoxFill 300,300,400,400;");
+    QTRY_VERIFY_WITH_TIMEOUT(reader.done(), 60000);
+    const WriteCount writesAfter = ThreadWriteCount();
+    // The lines draw four values each before anything is sent; every other draw sized a piece.
+    // Each piece is a write of its own, plus one more for each time the device was full.
+    const qint64 pieces = m_f->rng.Drawn() - drawsBefore - 4 * 10000;
+    if (writesBefore.isValid()) {
+        // The thread's other writes are the event loop's wake-ups, 8 bytes each to an eventfd.
+        const qint64 otherBytes = writesAfter.bytes - writesBefore.bytes - reader.bytes().size();
+        QCOMPARE(otherBytes % 8, 0);
+        QCOMPARE(writesAfter.calls - writesBefore.calls - otherBytes / 8,
+                 pieces + comm.ShortWrites() - shortBefore);
+    }
+    const QByteArray stream = reader.bytes();
+    QVERIFY(stream.startsWith("Clear;MoveTo 0,0;"));
+    const QList<QByteArray> lines =
+        stream.mid(17, stream.size() - 17 - 24).split(';');
+    QCOMPARE(lines.size(), 10001); // the last is what follows the final ";"
+    const QRegularExpression line("^line ([12]?\\d?\\d,){3}[12]?\\d?\\d$");
+    for (qsizetype i = 0; i < 10000; ++i)
+        QVERIFY2(line.match(QString::fromLatin1(lines[i])).hasMatch(), lines[i].constData());
+    QCOMPARE(comm.QueuedOutputBytes(), 0);
+}
+
+void ConsoleDemosTest::demo2()
+{
+    const QByteArray print = "Print '" + ToCp949(QStringLiteral("탈던테크놀로지")) + "';";
+    BackgroundReader reader(*m_module, "TextFont 501,'Courier New',0,0,0;TextPos 165,90;" + print);
+    m_f->Click(ids::kDemo2);
+    QTRY_VERIFY_WITH_TIMEOUT(reader.done(), 30000);
+    QByteArray stream = reader.bytes();
+    const QByteArray opening = "Clear;Button 1,20,20,200,150,'cap';";
+    QVERIFY(stream.startsWith(opening));
+    stream.remove(0, opening.size());
+    // Every batch ends with the one fixed Print statement.
+    qsizetype from = 0;
+    for (int size = 1; size <= 501; ++size) {
+        const qsizetype end = stream.indexOf(print, from) + print.size();
+        QVERIFY(end > from);
+        const QByteArray batch = stream.mid(from, end - from);
+        const QByteArray expected =
+            "TextFont " + QByteArray::number(size) + ",'Courier New',0,0,0;TextPos 165,90;" + print;
+        QVERIFY2(batch.startsWith("Color &H") && batch.endsWith(expected), batch.constData());
+        from = end;
+    }
+    QCOMPARE(from, stream.size());
+    QVERIFY(!m_f->console->IsDemoRunning());
+}
+
+void ConsoleDemosTest::demo3_data()
+{
+    QTest::addColumn<QString>("during");
+    QTest::addColumn<int>("pictures");
+    QTest::addColumn<int>("messages");
+    QTest::newRow("Escape pressed") << "escape" << 1 << 0;
+    QTest::newRow("Escape held from the start") << "held" << 1 << 0;
+    QTest::newRow("window closed") << "close" << 1 << 0;
+    QTest::newRow("port lost") << "lost" << 1 << 1;
+}
+
+// While the first picture waits, a report arrives and another button is clicked; then the demo is
+// ended one way or another after picture 1.
+void ConsoleDemosTest::demo3()
+{
+    QFETCH(QString, during);
+    QFETCH(int, pictures);
+    QFETCH(int, messages);
+    QWidget* console = m_f->console.get();
+    if (during == "held")
+        QTest::keyPress(console, Qt::Key_Escape);
+    QTimer::singleShot(300, [&] {
+        QVERIFY(m_module->Write(QByteArray::fromHex("0281050100000003")));
+        m_f->Click(ids::kClear); // ignored: a handler is running
+    });
+    QTimer::singleShot(700, [&] {
+        if (during == "escape")
+            QTest::keyClick(console, Qt::Key_Escape);
+        else if (during == "close")
+            console->close();
+        else if (during == "lost")
+            m_module->CloseMaster();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    m_f->Click(ids::kDemo3);
+    // Held from the start, Escape is seen when the first wait ends; a press ends the wait at once.
+    QVERIFY2(clock.elapsed() < (during == "held" ? 3900 : 1900), "the demo went on");
+    if (during == "held")
+        QTest::keyRelease(console, Qt::Key_Escape);
+
+    if (during != "lost") {
+        QByteArray expected = "Clear;dump 1;";
+        for (int picture = 1; picture <= pictures; ++picture)
+            expected += "drawimage '" + QByteArray::number(picture) + ".bmp';textfont 30,'HY" +
+                        ToCp949(QStringLiteral("견고딕")) + "';print '" +
+                        QByteArray::number(picture) + "',10,10;";
+        QCOMPARE(m_module->ReadFor(300), expected);
+    }
+    if (during == "close") {
+        QVERIFY(!console->isVisible());
+        QVERIFY(QFile::exists(m_f->SettingsFile()));
+        return;
+    }
+    QVERIFY(console->isVisible());
+    if (during != "held")
+        QTRY_VERIFY(Receive()->toPlainText().contains("$on_click (down : ctrl 5)"));
+    QCOMPARE(m_f->MessageBoxes().size(), messages);
+}
+
+// The close finishes the statement being written and drops whole statements after it; the receive
+// view says how much was dropped, and the port opens again at once.
+void ConsoleDemosTest::closingThePortStopsAtASendBoundary()
+{
+    m_f->Click(ids::kDemo1);
+    const qint64 queued = m_f->console->Comm().QueuedOutputBytes();
+    QVERIFY(queued > 0);
+    std::atomic<bool> closed = false;
+    QByteArray received;
+    std::thread reader([&] {
+        while (!closed)
+            received += m_module->ReadFor(5);
+        received += m_module->ReadFor(200);
+    });
+    m_f->Click(ids::kClose);
+    closed = true;
+    reader.join();
+    QVERIFY(!m_f->console->Comm().GetPortOpen());
+    QVERIFY2(received.endsWith(';'), received.right(40).constData());
+    const QString text = Receive()->toPlainText();
+    const QRegularExpression note("\\[(\\d+) bytes of queued output were not sent");
+    const auto match = note.match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text));
+    QVERIFY(match.captured(1).toLongLong() > 0);
+
+    m_f->Click(ids::kOpen);
+    QCOMPARE(m_module->ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
+    QVERIFY(m_f->MessageBoxes().isEmpty());
+}
+
+QTEST_MAIN(ConsoleDemosTest)
+#include "tst_console_demos.moc"
