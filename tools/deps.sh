@@ -3,7 +3,11 @@
 # Sourced by the other scripts of this folder.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum)
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum
+          qt6-svg-dev desktop-file-utils appstream lintian dpkg-dev)
+# clang and its libFuzzer runtime (the package that ships libclang_rt.fuzzer) build the fuzz
+# targets of tools/fuzz.
+packages+=(clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
