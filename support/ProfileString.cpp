@@ -1,7 +1,6 @@
 #include "support/ProfileString.h"
 
 #include "support/CodePage.h"
-#include "support/StoredText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -237,15 +236,15 @@ template <typename Text> std::vector<Text> SplitLines(Text text)
 // A file that does not decode exactly (bytes valid in neither UTF-8 nor code page 949) keeps the
 // bytes of every line the write does not change; only the changed lines are written anew, in the
 // file's own code page. Decoding keeps every line end, so the file's byte lines and its text lines
-// match one to one.
-QByteArray SpliceChangedLines(const QByteArray& before, const QString& original,
-                              const QString& changed)
+// match one to one. Nothing when a changed line cannot be written in the code page as it is.
+std::optional<QByteArray> SpliceChangedLines(const QByteArray& before, const QString& original,
+                                             const QString& changed)
 {
     const std::vector<QByteArrayView> bytes = SplitLines(QByteArrayView(before));
     const std::vector<QStringView> oldLines = SplitLines(QStringView(original));
     const std::vector<QStringView> newLines = SplitLines(QStringView(changed));
     if (bytes.size() != oldLines.size())
-        return changed.toUtf8();
+        return std::nullopt;
     std::size_t same = 0;
     while (same < oldLines.size() && same < newLines.size() && oldLines[same] == newLines[same])
         ++same;
@@ -256,8 +255,12 @@ QByteArray SpliceChangedLines(const QByteArray& before, const QString& original,
     QByteArray after;
     for (std::size_t i = 0; i < same; ++i)
         after += bytes[i];
-    for (std::size_t i = same; i < newLines.size() - sameAtEnd; ++i)
-        after += ToCp949(newLines[i].toString());
+    for (std::size_t i = same; i < newLines.size() - sameAtEnd; ++i) {
+        const QByteArray line = ToCp949(newLines[i].toString());
+        if (FromCp949(line) != newLines[i])
+            return std::nullopt;
+        after += line;
+    }
     for (std::size_t i = bytes.size() - sameAtEnd; i < bytes.size(); ++i)
         after += bytes[i];
     return after;
@@ -327,20 +330,24 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
         text += u'[' + sectionName.toString() + u']' + lineEnd + entryLine + lineEnd;
     }
 
-    QByteArray after;
-    if (profile.bom || DecodesExactly(*before)) {
+    // A file that decodes exactly is written whole in UTF-8; one that does not keeps the bytes
+    // of its other lines where the changed ones can be written in its code page, and otherwise
+    // is written whole in UTF-8 too, so that the value reads back as written.
+    const bool exact = profile.bom || before->isValidUtf8() || ToCp949(original) == *before;
+    std::optional<QByteArray> after;
+    if (!exact)
+        after = SpliceChangedLines(*before, original, text);
+    if (!after) {
         after = text.toUtf8();
         if (profile.bom)
-            after.prepend(kUtf8Bom.data(), kUtf8Bom.size());
-    } else {
-        after = SpliceChangedLines(*before, original, text);
+            after->prepend(kUtf8Bom.data(), kUtf8Bom.size());
     }
-    if (after == *before)
+    if (*after == *before)
         return true; // nothing changes, so the file is left alone
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    if (out.write(after) != after.size()) {
+    if (out.write(*after) != after->size()) {
         out.cancelWriting();
         return false;
     }

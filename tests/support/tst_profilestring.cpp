@@ -108,6 +108,9 @@ private slots:
             "[gen]\r\ntext=Caf\xFF\xFF\r\nport_num=3\r\n");
         row("a new line in such a file is in its code page", "[gen]\ntext=\xFF\n", "text2",
             QString::fromUtf8("탈"), "[gen]\ntext=\xFF\ntext2=\xC5\xBB\n");
+        row("a value such a file's code page cannot hold rewrites it in UTF-8",
+            "[gen]\ntext=\xFF\n", "k", QString::fromUtf8("\xF0\x9F\x98\x80"),
+            "[gen]\ntext=\xEF\xBF\xBD\nk=\xF0\x9F\x98\x80\n");
         row("equals, semicolon and brackets in the value", {}, "k", "a=b; [c]",
             "[gen]\nk=a=b; [c]\n");
     }
