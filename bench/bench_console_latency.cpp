@@ -6,6 +6,7 @@
 // reads, the CPU time used, and how long the last byte took to reach the screen.
 
 #include "app/ConsoleDlg.h"
+#include "bench/ConsoleDriving.h"
 #include "app/serial/PortFolder.h"
 #include "app/report/ReportDecoder.h"
 #include "bench/EventLoopTiming.h"
@@ -465,13 +466,6 @@ QByteArray Preload(ReceiveView& view)
     return given;
 }
 
-void RunEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 const char* Verdict(bool met)
 {
     return met ? "ok" : "MISSED";
@@ -526,20 +520,6 @@ struct Phase
     bool fillViewFirst; // with the history of a long session in the view
 };
 
-bool OpenPort(CConsoleDlg& console, int port)
-{
-    auto* ports = qobject_cast<QComboBox*>(console.Item(ids::kPortList));
-    auto* speeds = qobject_cast<QComboBox*>(console.Item(ids::kSpeedList));
-    auto* open = qobject_cast<QAbstractButton*>(console.Item(ids::kOpen));
-    const int entry = ports->findText(QStringLiteral("COM%1").arg(port));
-    if (entry < 0)
-        return false;
-    ports->setCurrentIndex(entry);
-    speeds->setCurrentIndex(kSpeedIndex);
-    open->click();
-    return console.Comm().GetPortOpen();
-}
-
 int Fail(const char* what)
 {
     std::fprintf(stderr, "bench_console_latency: %s\n", what);
@@ -588,7 +568,7 @@ int main(int argc, char** argv)
     auto console = std::make_unique<CConsoleDlg>(rng);
     console->show();
     RunEventsFor(100);
-    if (!OpenPort(*console, kPortNumber))
+    if (!OpenPort(*console, kPortNumber, kSpeedIndex))
         return Fail("the console did not open the pseudo-terminal's port");
     const QByteArray greeting = module.Read(kMakeTestEnvironment.size(), 5000);
     if (greeting != kMakeTestEnvironment)

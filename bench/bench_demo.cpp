@@ -4,6 +4,7 @@
 #include "EventLoopTiming.h"
 
 #include "app/ConsoleDlg.h"
+#include "bench/ConsoleDriving.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
 #include "tests/common/PseudoTerminal.h"
@@ -24,6 +25,7 @@
 namespace {
 
 constexpr int kPort = 9;
+constexpr int k38400 = 5; // speed list index
 constexpr int kBytesPerSecond = 38400 / 10; // 8 data bits, a start and a stop bit
 
 long ResidentKiB()
@@ -59,10 +61,7 @@ int main(int argc, char** argv)
     SeededRandom rng(1);
     CConsoleDlg console(rng);
     console.show();
-    auto* ports = qobject_cast<QComboBox*>(console.Item(ids::kPortList));
-    ports->setCurrentIndex(ports->findText(QStringLiteral("COM%1").arg(kPort)));
-    Click(console, ids::kOpen);
-    if (module.ReadExactly(20, 3000) != "MakeTestEnvironment;")
+    if (!OpenPort(console, kPort, k38400) || module.ReadExactly(20, 3000) != "MakeTestEnvironment;")
         return std::fprintf(stderr, "the port did not open\n"), 1;
 
     const long rssBefore = ResidentKiB();

@@ -6,6 +6,7 @@
 //   bench_soak [--minutes N]     (default 10)
 
 #include "app/ConsoleDlg.h"
+#include "bench/ConsoleDriving.h"
 #include "fuzz/ReferenceDecoder.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
@@ -198,27 +199,6 @@ struct Sample
     qsizetype viewCharacters;
 };
 
-void RunEventsFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool OpenPort(CConsoleDlg& console, int port)
-{
-    auto* ports = qobject_cast<QComboBox*>(console.Item(ids::kPortList));
-    auto* speeds = qobject_cast<QComboBox*>(console.Item(ids::kSpeedList));
-    auto* open = qobject_cast<QAbstractButton*>(console.Item(ids::kOpen));
-    const int entry = ports->findText(QStringLiteral("COM%1").arg(port));
-    if (entry < 0)
-        return false;
-    ports->setCurrentIndex(entry);
-    speeds->setCurrentIndex(kSpeedIndex);
-    open->click();
-    return console.Comm().GetPortOpen();
-}
-
 int Fail(const char* what)
 {
     std::fprintf(stderr, "bench_soak: %s\n", what);
@@ -275,7 +255,7 @@ int main(int argc, char** argv)
     auto console = std::make_unique<CConsoleDlg>(rng);
     console->show();
     RunEventsFor(100);
-    if (!OpenPort(*console, kPortNumber))
+    if (!OpenPort(*console, kPortNumber, kSpeedIndex))
         return Fail("the console did not open the pseudo-terminal's port");
     if (module.ReadExactly(kMakeTestEnvironment.size(), 5000) != kMakeTestEnvironment)
         return Fail("the console did not send MakeTestEnvironment; after opening");

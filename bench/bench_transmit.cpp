@@ -4,6 +4,7 @@
 #include "EventLoopTiming.h"
 
 #include "app/ConsoleDlg.h"
+#include "bench/ConsoleDriving.h"
 #include "resources/ControlIds.h"
 #include "support/Paths.h"
 #include "support/RandomSource.h"
@@ -25,14 +26,7 @@
 namespace {
 
 constexpr int kPort = 11;
-
-void RunEventsFor(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+constexpr int kDefaultSpeedIndex = 5; // "38400"
 
 // Runs `step`, then the event loop for a while, and gives the longest pass in milliseconds.
 double LongestPassMs(TimedApplication& app, const std::function<void()>& step)
@@ -70,9 +64,7 @@ int main(int argc, char** argv)
     const bool exposed = QTest::qWaitForWindowExposed(&console);
     const qint64 shownMs = exposed ? shown.elapsed() : -1;
 
-    auto* ports = qobject_cast<QComboBox*>(console.Item(ids::kPortList));
-    ports->setCurrentIndex(ports->findText(QStringLiteral("COM%1").arg(kPort)));
-    qobject_cast<QAbstractButton*>(console.Item(ids::kOpen))->click();
+    OpenPort(console, kPort, kDefaultSpeedIndex);
     module.ReadExactly(20, 3000);
     auto* box = qobject_cast<TransmitBox*>(console.Item(ids::kTransmit));
 
