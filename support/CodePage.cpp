@@ -126,3 +126,8 @@ QString DecodeStoredText(QByteArrayView bytes)
 {
     return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : FromCp949(bytes);
 }
+
+bool DecodesStoredTextWhole(QByteArrayView bytes)
+{
+    return bytes.isValidUtf8() || ToCp949(FromCp949(bytes)) == bytes;
+}

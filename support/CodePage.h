@@ -18,3 +18,7 @@ QString FromCp949(QByteArrayView bytes);
 // The settings and saved-text files are written in UTF-8, but files the Windows builds left
 // behind are CP949. Text that is valid UTF-8 is taken as such; anything else is read as CP949.
 QString DecodeStoredText(QByteArrayView bytes);
+
+// True when DecodeStoredText() loses nothing: the text, written back in the code page it was
+// read in, gives these very bytes.
+bool DecodesStoredTextWhole(QByteArrayView bytes);

@@ -333,7 +333,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     // A file that decodes exactly is written whole in UTF-8; one that does not keeps the bytes
     // of its other lines where the changed ones can be written in its code page, and otherwise
     // is written whole in UTF-8 too, so that the value reads back as written.
-    const bool exact = profile.bom || before->isValidUtf8() || ToCp949(original) == *before;
+    const bool exact = profile.bom || DecodesStoredTextWhole(*before);
     std::optional<QByteArray> after;
     if (!exact)
         after = SpliceChangedLines(*before, original, text);

@@ -7,11 +7,7 @@
 
 bool DecodesExactly(QByteArrayView bytes)
 {
-    if (bytes.contains('\0'))
-        return false;
-    if (bytes.isValidUtf8())
-        return true;
-    return ToCp949(FromCp949(bytes)) == bytes;
+    return !bytes.contains('\0') && DecodesStoredTextWhole(bytes);
 }
 
 LoadedText LoadStoredText(const QString& path, qsizetype maxCharacters)
