@@ -7,11 +7,15 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QColor>
+#include <QElapsedTimer>
+#include <QPointF>
 #include <QFont>
+#include <QRawFont>
 #include <QRgb>
 #include <QString>
 #include <QTime>
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,12 +23,14 @@
 #include <vector>
 
 class QMenu;
+class QPainter;
 
 // Read-only coloured text that keeps up with any line rate of the serial port. Text is kept as
 // 8-bit characters with colour runs; long lines wrap at the view width and are laid out by
 // arithmetic alone (a fixed-pitch font makes every wrapped row the same number of characters),
 // so only the rows on screen cost anything to paint. Appends only mark the view dirty; layout
-// and repaint follow once per display frame.
+// and repaint follow at the next display frame, and at most 30 times a second while text
+// streams in.
 //
 // The view can also keep a record: Save As writes what it holds, a live log receives every piece
 // of text as it is shown, and time stamps begin each new line. All of them are off until asked
@@ -121,6 +127,8 @@ private:
     void Relayout();
     void UpdateMetrics();
     int PageRows() const;
+    // Draws the characters from `from` to `to`, one row's segment of one colour.
+    void DrawSegment(QPainter& painter, QPointF baseline, qint64 from, qint64 to, bool bold);
     qint64 OffsetAt(QPoint viewportPos) const;
     QRect CharacterRect(qint64 offset) const;
     void ScrollToOffset(qint64 offset);
@@ -148,8 +156,23 @@ private:
     std::deque<Line> m_lines{Line{0, 0}};
     std::deque<Run> m_runs;
 
+    // The glyph of each of the 256 characters the store can hold, so painting places glyphs at
+    // their columns instead of shaping text: with a fixed-pitch font that is where shaping puts
+    // them anyway, and shaping was most of what a frame of streaming text cost. 0 marks a
+    // character the font lacks; text holding one is drawn the ordinary way, with fallback fonts.
+    struct Glyphs
+    {
+        QRawFont font;
+        std::array<quint32, 256> index{};
+    };
+    static Glyphs GlyphsOf(const QFont& font);
+
     QFont m_font;
     QFont m_boldFont;
+    Glyphs m_glyphs;
+    Glyphs m_boldGlyphs;
+    std::vector<QPointF> m_columnPlaces; // where each column's glyph goes, from the row's start
+    std::vector<quint32> m_rowGlyphs;
     qreal m_charWidth = 8;
     int m_rowHeight = 16;
     int m_ascent = 12;
@@ -159,6 +182,7 @@ private:
     bool m_followEnd = true;
     bool m_layoutDirty = false;
     QBasicTimer m_frameTimer;
+    QElapsedTimer m_sinceFrame; // since the last frame's layout and repaint were asked for
 
     qint64 m_anchor = 0;
     qint64 m_cursor = 0;

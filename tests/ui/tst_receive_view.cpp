@@ -54,6 +54,21 @@ QByteArray BytesInDump(const QString& shown, QString* error)
     return bytes;
 }
 
+// Counts the paints a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
 } // namespace
 
 class ReceiveViewTest : public QObject
@@ -221,6 +236,20 @@ private slots:
         view.Append("last\r\n", Qt::black, false);
         QTRY_COMPARE(bar->maximum(), oldMaximum + 51);
         QCOMPARE(bar->value(), bar->maximum());
+
+        // Text streaming in at the end moves the range every frame, but the slider stays at the
+        // bottom at its least length, so the bar is not repainted; scrolled up, it is.
+        QTest::qWait(50);
+        const PaintCounter barPaints(bar);
+        for (int frame = 0; frame < 5; ++frame) {
+            view.Append("tail\r\n", Qt::black, false);
+            QTest::qWait(40);
+        }
+        QCOMPARE(bar->maximum(), oldMaximum + 56);
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(barPaints.paints, 0);
+        bar->setValue(0);
+        QTRY_VERIFY(barPaints.paints > 0);
     }
 
     void wrapsALongLineIntoRowsByArithmetic()
