@@ -156,10 +156,11 @@ private:
     std::deque<Line> m_lines{Line{0, 0}};
     std::deque<Run> m_runs;
 
-    // The glyph of each of the 256 characters the store can hold, so painting places glyphs at
-    // their columns instead of shaping text: with a fixed-pitch font that is where shaping puts
-    // them anyway, and shaping was most of what a frame of streaming text cost. 0 marks a
-    // character the font lacks; text holding one is drawn the ordinary way, with fallback fonts.
+    // The glyph of each of the 256 characters the store can hold, so painting places each glyph
+    // at its column instead of shaping text. Shaping cost much of a frame of streaming text, and
+    // drew characters such as the soft hyphen as nothing, pulling the rest of the row out of
+    // the columns selection and hit testing use. 0 marks a character the font lacks; text
+    // holding one is drawn the ordinary way, with fallback fonts.
     struct Glyphs
     {
         QRawFont font;

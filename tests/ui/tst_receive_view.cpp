@@ -158,6 +158,34 @@ private slots:
         QCOMPARE(countInRow(1, reddish), 0);
     }
 
+    // Every character takes its column, as selection and hit testing expect; characters that
+    // text layout would draw as nothing must not pull the rest of the row left.
+    void paintsEachCharacterInItsColumn_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::newRow("letter") << QByteArray("x");
+        QTest::newRow("tab") << QByteArray("\t");
+        QTest::newRow("soft hyphen") << QByteArray("\xAD");
+    }
+
+    void paintsEachCharacterInItsColumn()
+    {
+        QFETCH(QByteArray, before);
+        ReceiveView view;
+        QVERIFY(Show(view, 300, 120));
+        view.Append(before + "MMMMMMMMMMMMMMMMMMMM", Qt::black, false);
+        QTest::qWait(50);
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect last = TextInterfaceOf(view)->characterRect(20);
+        const QRect cell(view.viewport()->mapFromGlobal(last.topLeft()), last.size());
+        int ink = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y) {
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                ink += image.pixelColor(x, y).lightness() < 128 ? 1 : 0;
+        }
+        QVERIFY2(ink > 5, qPrintable(QStringLiteral("%1 dark pixels in the last M's cell").arg(ink)));
+    }
+
     void keepsTheNewestWholeLines()
     {
         ReceiveView view;
