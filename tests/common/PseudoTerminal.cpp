@@ -1,7 +1,6 @@
 #include "tests/common/PseudoTerminal.h"
 
-#include "tests/common/TerminalSpeed.h"
-
+#include "support/LineSpeed.h"
 #include "support/Paths.h"
 
 #include <QCoreApplication>
@@ -125,7 +124,7 @@ void PseudoTerminal::CloseMaster()
 
 int PseudoTerminal::Speed() const
 {
-    return m_master < 0 ? -1 : ReadTerminalSpeed(m_master);
+    return m_master < 0 ? -1 : ReadLineSpeed(m_master);
 }
 
 int PseudoTerminal::StopBits() const
