@@ -3,6 +3,7 @@
 #include "app/serial/CustomSpeed.h"
 #include "app/serial/LineSettings.h"
 #include "app/serial/PortFolder.h"
+#include "support/UniqueFd.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -133,24 +134,6 @@ int ApplyLineSettings(int fd, const LineSettings& settings)
     return 0;
 }
 
-// Closes a descriptor this function now owns when it is opened on a path that may fail.
-class DescriptorGuard
-{
-public:
-    explicit DescriptorGuard(int fd) : m_fd(fd) {}
-    DescriptorGuard(const DescriptorGuard&) = delete;
-    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
-    ~DescriptorGuard()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 // Hands `bytes` to the device, waiting for room until `deadline`. Returns how many were taken.
 qsizetype WriteBefore(int fd, QByteArrayView bytes, std::chrono::steady_clock::time_point deadline)
 {
@@ -280,7 +263,7 @@ void CMSComm::Open()
         ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0)
         throw Error(OpenFailure(errno));
-    DescriptorGuard guard(opened);
+    UniqueFd guard(opened); // closed if any step below fails
 
     if (!::isatty(opened))
         throw Error(QStringLiteral("not a serial device"));
