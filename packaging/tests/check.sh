@@ -7,11 +7,13 @@ fail() {
   exit 1
 }
 
-# The expected tree under the prefix: the fixed list plus the optional programs this build has.
+# The expected tree under the prefix: the fixed list plus the optional programs this build has,
+# each with its man page.
 expected_files() { # <list> <build>
   {
     cat "$1"
-    tr ';' '\n' <"$2/packaging/optional-programs.txt" | sed '/^$/d; s|^|bin/|'
+    tr ';' '\n' <"$2/packaging/optional-programs.txt" |
+      sed '/^$/d; s|^\(.*\)$|bin/\1\nshare/man/man1/\1.1.gz|'
   } | LC_ALL=C sort
 }
 
