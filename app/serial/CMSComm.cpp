@@ -314,7 +314,8 @@ void CMSComm::Close()
     qint64 dropped = 0;
     bool finishing = true;
     for (std::size_t i = 0; i < pending.size(); ++i) {
-        const QByteArrayView rest = QByteArrayView(pending[i].bytes).sliced(i == 0 ? headWritten : 0);
+        const QByteArrayView rest =
+            QByteArrayView(pending[i].bytes).sliced(i == 0 ? headWritten : 0);
         const qsizetype taken = finishing ? WriteBefore(fd, rest, deadline) : 0;
         dropped += rest.size() - taken;
         if (taken < rest.size() || pending[i].endsSend)

@@ -526,10 +526,9 @@ void ReceiveView::MarkDirty()
 {
     m_layoutDirty = true;
     if (!m_frameTimer.isActive())
-        m_frameTimer.start(
-            std::max<qint64>(kFrameMilliseconds,
-                             kStreamingFrameMilliseconds - m_sinceFrame.elapsed()),
-            this);
+        m_frameTimer.start(std::max<qint64>(kFrameMilliseconds,
+                                            kStreamingFrameMilliseconds - m_sinceFrame.elapsed()),
+                           this);
 }
 
 int ReceiveView::PageRows() const

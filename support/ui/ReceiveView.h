@@ -8,8 +8,8 @@
 #include <QByteArrayView>
 #include <QColor>
 #include <QElapsedTimer>
-#include <QPointF>
 #include <QFont>
+#include <QPointF>
 #include <QRawFont>
 #include <QRgb>
 #include <QString>

@@ -183,7 +183,8 @@ private slots:
             for (int x = cell.left(); x <= cell.right(); ++x)
                 ink += image.pixelColor(x, y).lightness() < 128 ? 1 : 0;
         }
-        QVERIFY2(ink > 5, qPrintable(QStringLiteral("%1 dark pixels in the last M's cell").arg(ink)));
+        QVERIFY2(ink > 5,
+                 qPrintable(QStringLiteral("%1 dark pixels in the last M's cell").arg(ink)));
     }
 
     void keepsTheNewestWholeLines()
