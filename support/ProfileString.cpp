@@ -331,12 +331,19 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     }
 
     // A file that decodes exactly is written whole in UTF-8; one that does not keeps the bytes
-    // of its other lines where the changed ones can be written in its code page, and otherwise
-    // is written whole in UTF-8 too, so that the value reads back as written.
+    // of its other lines where the changed ones can be written in its code page and the file
+    // still reads as intended, and otherwise is written whole in UTF-8 too, so that the value
+    // reads back as written.
     const bool exact = profile.bom || DecodesStoredTextWhole(*before);
     std::optional<QByteArray> after;
-    if (!exact)
+    if (!exact) {
         after = SpliceChangedLines(*before, original, text);
+        // The file is decoded whole, so changed lines can change how the kept ones read: with
+        // its one odd byte gone, a file is valid UTF-8 and its code-page lines mean something
+        // else. Such a file is written whole too, so every other entry reads as it did.
+        if (after && DecodeStoredText(*after) != text)
+            after.reset();
+    }
     if (!after) {
         after = text.toUtf8();
         if (profile.bom)

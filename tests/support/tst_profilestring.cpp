@@ -111,6 +111,8 @@ private slots:
         row("a value such a file's code page cannot hold rewrites it in UTF-8",
             "[gen]\ntext=\xFF\n", "k", QString::fromUtf8("\xF0\x9F\x98\x80"),
             "[gen]\ntext=\xEF\xBF\xBD\nk=\xF0\x9F\x98\x80\n");
+        row("a change that would make the kept lines read another way rewrites it in UTF-8",
+            "[gen]\nk=\xFF\ntext=\xC3\xA9\n", "k", "1", "[gen]\nk=1\ntext=\xEC\xB1\x95\n");
         row("equals, semicolon and brackets in the value", {}, "k", "a=b; [c]",
             "[gen]\nk=a=b; [c]\n");
     }
