@@ -42,9 +42,33 @@ public:
         return 0;
     }
 
+    // Converts all of [in, in + length) into `out`, or leaves `out` as it was and says false.
+    bool ConvertWhole(const unsigned char* in, std::size_t length, QByteArray& out)
+    {
+        const qsizetype before = out.size();
+        const char* from = reinterpret_cast<const char*>(in);
+        if (Convert(from, length, out) == 0)
+            return true;
+        out.truncate(before);
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr); // back to the initial state
+        return false;
+    }
+
 private:
     iconv_t m_cd;
 };
+
+// Bytes in the code-page-949 character that starts at `p`: a lead byte takes the byte after it
+// when that can be a second byte; anything else stands alone.
+std::size_t Cp949CharacterLength(const unsigned char* p, std::size_t left)
+{
+    if (p[0] < 0x81 || p[0] == 0xFF || left < 2)
+        return 1;
+    const unsigned char second = p[1];
+    const bool trail = (second >= 0x41 && second <= 0x5A) || (second >= 0x61 && second <= 0x7A) ||
+                       (second >= 0x81 && second <= 0xFE);
+    return trail ? 2 : 1;
+}
 
 // Length of the UTF-8 sequence whose lead byte is `lead`; a stray byte counts as one.
 int Utf8SequenceLength(unsigned char lead)
@@ -111,13 +135,26 @@ QString FromCp949(QByteArrayView bytes)
                                                              : QByteArrayView("\xEF\xBF\xBD"));
         return QString::fromUtf8(utf8);
     }
-    const char* in = bytes.data();
-    std::size_t inLeft = static_cast<std::size_t>(bytes.size());
-    while (cd.Convert(in, inLeft, utf8) != 0) {
-        // Skip one byte only: the next one may well start a valid character.
-        utf8.append("\xEF\xBF\xBD");
-        ++in;
-        --inLeft;
+    // Where glibc rejects a sequence it does not always stop in front of it: some unmapped pairs
+    // it steps past, to the end of the input when they are last. So the text goes in windows of
+    // whole characters, and a window that fails is converted again one character at a time,
+    // each character that fails becoming one replacement character.
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto size = static_cast<std::size_t>(bytes.size());
+    constexpr std::size_t kWindow = 64;
+    for (std::size_t pos = 0; pos < size;) {
+        std::size_t end = pos;
+        while (end < size && end - pos < kWindow)
+            end += Cp949CharacterLength(data + end, size - end);
+        if (!cd.ConvertWhole(data + pos, end - pos, utf8)) {
+            for (std::size_t at = pos; at < end;) {
+                const std::size_t length = Cp949CharacterLength(data + at, end - at);
+                if (!cd.ConvertWhole(data + at, length, utf8))
+                    utf8.append("\xEF\xBF\xBD");
+                at += length;
+            }
+        }
+        pos = end;
     }
     return QString::fromUtf8(utf8);
 }

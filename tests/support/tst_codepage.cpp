@@ -51,6 +51,11 @@ private slots:
                                                       << QStringLiteral("a\uFFFDb");
         QTest::newRow("lead byte before a line end keeps the line end")
             << QByteArray("\xB0\nx") << QStringLiteral("\uFFFD\nx");
+        // The converter steps past this unmapped pair when it rejects it.
+        QTest::newRow("unmapped pair keeps the letter after it")
+            << QByteArray("\xA2\xE8y") << QStringLiteral("\uFFFDy");
+        QTest::newRow("unmapped pair at the end")
+            << QByteArray("x\xA2\xE8") << QStringLiteral("x\uFFFD");
     }
 
     void fromCp949()
