@@ -1,10 +1,12 @@
-// Code page 949 both ways: any bytes decode to some text, valid CP949 round-trips byte for byte,
-// and text encodes with exactly one "?" for each character the code page cannot hold.
+// Code page 949 both ways: any bytes decode to some text that keeps every byte below 0x41, valid
+// CP949 round-trips byte for byte, and text encodes with exactly one "?" for each character the
+// code page cannot hold.
 #include "fuzz/FuzzData.h"
 #include "support/CodePage.h"
 
 #include <QStringView>
 
+#include <array>
 #include <vector>
 
 namespace {
@@ -38,6 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded.contains(QChar(kReplacement)))
         FUZZ_CHECK(ToCp949(decoded) == bytes);
     DecodeStoredText(bytes);
+
+    // A byte below 0x41 cannot be the second byte of a character, so it always stands for itself:
+    // line ends and separators survive whatever bytes surround them.
+    std::array<int, 0x41> bytesBelow{};
+    std::array<int, 0x41> charactersBelow{};
+    for (const char b : bytes) {
+        if (static_cast<std::uint8_t>(b) < 0x41)
+            ++bytesBelow[static_cast<std::uint8_t>(b)];
+    }
+    for (const QChar c : decoded) {
+        if (c.unicode() < 0x41)
+            ++charactersBelow[c.unicode()];
+    }
+    FUZZ_CHECK(bytesBelow == charactersBelow);
 
     const QString text = FuzzText(bytes, mode & 1);
     const QString back = FromCp949(ToCp949(text));
