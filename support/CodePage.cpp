@@ -82,13 +82,35 @@ int Utf8SequenceLength(unsigned char lead)
     return 1;
 }
 
+// glibc drops the Unicode tag characters (U+E0000 to U+E007F) without a word where a code page
+// lacks them, instead of refusing them; they become the "?" every other such character becomes.
+QString WithoutTagCharacters(const QString& text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            const char32_t c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            if (c >= 0xE0000 && c <= 0xE007F) {
+                if (out.isNull())
+                    out = text.first(i);
+                out += u'?';
+                ++i;
+                continue;
+            }
+        }
+        if (!out.isNull())
+            out += text[i];
+    }
+    return out.isNull() ? text : out;
+}
+
 } // namespace
 
 QByteArray ToCp949(const QString& text)
 {
     // toUtf8() already turns a lone surrogate into one replacement character, so every
     // character of `text` is one complete UTF-8 sequence here.
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = WithoutTagCharacters(text).toUtf8();
     QByteArray out;
     out.reserve(utf8.size());
     Iconv cd("CP949", "UTF-8");

@@ -28,6 +28,8 @@ private slots:
             << (u'a' + QStringLiteral("가").repeated(100) + kEmoji + QStringLiteral("가"))
             << (QByteArray("a") + QByteArray("\xB0\xA1").repeated(100) + "?\xB0\xA1");
         QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << QByteArray("?x");
+        QTest::newRow("tag character, which the converter would drop")
+            << QString::fromUtf8("a\xF3\xA0\x80\x97") << QByteArray("a?");
     }
 
     void toCp949()
