@@ -236,7 +236,10 @@ template <typename Text> std::vector<Text> SplitLines(Text text)
 // A file that does not decode exactly (bytes valid in neither UTF-8 nor code page 949) keeps the
 // bytes of every line the write does not change; only the changed lines are written anew, in the
 // file's own code page. Decoding keeps every line end, so the file's byte lines and its text lines
-// match one to one. Nothing when a changed line cannot be written in the code page as it is.
+// match one to one. Nothing when the result would not read back as `changed`: a changed line the
+// code page cannot hold, or, since the file is decoded whole, changed lines that make the kept
+// ones read another way (with its one odd byte gone, a file is valid UTF-8 and its code-page
+// lines mean something else).
 std::optional<QByteArray> SpliceChangedLines(const QByteArray& before, const QString& original,
                                              const QString& changed)
 {
@@ -255,14 +258,12 @@ std::optional<QByteArray> SpliceChangedLines(const QByteArray& before, const QSt
     QByteArray after;
     for (std::size_t i = 0; i < same; ++i)
         after += bytes[i];
-    for (std::size_t i = same; i < newLines.size() - sameAtEnd; ++i) {
-        const QByteArray line = ToCp949(newLines[i].toString());
-        if (FromCp949(line) != newLines[i])
-            return std::nullopt;
-        after += line;
-    }
+    for (std::size_t i = same; i < newLines.size() - sameAtEnd; ++i)
+        after += ToCp949(newLines[i].toString());
     for (std::size_t i = bytes.size() - sameAtEnd; i < bytes.size(); ++i)
         after += bytes[i];
+    if (DecodeStoredText(after) != changed)
+        return std::nullopt;
     return after;
 }
 
@@ -336,14 +337,8 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     // reads back as written.
     const bool exact = profile.bom || DecodesStoredTextWhole(*before);
     std::optional<QByteArray> after;
-    if (!exact) {
+    if (!exact)
         after = SpliceChangedLines(*before, original, text);
-        // The file is decoded whole, so changed lines can change how the kept ones read: with
-        // its one odd byte gone, a file is valid UTF-8 and its code-page lines mean something
-        // else. Such a file is written whole too, so every other entry reads as it did.
-        if (after && DecodeStoredText(*after) != text)
-            after.reset();
-    }
     if (!after) {
         after = text.toUtf8();
         if (profile.bom)
