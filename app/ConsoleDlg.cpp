@@ -423,6 +423,11 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
 
 void CConsoleDlg::OnOpenPort()
 {
+    // Nothing selected has no number to open; the saved one stays for when its device is back.
+    if (m_comboPort->currentIndex() < 0) {
+        ShowError(NoPortSelectedMessage(m_comboPort->count() > 0, GetPortFolderPath()));
+        return;
+    }
     m_keptPort = 0;
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);

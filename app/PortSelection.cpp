@@ -2,6 +2,8 @@
 
 #include "support/Decimal.h"
 
+#include <QDir>
+
 int PortEntryToSelect(const QStringList& entries, int savedPort)
 {
     if (entries.isEmpty())
@@ -24,4 +26,15 @@ int PortNumberFromText(const QString& text, bool requirePrefix)
                                 ? QStringView(text).mid(3)
                                 : QStringView(text));
     return DecimalValue(QStringView(text).mid(qMin<qsizetype>(3, text.size())));
+}
+
+QString NoPortSelectedMessage(bool anyListed, const QString& portFolder)
+{
+    if (anyListed)
+        return QStringLiteral("No port is selected: choose one in the port list, then press "
+                              "\"Open\".");
+    return QStringLiteral("No serial port was found. Plug a device in, link one in the port "
+                          "folder as COM1 to COM255 (%1), or start the virtual module "
+                          "(orvexa-module), then press \"Refresh Ports\".")
+        .arg(QDir::toNativeSeparators(portFolder));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 // Which entry of the port list to select at start for the saved port number: with a saved port
@@ -12,3 +13,7 @@ int PortEntryToSelect(const QStringList& entries, int savedPort);
 // `requirePrefix` drops "COM" only when it is there (how the settings are saved); without it
 // the first three characters are skipped unchecked (how a port is opened).
 int PortNumberFromText(const QString& text, bool requirePrefix);
+
+// What Open says when no entry of the port list is selected: with none listed, the ways to get
+// a port (a device, a link in `portFolder`, the virtual module); with some, to choose one.
+QString NoPortSelectedMessage(bool anyListed, const QString& portFolder);

@@ -22,6 +22,8 @@ private slots:
     void sendTrimsAndEchoes();
     void failedOpenShowsWhyAndChangesNothing_data();
     void failedOpenShowsWhyAndChangesNothing();
+    void openWithoutAPortSaysWhatToDo_data();
+    void openWithoutAPortSaysWhatToDo();
     void hangUpClosesThePortOnce();
     void enterAndEscapeDoNothing_data();
     void enterAndEscapeDoNothing();
@@ -218,6 +220,40 @@ void ConsoleTest::failedOpenShowsWhyAndChangesNothing()
     QVERIFY(!console.Item(ids::kClose)->isEnabled());
     if (cause != "dangling")
         QCOMPARE(module.ReadFor(200), QByteArray());
+    f.DismissMessageBoxes();
+}
+
+void ConsoleTest::openWithoutAPortSaysWhatToDo_data()
+{
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("no port listed")
+        << false
+        << QStringList{"No serial port was found", "Plug a device in", "/OrvexaLCD TestBox/ports",
+                       "orvexa-module", "Refresh Ports"};
+    QTest::newRow("ports listed, none selected") << true << QStringList{"choose one"};
+}
+
+void ConsoleTest::openWithoutAPortSaysWhatToDo()
+{
+    QFETCH(bool, listed);
+    QFETCH(QStringList, expected);
+    ConsoleFixture f;
+    PseudoTerminal module;
+    if (listed)
+        QVERIFY(module.PublishAs(4));
+    CConsoleDlg& console = f.Start();
+    f.PortList()->setCurrentIndex(-1);
+
+    f.Click(ids::kOpen);
+
+    const QList<QMessageBox*> boxes = f.MessageBoxes();
+    QCOMPARE(boxes.size(), 1);
+    for (const QString& text : expected)
+        QVERIFY2(boxes[0]->text().contains(text), qPrintable(boxes[0]->text()));
+    QVERIFY2(!boxes[0]->text().contains("COM0"), qPrintable(boxes[0]->text()));
+    QVERIFY(!console.Comm().GetPortOpen());
+    QVERIFY(console.Item(ids::kOpen)->isEnabled());
     f.DismissMessageBoxes();
 }
 
