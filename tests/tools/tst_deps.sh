@@ -2,6 +2,7 @@
 # tools/deps.sh on a made-up machine: PATH holds only bash, the few tools the script uses, and
 # stand-ins for id, sudo, dpkg-query and apt-get, so nothing is ever installed and the
 # machine's own sudo cannot be found. tst_deps.sh <deps.sh>
+# shellcheck disable=SC2016 # the stand-ins are written with their own $1, $@ unexpanded
 set -uo pipefail
 deps=$1
 work=$(mktemp -d)
@@ -10,7 +11,7 @@ failures=0 passed=0
 
 # One machine: bin/ with the real tools the script needs and the stand-ins this case asks for.
 machine() { # <uid> <sudo: yes|no> <installed packages> <apt fails: yes|no>
-  rm -rf "$work/bin" "$work/calls"
+  rm -rf "${work:?}/bin" "${work:?}/calls"
   mkdir -p "$work/bin"
   for tool in bash env cat mktemp rm; do
     ln -s "$(command -v "$tool")" "$work/bin/$tool"
@@ -80,14 +81,13 @@ check() {
 console="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-svg-dev fonts-nanum"
 nl=$'\n'
 
+# The exact command also shows the console's set holds none of the test and fuzz tools.
 check "not root, no sudo: names the missing and the root command, installs nothing" \
   1000 no "cmake g++" no build 1 \
   "these packages are missing: ninja-build pkg-config qt6-base-dev${nl}su -c 'apt-get update && apt-get install -y ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-svg-dev fonts-nanum'${nl}!cmake g++" \
   "!apt-get"
 check "not root, no sudo, nothing missing: silent success" \
   1000 no "$console" no build 0 "" "!apt-get"
-check "console's set leaves out the test and fuzz tools" \
-  1000 no "" no build 1 "fonts-nanum${nl}!clang${nl}!lintian${nl}!appstream${nl}!dpkg-dev" ""
 check "test sets ask for the checkers and the fuzzer runtime once each" \
   1000 no "$console" no "build package test fuzz" 1 \
   "install -y dpkg-dev desktop-file-utils appstream lintian clang libclang-rt-14-dev'" ""
