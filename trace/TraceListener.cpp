@@ -144,13 +144,15 @@ bool TraceListener::RefuseWithSpare()
         return false;
     m_spare.reset();
     UniqueFd newest(::accept4(m_listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const int cause = errno;
     const bool taken = newest.isValid();
     newest.reset();
     m_spare = OpenSpare();
     if (taken)
         emit Refused(QStringLiteral("the viewer is out of file descriptors"));
-    // Without the spare back, the next refusal has nothing to close: wait for descriptors.
-    return taken && m_spare.isValid();
+    // Nothing left waiting is fine too: the next accept says so. Without the spare back, the
+    // next refusal has nothing to close: wait for descriptors.
+    return (taken || cause == EAGAIN) && m_spare.isValid();
 }
 
 void TraceListener::BackOff()
