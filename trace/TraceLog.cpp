@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -51,6 +52,24 @@ TraceCommand ParseTraceCommand(QByteArrayView command)
         parsed.text = command.toByteArray();
     }
     return parsed;
+}
+
+QRect FitTraceRect(int left, int top, int right, int bottom, const QRect& available)
+{
+    // Wide arithmetic throughout: right - left of two 32-bit numbers does not fit in 32 bits.
+    const auto fit = [](qint64 start, qint64 end, qint64 minimum, qint64 areaStart,
+                        qint64 areaSize) {
+        const qint64 size = std::max(std::min(end - start, areaSize), minimum);
+        // An area smaller than the minimum: start where it starts and let the rest hang over.
+        const qint64 latest = std::max(areaStart, areaStart + areaSize - size);
+        return std::pair{std::clamp(start, areaStart, latest), size};
+    };
+    const auto [x, width] =
+        fit(left, right, kMinTraceSize.width(), available.x(), available.width());
+    const auto [y, height] =
+        fit(top, bottom, kMinTraceSize.height(), available.y(), available.height());
+    return QRect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width),
+                 static_cast<int>(height));
 }
 
 void TraceLog::Append(QByteArray text, Tone tone)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QRect>
 #include <QString>
 
 #include <deque>
@@ -25,6 +26,13 @@ struct TraceCommand
 };
 
 TraceCommand ParseTraceCommand(QByteArrayView command);
+
+// Where the window goes for the rectangle l, t, r, b that a command asked for. Any sender may ask
+// for any two 32-bit corners, and a window of 2^31 pixels squared takes gigabytes of backing store,
+// so the size is held between kMinTraceSize and the size of `available` (the desktop's work area),
+// and the rectangle is moved, as little as it takes, to lie inside `available`.
+constexpr QSize kMinTraceSize(120, 100);
+QRect FitTraceRect(int left, int top, int right, int bottom, const QRect& available);
 
 // The lines a trace window holds: at most kMaxLines, the oldest dropped first. Lines carry an
 // absolute number, so a view that shows part of them can ask for what came after its last one.

@@ -5,12 +5,13 @@
 
 #include <QCheckBox>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QScreen>
 #include <QVBoxLayout>
 
-#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -51,48 +52,51 @@ CTraceWnd::CTraceWnd(QWidget* parent) : QWidget(parent, Qt::Tool)
 CTraceWnd::~CTraceWnd()
 {
     // Connections still open would report their end to a window half torn down.
-    if (m_server)
-        for (QLocalSocket* socket : m_server->findChildren<QLocalSocket*>())
+    if (m_listener)
+        for (QLocalSocket* socket : m_listener->findChildren<QLocalSocket*>())
             socket->disconnect(this);
 }
 
-bool CTraceWnd::Listen(const QString& socketPath, QString* error)
+bool CTraceWnd::Listen(const QString& socketPath, QString* error, int maxSenders)
 {
-    auto server = std::make_unique<QLocalServer>();
-    // Only this user may connect: trace text can hold anything the program handles.
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(socketPath)) {
-        if (error)
-            *error = server->errorString();
+    auto listener = std::make_unique<TraceListener>(maxSenders);
+    if (!listener->Listen(socketPath, error))
         return false;
-    }
-    connect(server.get(), &QLocalServer::newConnection, this, &CTraceWnd::AcceptConnections);
-    m_server = std::move(server);
+    connect(listener.get(), &TraceListener::Connected, this, &CTraceWnd::TakeConnection);
+    connect(listener.get(), &TraceListener::Refused, this, &CTraceWnd::NoteRefusal);
+    listener->setParent(this);
+    m_listener = listener.release();
     return true;
 }
 
-void CTraceWnd::AcceptConnections()
+void CTraceWnd::TakeConnection(QLocalSocket* socket)
 {
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        auto reader = std::make_shared<trace_wire::FrameReader>();
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] {
-            for (const trace_wire::Frame& frame : reader->Feed(socket->readAll())) {
-                if (frame.IsFault())
-                    Note(frame.fault);
-                else
-                    HandleCommand(frame.command);
-                if (!reader->IsBroken())
-                    socket->write(&trace_wire::kAcknowledgement, 1);
-            }
-            if (reader->IsBroken())
-                socket->abort();
-        });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket, reader] {
-            if (const QString fault = reader->UnfinishedFault(); !fault.isEmpty())
-                Note(fault);
-            socket->deleteLater();
-        });
-    }
+    auto reader = std::make_shared<trace_wire::FrameReader>();
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader] {
+        for (const trace_wire::Frame& frame : reader->Feed(socket->readAll())) {
+            if (frame.IsFault())
+                Note(frame.fault);
+            else
+                HandleCommand(frame.command);
+            if (!reader->IsBroken())
+                socket->write(&trace_wire::kAcknowledgement, 1);
+        }
+        if (reader->IsBroken())
+            socket->abort();
+    });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket, reader] {
+        if (const QString fault = reader->UnfinishedFault(); !fault.isEmpty())
+            Note(fault);
+        socket->deleteLater();
+    });
+}
+
+void CTraceWnd::NoteRefusal(const QString& why)
+{
+    // Once: a flood would otherwise push every line worth reading out of the window.
+    if (std::exchange(m_refusalNoted, true))
+        return;
+    Note(QStringLiteral("a sender was turned away: %1; later refusals are not noted").arg(why));
 }
 
 void CTraceWnd::HandleCommand(QByteArrayView command)
@@ -130,12 +134,14 @@ void CTraceWnd::HandleCommand(QByteArrayView command)
 void CTraceWnd::MoveToRect()
 {
     // The frame goes to the top-left corner and the window gets the rectangle's size: the frame's
-    // own size is only known once the window manager has decorated the window. Computed wide: a
-    // rectangle from the wire may hold any two 32-bit numbers.
-    const qint64 width = std::clamp<qint64>(qint64{m_right} - m_left, 0, QWIDGETSIZE_MAX);
-    const qint64 height = std::clamp<qint64>(qint64{m_bottom} - m_top, 0, QWIDGETSIZE_MAX);
-    move(m_left, m_top);
-    resize(static_cast<int>(width), static_cast<int>(height));
+    // own size is only known once the window manager has decorated the window.
+    const QScreen* desktop = QGuiApplication::primaryScreen();
+    const QRect available = desktop ? desktop->availableVirtualGeometry()
+                                    : QRect(kDefaultLeft, kDefaultTop, kDefaultRight - kDefaultLeft,
+                                            kDefaultBottom - kDefaultTop);
+    const QRect fitted = FitTraceRect(m_left, m_top, m_right, m_bottom, available);
+    move(fitted.topLeft());
+    resize(fitted.size());
 }
 
 void CTraceWnd::Note(const QString& text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "trace/TraceListener.h"
 #include "trace/TraceLog.h"
 
 #include <QByteArrayView>
@@ -9,7 +10,7 @@
 
 class QCheckBox;
 class QLabel;
-class QLocalServer;
+class QLocalSocket;
 class QVBoxLayout;
 class ReceiveView;
 
@@ -28,9 +29,10 @@ public:
     explicit CTraceWnd(QWidget* parent = nullptr);
     ~CTraceWnd() override;
 
-    // Starts taking commands from other processes at `socketPath`. False, with `error` set, when
-    // the name cannot be taken.
-    bool Listen(const QString& socketPath, QString* error);
+    // Starts taking commands from other processes at `socketPath`, from at most `maxSenders` at
+    // a time. False, with `error` set, when the name cannot be taken.
+    bool Listen(const QString& socketPath, QString* error,
+                int maxSenders = TraceListener::kDefaultMaxConnections);
 
     // Acts on one command (its bytes without the closing NUL).
     void HandleCommand(QByteArrayView command);
@@ -48,7 +50,8 @@ private:
     void ShowPending();
     void RebuildView();
     void UpdateStatus();
-    void AcceptConnections();
+    void TakeConnection(QLocalSocket* socket);
+    void NoteRefusal(const QString& why);
 
     TraceLog m_log;
     // The first log line not yet handed to the view; a view rebuilt after older lines went
@@ -62,5 +65,6 @@ private:
     QCheckBox* m_displayLog = nullptr;
     QLabel* m_status = nullptr;
     ReceiveView* m_view = nullptr;
-    std::unique_ptr<QLocalServer> m_server;
+    TraceListener* m_listener = nullptr; // a child, with the connections it took as its children
+    bool m_refusalNoted = false;
 };

@@ -2,6 +2,7 @@
 // this process when there is none, each test on a private runtime folder.
 #include "TracePeer.h"
 
+#include "support/UniqueFd.h"
 #include "support/ui/ReceiveView.h"
 #include "trace/TraceClient.h"
 #include "trace/TraceSocket.h"
@@ -13,13 +14,22 @@
 #include <QLabel>
 #include <QLocalSocket>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -88,6 +98,54 @@ private:
     QString m_path;
 };
 
+// A sender of this process, connected without waiting for the viewer to take it; invalid once
+// the backlog or this process's descriptors run out.
+UniqueFd ConnectWithoutWaiting(const QString& path)
+{
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    if (fd.isValid() &&
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        fd.reset();
+    return fd;
+}
+
+// Senders whose connection the viewer has closed.
+qsizetype Ended(const std::vector<UniqueFd>& senders)
+{
+    return std::count_if(senders.begin(), senders.end(), [](const UniqueFd& fd) {
+        char byte = 0;
+        return ::recv(fd.get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    });
+}
+
+// Lowers this process's descriptor limit to `free` numbers above the highest one open, for the
+// object's lifetime.
+class DescriptorLimit
+{
+public:
+    explicit DescriptorLimit(int free)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_old);
+        int highest = 0;
+        for (const QString& name :
+             QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System))
+            highest = std::max(highest, name.toInt());
+        rlimit lowered = m_old;
+        lowered.rlim_cur = static_cast<rlim_t>(highest + 1 + free);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_old); }
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+private:
+    rlimit m_old{};
+};
+
 } // namespace
 
 class TraceTest : public QObject
@@ -114,6 +172,11 @@ private slots:
     void windowCommands();
     void windowKeepsBoundedLinesAndFollowsOnlyWhenDisplayed();
     void secondViewerExitsWithAMessage();
+    void rectIsFittedToTheDesktop_data();
+    void rectIsFittedToTheDesktop();
+    void hugeRectFromElsewhereIsFittedAndAcknowledged();
+    void viewerKeepsListeningWhenSqueezed_data();
+    void viewerKeepsListeningWhenSqueezed();
 
 private:
     std::unique_ptr<QTemporaryDir> m_markerDir;
@@ -434,6 +497,94 @@ void TraceTest::secondViewerExitsWithAMessage()
     QVERIFY(second.readAllStandardError().contains("already running"));
     first.kill();
     first.waitForFinished(5000);
+}
+
+void TraceTest::rectIsFittedToTheDesktop_data()
+{
+    QTest::addColumn<QList<int>>("asked"); // left, top, right, bottom
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("fitted");
+    constexpr int kMax = std::numeric_limits<int>::max();
+    constexpr int kMin = std::numeric_limits<int>::min();
+    const QRect desktop(0, 0, 1920, 1040);
+    const QRect right(1920, 30, 1280, 994); // a second screen below a panel
+    QTest::newRow("inside, kept") << QList<int>{10, 20, 310, 420} << desktop
+                                  << QRect(10, 20, 300, 400);
+    QTest::newRow("largest corners") << QList<int>{0, 0, kMax, kMax} << desktop << desktop;
+    QTest::newRow("whole 32-bit range") << QList<int>{kMin, kMin, kMax, kMax} << right << right;
+    QTest::newRow("empty gets the minimum")
+        << QList<int>{50, 60, 50, 60} << desktop << QRect(50, 60, 120, 100);
+    QTest::newRow("reversed gets the minimum")
+        << QList<int>{kMax, kMax, kMin, kMin} << desktop << QRect(1800, 940, 120, 100);
+    QTest::newRow("hanging off moves in")
+        << QList<int>{1800, -50, 2000, 250} << desktop << QRect(1720, 0, 200, 300);
+    QTest::newRow("onto the second screen")
+        << QList<int>{3000, 0, 3300, 2000} << right << QRect(2900, 30, 300, 994);
+    QTest::newRow("desktop below the minimum")
+        << QList<int>{5, 5, 500, 500} << QRect(0, 0, 80, 60) << QRect(0, 0, 120, 100);
+}
+
+void TraceTest::rectIsFittedToTheDesktop()
+{
+    QFETCH(QList<int>, asked);
+    QFETCH(QRect, available);
+    QFETCH(QRect, fitted);
+    QCOMPARE(FitTraceRect(asked[0], asked[1], asked[2], asked[3], available), fitted);
+}
+
+void TraceTest::hugeRectFromElsewhereIsFittedAndAcknowledged()
+{
+    TraceText("open", false);
+    CTraceWnd* wnd = InProcessTraceWindow();
+    QVERIFY(wnd);
+    QVERIFY(SentFromElsewhere(m_runtime->SocketPath(), "xtrect:0,0,2147483647,2147483647"));
+    const QRect available = QGuiApplication::primaryScreen()->availableVirtualGeometry();
+    QCOMPARE(QRect(wnd->pos(), wnd->size()), available);
+    QVERIFY(SentFromElsewhere(m_runtime->SocketPath(), "xta1:still here"));
+    QCOMPARE(LastLine(*wnd).text, QByteArray("still here"));
+}
+
+void TraceTest::viewerKeepsListeningWhenSqueezed_data()
+{
+    QTest::addColumn<bool>("outOfDescriptors");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("out of file descriptors") << true << "out of file descriptors";
+    QTest::newRow("at its limit of senders") << false << "4 senders connected already";
+}
+
+void TraceTest::viewerKeepsListeningWhenSqueezed()
+{
+    QFETCH(bool, outOfDescriptors);
+    QFETCH(QString, why);
+    constexpr int kMaxSenders = 4;
+    const QString path = m_runtime->SocketPath();
+    CTraceWnd wnd;
+    QString error;
+    QVERIFY2(wnd.Listen(path, &error, kMaxSenders), qPrintable(error));
+
+    {
+        std::vector<UniqueFd> senders;
+        std::optional<DescriptorLimit> limit;
+        if (outOfDescriptors)
+            limit.emplace(8);
+        for (int i = 0; i < (outOfDescriptors ? 1000 : kMaxSenders + 3); ++i) {
+            UniqueFd sender = ConnectWithoutWaiting(path);
+            if (!sender.isValid())
+                break;
+            senders.push_back(std::move(sender));
+        }
+        QVERIFY(senders.size() > 2);
+        const qsizetype kept = outOfDescriptors ? 0 : kMaxSenders;
+        QTRY_COMPARE(Ended(senders), static_cast<qsizetype>(senders.size()) - kept);
+        QVERIFY(QFileInfo::exists(path));
+    }
+    QTRY_COMPARE(wnd.findChildren<QLocalSocket*>().size(), 0);
+
+    const QByteArrayList lines = LogTexts(wnd);
+    QCOMPARE(lines.size(), 1); // however many were turned away
+    QVERIFY2(lines.first().contains(why.toLatin1()), lines.first().constData());
+    QVERIFY(SentFromElsewhere(path, "xta1:still here"));
+    QCOMPARE(LastLine(wnd).text, QByteArray("still here"));
 }
 
 QTEST_MAIN(TraceTest)

@@ -5,10 +5,12 @@
 #include "resources/ControlIds.h"
 #include "support/FileUtil.h"
 #include "support/Paths.h"
+#include "support/ui/TransmitBox.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/TempConfigHome.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -68,6 +70,8 @@ private slots:
     void outputFollowsTextAndOptionsAndIsCopied_data();
     void outputFollowsTextAndOptionsAndIsCopied();
     void oversizedPasteIsRefusedWithAMessage();
+    void textFromEveryWayIsHeldToTheLimit_data();
+    void textFromEveryWayIsHeldToTheLimit();
     void fontChoiceRoundTripsThroughTheSettingsFile();
     void uninstalledSavedFontIsShownAndKept();
 };
@@ -122,6 +126,75 @@ void UnicodeDialogTest::oversizedPasteIsRefusedWithAMessage()
     QCOMPARE(boxes.size(), 1);
     QVERIFY(boxes.first()->isVisible());
     QVERIFY(boxes.first()->text().contains(QLocale().toString(200'001)));
+}
+
+void UnicodeDialogTest::textFromEveryWayIsHeldToTheLimit_data()
+{
+    // Each row starts from `initial` x's; "value", "insert", "replace" and "delete" go through the
+    // accessibility interface, as a screen reader or an automation tool would.
+    QTest::addColumn<int>("initial");
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected"); // empty: the box keeps its text
+    QTest::addColumn<bool>("message");
+    const int most = static_cast<int>(TransmitBox::kMaxCharacters);
+    const QString full(most, u'x');
+    QTest::newRow("value of the limit")
+        << 3 << "value" << 0 << 0 << QString(most, u'y') << QString(most, u'y') << false;
+    QTest::newRow("value of 800,000")
+        << 3 << "value" << 0 << 0 << QString(800'000, u'y') << "" << true;
+    QTest::newRow("insert up to the limit") << most - 1 << "insert" << 0 << 0 << "y"
+                                            << "y" + QString(most - 1, u'x') << false;
+    QTest::newRow("insert one past") << most - 1 << "insert" << 0 << 0 << "yy"
+                                     << "" << true;
+    QTest::newRow("replace growing past") << most << "replace" << 0 << 1 << "yy"
+                                          << "" << true;
+    QTest::newRow("replace shrinking a full box") << most << "replace" << 0 << most - 1 << "y"
+                                                  << "yx" << false;
+    QTest::newRow("delete from a full box") << most << "delete" << 1 << most << ""
+                                            << "x" << false;
+    QTest::newRow("input method past") << most << "commit" << 0 << 0 << u"안"_s << "" << true;
+    QTest::newRow("Return in a full box") << most << "return" << 0 << 0 << ""
+                                          << "" << false;
+}
+
+void UnicodeDialogTest::textFromEveryWayIsHeldToTheLimit()
+{
+    QFETCH(int, initial);
+    QFETCH(QString, way);
+    QFETCH(int, start);
+    QFETCH(int, end);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QFETCH(bool, message);
+    TempConfigHome home;
+    Generator g;
+    g.dialog->show();
+    const QString before(initial, u'x');
+    g.Text()->setPlainText(before);
+    g.Text()->moveCursor(QTextCursor::End);
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(g.Text());
+    QVERIFY(box && box->textInterface() && box->editableTextInterface());
+
+    if (way == "value")
+        box->setText(QAccessible::Value, text);
+    else if (way == "insert")
+        box->editableTextInterface()->insertText(start, text);
+    else if (way == "replace")
+        box->editableTextInterface()->replaceText(start, end, text);
+    else if (way == "delete")
+        box->editableTextInterface()->deleteText(start, end);
+    else if (way == "commit")
+        Commit(g.Text(), text);
+    else
+        QTest::keyClick(g.Text(), Qt::Key_Return);
+
+    const QString shown = expected.isEmpty() ? before : expected;
+    QCOMPARE(box->text(QAccessible::Value), shown);
+    QCOMPARE(box->textInterface()->characterCount(), shown.size());
+    QCOMPARE(g.dialog->findChildren<QMessageBox*>().size(), message ? 1 : 0);
 }
 
 void UnicodeDialogTest::fontChoiceRoundTripsThroughTheSettingsFile()
