@@ -9,6 +9,6 @@
 int PortEntryToSelect(const QStringList& entries, int savedPort);
 
 // The port number a port-list text names: "COM7" gives 7; text that is not a number gives 0.
-// `requirePrefix` drops "COM" only when it is there (how the settings are saved); without it
-// the first three characters are skipped unchecked (how a port is opened).
-int PortNumberFromText(const QString& text, bool requirePrefix);
+// `checkPrefix` drops "COM" only when it is there (how the settings are saved); without it the
+// first three characters are skipped unchecked (how a port is opened).
+int PortNumberFromText(const QString& text, bool checkPrefix);
