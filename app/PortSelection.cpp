@@ -19,9 +19,9 @@ int PortEntryToSelect(const QStringList& entries, int savedPort)
     return -1;
 }
 
-int PortNumberFromText(const QString& text, bool requirePrefix)
+int PortNumberFromText(const QString& text, bool checkPrefix)
 {
-    if (requirePrefix)
+    if (checkPrefix)
         return DecimalValue(text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)
                                 ? QStringView(text).mid(3)
                                 : QStringView(text));

@@ -10,9 +10,9 @@
 int PortEntryToSelect(const QStringList& entries, int savedPort);
 
 // The port number a port-list text names: "COM7" gives 7; text that is not a number gives 0.
-// `requirePrefix` drops "COM" only when it is there (how the settings are saved); without it
-// the first three characters are skipped unchecked (how a port is opened).
-int PortNumberFromText(const QString& text, bool requirePrefix);
+// `checkPrefix` drops "COM" only when it is there (how the settings are saved); without it the
+// first three characters are skipped unchecked (how a port is opened).
+int PortNumberFromText(const QString& text, bool checkPrefix);
 
 // What Open says when no entry of the port list is selected: with none listed, the ways to get
 // a port (a device, a link in `portFolder`, the virtual module); with some, to choose one.

@@ -6,36 +6,27 @@
 // reads, the CPU time used, and how long the last byte took to reach the screen.
 
 #include "app/ConsoleDlg.h"
-#include "bench/ConsoleDriving.h"
-#include "app/serial/PortFolder.h"
 #include "app/report/ReportDecoder.h"
+#include "bench/ConsoleDriving.h"
 #include "bench/EventLoopTiming.h"
 #include "resources/ControlIds.h"
-#include "support/Paths.h"
 #include "support/RandomSource.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/PseudoTerminal.h"
+#include "tests/common/ReportStream.h"
+#include "tests/common/TempConfigHome.h"
 #include "trace/TraceClient.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QMetaEnum>
-#include <QTemporaryDir>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <stop_token>
@@ -50,6 +41,8 @@ constexpr qsizetype kPacedBytes = 5 * 23'040;
 constexpr qsizetype kBurstBytes = 1'000'000;
 constexpr qsizetype kPreloadCharacters = 10'000'000;
 constexpr QByteArrayView kMakeTestEnvironment = "MakeTestEnvironment;";
+// Reports as the module sends them: mostly binary, some in the text form.
+constexpr int kTextPercent = 25;
 
 // A stream is over once nothing has been read for this long after its last write.
 constexpr qint64 kQuietNs = 300'000'000;
@@ -78,110 +71,6 @@ double Ms(qint64 ns)
     return static_cast<double>(ns) / 1e6;
 }
 
-// Event reports as the module sends them: mostly binary, some in text form, every code of the
-// table. Whole reports only, so the console's decoder is between reports when a stream ends.
-QByteArray ReportStream(RandomSource& rng, qsizetype atLeast)
-{
-    static const char kTextCodes[] = "123456789ABC";
-    static const char kHex[] = "0123456789ABCDEF";
-    QByteArray out;
-    out.reserve(atLeast + 11);
-    while (out.size() < atLeast) {
-        const int code = rng.Draw() % 12;
-        if (rng.Draw() % 4 != 0) {
-            char report[8];
-            report[0] = 0x02;
-            report[1] = static_cast<char>(0x81 + code);
-            for (int i = 2; i < 7; ++i)
-                report[i] = static_cast<char>(rng.Draw() % 256);
-            report[3] = static_cast<char>(rng.Draw() % 2);
-            report[7] = 0x03;
-            out.append(report, sizeof report);
-        } else {
-            char report[11];
-            report[0] = 0x02;
-            report[1] = '8';
-            report[2] = kTextCodes[code];
-            for (int i = 3; i < 10; ++i)
-                report[i] = kHex[rng.Draw() % 16];
-            report[5] = static_cast<char>('0' + rng.Draw() % 2);
-            report[10] = 0x03;
-            out.append(report, sizeof report);
-        }
-    }
-    return out;
-}
-
-// The module's side of the line.
-class PseudoTerminal
-{
-public:
-    PseudoTerminal()
-    {
-        int slave = -1;
-        char name[256] = {};
-        if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0) {
-            m_error = std::strerror(errno);
-            m_master = -1;
-            return;
-        }
-        // The console is to be the slave's only user, as with a real adapter.
-        ::close(slave);
-        m_slavePath = QString::fromLocal8Bit(name);
-        // Non-blocking, so the writer waits in poll and can give up on a console that has stopped
-        // reading instead of hanging in write for ever.
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    }
-    ~PseudoTerminal()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-    int master() const { return m_master; }
-    QString slavePath() const { return m_slavePath; }
-    const char* error() const { return m_error; }
-
-    // Makes the slave port n of the console's port folder.
-    bool PublishAs(int n) const
-    {
-        const QString folder = GetPortFolderPath();
-        if (folder.isEmpty() || !QDir().mkpath(folder))
-            return false;
-        const QString entry = folder + QStringLiteral("/COM%1").arg(n);
-        QFile::remove(entry);
-        return QFile::link(m_slavePath, entry);
-    }
-
-    // What the console sends, n bytes or fewer after `timeoutMs`; the GUI thread's events run
-    // meanwhile, since the console finishes a send from its event loop when the device is full.
-    QByteArray Read(qsizetype n, int timeoutMs) const
-    {
-        QByteArray got;
-        const qint64 deadline = NowNs() + qint64{timeoutMs} * 1'000'000;
-        while (got.size() < n && NowNs() < deadline) {
-            QCoreApplication::processEvents();
-            pollfd wanted{m_master, POLLIN, 0};
-            if (::poll(&wanted, 1, 10) <= 0 || !(wanted.revents & POLLIN))
-                continue;
-            char buffer[256];
-            const ssize_t r =
-                ::read(m_master, buffer, std::min<qsizetype>(sizeof buffer, n - got.size()));
-            if (r > 0)
-                got.append(buffer, r);
-        }
-        return got;
-    }
-
-private:
-    int m_master = -1;
-    QString m_slavePath;
-    const char* m_error = "";
-};
-
 // What the writer thread did, read by the GUI thread while it runs.
 struct WriteLog
 {
@@ -189,45 +78,27 @@ struct WriteLog
     std::atomic<qint64> lastWriteNs{0};
     std::atomic<qsizetype> bytes{0};
     std::atomic<int> writes{0};
-    std::atomic<int> error{0}; // errno of the write that failed
+    std::atomic<bool> failed{false}; // the terminal hung up or stayed full for 10 s
 };
 
-bool WriteAll(int fd, QByteArrayView bytes, WriteLog& log, const std::stop_token& stop)
+bool WriteChunk(PseudoTerminal& module, QByteArrayView bytes, WriteLog& log)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        if (stop.stop_requested())
-            return false;
-        pollfd wanted{fd, POLLOUT, 0};
-        const int ready = ::poll(&wanted, 1, 100);
-        if (ready < 0 && errno != EINTR) {
-            log.error = errno;
-            return false;
-        }
-        if (ready <= 0)
-            continue;
-        if (wanted.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            log.error = EIO;
-            return false;
-        }
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
-            log.error = errno;
-            return false;
-        }
-        done += n;
-        log.bytes += n;
-        ++log.writes;
-        log.lastWriteNs = NowNs();
+    const qint64 before = module.WritesTaken();
+    const bool written = module.Write(bytes);
+    log.lastWriteNs = NowNs();
+    log.writes += static_cast<int>(module.WritesTaken() - before);
+    if (!written) {
+        log.failed = true;
+        return false;
     }
+    log.bytes += bytes.size();
     return true;
 }
 
 // At the line's rate, in chunks at random intervals of 1 to 16 ms, as a USB adapter hands over
 // what it has gathered.
-void WritePaced(int fd, QByteArrayView stream, WriteLog& log, const std::stop_token& stop)
+void WritePaced(PseudoTerminal& module, QByteArrayView stream, WriteLog& log,
+                const std::stop_token& stop)
 {
     SeededRandom rng(5);
     const qint64 start = NowNs();
@@ -239,16 +110,18 @@ void WritePaced(int fd, QByteArrayView stream, WriteLog& log, const std::stop_to
                                                            kLineBytesPerSecond / 1e9));
         if (due <= sent)
             continue;
-        if (!WriteAll(fd, stream.sliced(sent, due - sent), log, stop))
+        if (!WriteChunk(module, stream.sliced(sent, due - sent), log))
             break;
         sent = due;
     }
     log.finished = true;
 }
 
-void WriteBurst(int fd, QByteArrayView stream, WriteLog& log, const std::stop_token& stop)
+// One write call after another as the terminal takes them; a console that stops reading fails
+// it after 10 s.
+void WriteBurst(PseudoTerminal& module, QByteArrayView stream, WriteLog& log)
 {
-    WriteAll(fd, stream, log, stop);
+    WriteChunk(module, stream, log);
     log.finished = true;
 }
 
@@ -309,7 +182,7 @@ struct PhaseFigures
 {
     qsizetype sent = 0;
     int writes = 0;
-    int writeError = 0;
+    bool writeFailed = false;
     bool gaveUp = false;
     qint64 longestEventNs = 0;
     QString longestEvent; // its type and receiver
@@ -325,8 +198,8 @@ struct PhaseFigures
     qint64 shownAfterWriteNs = -1;
 };
 
-PhaseFigures RunPhase(TimedApplication& app, ReceiveWatch& watch, int master, QByteArrayView stream,
-                      Pace pace)
+PhaseFigures RunPhase(TimedApplication& app, ReceiveWatch& watch, PseudoTerminal& module,
+                      QByteArrayView stream, Pace pace)
 {
     WriteLog log;
     TickGapWatch ticks;
@@ -346,7 +219,7 @@ PhaseFigures RunPhase(TimedApplication& app, ReceiveWatch& watch, int master, QB
         const qint64 now = NowNs();
         const qint64 lastWrite = std::max(log.lastWriteNs.load(), start);
         const bool quiet = now - std::max(lastWrite, watch.lastReadNs) >= kQuietNs;
-        if (quiet && (watch.paintAfterReadNs >= 0 || log.error != 0)) {
+        if (quiet && (watch.paintAfterReadNs >= 0 || log.failed)) {
             loop.quit();
         } else if (now - lastWrite >= kGiveUpNs) {
             gaveUp = true;
@@ -357,9 +230,9 @@ PhaseFigures RunPhase(TimedApplication& app, ReceiveWatch& watch, int master, QB
     {
         std::jthread writer([&](std::stop_token stop) {
             if (pace == Pace::LineRate)
-                WritePaced(master, stream, log, stop);
+                WritePaced(module, stream, log, stop);
             else
-                WriteBurst(master, stream, log, stop);
+                WriteBurst(module, stream, log);
         });
         loop.exec();
     } // a writer still waiting on a console that stopped reading is stopped and joined here
@@ -378,7 +251,7 @@ PhaseFigures RunPhase(TimedApplication& app, ReceiveWatch& watch, int master, QB
     f.guiCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - guiCpu;
     f.sent = log.bytes;
     f.writes = log.writes;
-    f.writeError = log.error;
+    f.writeFailed = log.failed;
     f.gaveUp = gaveUp;
     f.reads = watch.reads;
     f.paints = watch.paints;
@@ -456,7 +329,7 @@ QByteArray Preload(ReceiveView& view)
     QByteArray given;
     std::vector<ColoredText> pieces;
     while (view.textSize() < kPreloadCharacters) {
-        const QByteArray reports = ReportStream(rng, 4096);
+        const QByteArray reports = ReportStream(rng, 4096, kTextPercent);
         pieces.clear();
         decoder.Feed(reports, pieces);
         for (const ColoredText& piece : pieces)
@@ -475,13 +348,14 @@ const char* Verdict(bool met)
 bool Report(const char* title, const PhaseFigures& f, const ShownCheck& shown)
 {
     std::printf("\n%s\n", title);
-    if (f.writeError != 0)
-        std::printf("  writing to the pseudo-terminal failed: %s\n", std::strerror(f.writeError));
+    if (f.writeFailed)
+        std::printf(
+            "  writing to the pseudo-terminal failed: it hung up or stayed full for 10 s\n");
     if (f.gaveUp)
         std::printf("  the console stopped showing bytes; gave up %.0f s after the last write\n",
                     static_cast<double>(kGiveUpNs) / 1e9);
 
-    const bool allShown = shown.complete && shown.phaseShown == f.sent && f.writeError == 0;
+    const bool allShown = shown.complete && shown.phaseShown == f.sent && !f.writeFailed;
     std::printf("  bytes sent / shown         %lld in %d writes / %lld",
                 static_cast<long long>(f.sent), f.writes, static_cast<long long>(shown.phaseShown));
     std::printf(" (one hex pair each, in order%s)  %s\n",
@@ -533,15 +407,10 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The console reads its settings at start and writes them when it closes: here, not in the
-    // user's own folder.
-    QTemporaryDir configHome;
+    // user's own folder. The machine's own serial devices are left alone: the console finds none.
+    TempConfigHome configHome;
     if (!configHome.isValid())
         return Fail("cannot make a temporary config folder");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    // The machine's own serial devices are left alone: the console finds none.
-    SetSystemDeviceRoots({configHome.filePath(QStringLiteral("none")),
-                          configHome.filePath(QStringLiteral("none")),
-                          configHome.filePath(QStringLiteral("none"))});
     TimedApplication app(argc, argv);
     const qint64 runStart = NowNs();
 
@@ -557,8 +426,8 @@ int main(int argc, char** argv)
 #endif
 
     PseudoTerminal module;
-    if (module.master() < 0)
-        return Fail(module.error());
+    if (!module.isOpen())
+        return Fail("cannot make a pseudo-terminal");
     if (!module.PublishAs(kPortNumber))
         return Fail("cannot publish the pseudo-terminal in the port folder");
     // Tracing stays off whatever this machine holds.
@@ -570,12 +439,12 @@ int main(int argc, char** argv)
     RunEventsFor(100);
     if (!OpenPort(*console, kPortNumber, kSpeedIndex))
         return Fail("the console did not open the pseudo-terminal's port");
-    const QByteArray greeting = module.Read(kMakeTestEnvironment.size(), 5000);
+    const QByteArray greeting = module.ReadExactly(kMakeTestEnvironment.size(), 5000);
     if (greeting != kMakeTestEnvironment)
         return Fail("the console did not send MakeTestEnvironment; after opening");
     std::printf(
         "Port COM%d -> %s at %s baud, opened through the console's own controls\n", kPortNumber,
-        qPrintable(module.slavePath()),
+        qPrintable(module.devicePath()),
         qPrintable(qobject_cast<QComboBox*>(console->Item(ids::kSpeedList))->currentText()));
 
     auto* view = qobject_cast<ReceiveView*>(console->Item(ids::kReceive));
@@ -597,8 +466,8 @@ int main(int argc, char** argv)
             given += Preload(*view);
             RunEventsFor(200); // the preload's own layout and paint stay out of the figures
         }
-        const QByteArray stream = ReportStream(streamRng, phase.bytes);
-        const PhaseFigures figures = RunPhase(app, watch, module.master(), stream, phase.pace);
+        const QByteArray stream = ReportStream(streamRng, phase.bytes, kTextPercent);
+        const PhaseFigures figures = RunPhase(app, watch, module, stream, phase.pace);
         given += QByteArrayView(stream).first(figures.sent);
         met = Report(phase.title, figures, CheckShown(*view, given, figures.sent)) && met;
     }

@@ -8,6 +8,7 @@
 #include "bench/EventLoopTiming.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/ReportStream.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -50,54 +51,22 @@ long RssKiB()
     return -1;
 }
 
-QByteArray BinaryReport(RandomSource& rng)
-{
-    QByteArray r(8, '\0');
-    r[0] = 0x02;
-    r[1] = static_cast<char>(0x81 + rng.Draw() % 12);
-    for (int i = 2; i < 7; ++i)
-        r[i] = static_cast<char>(rng.Draw() % 256);
-    r[3] = static_cast<char>(rng.Draw() % 2);
-    r[7] = 0x03;
-    return r;
-}
-
-QByteArray TextReport(RandomSource& rng)
-{
-    static const char codes[] = "123456789ABC";
-    static const char hex[] = "0123456789ABCDEF";
-    QByteArray r(11, '0');
-    r[0] = 0x02;
-    r[1] = '8';
-    r[2] = codes[rng.Draw() % 12];
-    for (int i = 3; i < 10; ++i)
-        r[i] = hex[rng.Draw() % 16];
-    r[5] = static_cast<char>('0' + rng.Draw() % 2);
-    r[10] = 0x03;
-    return r;
-}
-
 QByteArray Stream(char kind, qsizetype size)
 {
     SeededRandom rng(static_cast<std::uint32_t>(kind));
     QByteArray bytes;
-    bytes.reserve(size + 16);
-    while (bytes.size() < size) {
-        switch (kind) {
-        case 'A':
-            bytes += BinaryReport(rng);
-            break;
-        case 'B':
-            bytes += TextReport(rng);
-            break;
-        case 'C': {
-            // Anything but the start byte: the decoder never leaves its idle state.
-            const int b = rng.Draw() % 255;
-            bytes.append(static_cast<char>(b >= 2 ? b + 1 : b));
-            break;
-        }
-        default:
-            bytes.append(static_cast<char>(rng.Draw() % 256));
+    if (kind == 'A' || kind == 'B') {
+        bytes = ReportStream(rng, size, kind == 'A' ? 0 : 100);
+    } else {
+        bytes.reserve(size);
+        while (bytes.size() < size) {
+            if (kind == 'C') {
+                // Anything but the start byte: the decoder never leaves its idle state.
+                const int b = rng.Draw() % 255;
+                bytes.append(static_cast<char>(b >= 2 ? b + 1 : b));
+            } else {
+                bytes.append(static_cast<char>(rng.Draw() % 256));
+            }
         }
     }
     bytes.truncate(size);

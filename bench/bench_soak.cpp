@@ -12,6 +12,7 @@
 #include "support/RandomSource.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/PseudoTerminal.h"
+#include "tests/common/ReportStream.h"
 #include "tests/common/TempConfigHome.h"
 #include "trace/TraceClient.h"
 
@@ -68,30 +69,15 @@ double ResidentMb()
     return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
 }
 
-// The module on a bad day: mostly valid reports of every code in both forms, some damaged (a
-// byte changed, or cut short and followed by the next report), some runs of random bytes.
+// The module on a bad day: mostly valid reports of every event in both forms, some damaged (a
+// byte changed, or cut short and followed by the next report), some with a code outside the
+// table, some runs of random bytes.
 QByteArray Mix(RandomSource& rng, qsizetype atLeast)
 {
-    static const char kTextCodes[] = "123456789ABCD";
-    static const char kHex[] = "0123456789ABCDEFabcdefxG -";
     QByteArray out;
     while (out.size() < atLeast) {
-        QByteArray report;
-        if (rng.Draw() % 3 != 0) {
-            report = QByteArray(8, '\0');
-            report[1] = static_cast<char>(0x81 + rng.Draw() % 13);
-            for (int i = 2; i < 7; ++i)
-                report[i] =
-                    static_cast<char>(rng.Draw() % 4 == 0 ? rng.Draw() % 256 : rng.Draw() % 3);
-        } else {
-            report = QByteArray(11, '0');
-            report[1] = '8';
-            report[2] = kTextCodes[rng.Draw() % 13];
-            for (int i = 3; i < 10; ++i)
-                report[i] = kHex[rng.Draw() % (sizeof kHex - 1)];
-        }
-        report[0] = 0x02;
-        report[report.size() - 1] = 0x03;
+        const bool binary = rng.Draw() % 3 != 0;
+        QByteArray report = RandomReport(rng, binary ? ReportForm::Binary : ReportForm::Text);
         switch (rng.Draw() % 10) {
         case 0: // damaged: one byte changed
             report[1 + rng.Draw() % (report.size() - 1)] = static_cast<char>(rng.Draw() % 256);
@@ -103,6 +89,9 @@ QByteArray Mix(RandomSource& rng, qsizetype atLeast)
             report = QByteArray(1 + rng.Draw() % 24, '\0');
             for (char& c : report)
                 c = static_cast<char>(rng.Draw() % 256);
+            break;
+        case 3: // well framed, of no event the decoder knows
+            report[binary ? 1 : 2] = binary ? char(report_code::kScreenTouch + 1) : 'D';
             break;
         }
         out += report;

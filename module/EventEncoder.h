@@ -24,5 +24,5 @@ struct ReportContent
 // than its field keeps its low digits (low bytes), as the field can hold no more.
 QByteArray EncodeReport(const ReportEvent& event, const ReportContent& content, ReportForm form);
 
-// The same, looked up by binary code (0x81..0x8C); empty for a code outside the table.
+// The same, looked up by binary code (report_code); empty for a code outside the table.
 QByteArray EncodeReport(std::uint8_t code, const ReportContent& content, ReportForm form);

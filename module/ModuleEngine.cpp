@@ -1,12 +1,13 @@
 #include "module/ModuleEngine.h"
 
+#include "module/StatementSignature.h"
+
 #include <QDir>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -41,61 +42,6 @@ QColor ColourOf(long rgb)
 bool IsWord(const Argument& a, const char* word)
 {
     return a.kind == Kind::Word && a.word == word;
-}
-
-const char* KindName(char wanted)
-{
-    switch (wanted) {
-    case 'n':
-        return "a number";
-    case 'c':
-        return "a colour";
-    case 't':
-        return "a quoted text";
-    case 'k':
-        return "a colour or a \"$\" keyword";
-    }
-    return "?";
-}
-
-bool Matches(char wanted, const Argument& a)
-{
-    switch (wanted) {
-    case 'n':
-        return a.kind == Kind::Number;
-    case 'c':
-        return a.kind == Kind::Colour;
-    case 't':
-        return a.kind == Kind::Text;
-    case 'k':
-        return a.kind == Kind::Colour || a.kind == Kind::Word;
-    }
-    return false;
-}
-
-// "nnnn|knn": one letter per argument, those after "|" optional (each needs the ones before).
-QByteArray CheckSignature(const char* signature, const std::vector<Argument>& args)
-{
-    const char* bar = std::strchr(signature, '|');
-    const std::size_t required = bar ? std::size_t(bar - signature) : std::strlen(signature);
-    const std::size_t most = std::strlen(signature) - (bar ? 1 : 0);
-    if (args.size() < required || args.size() > most) {
-        QByteArray expected = QByteArray::number(qulonglong(required));
-        if (most != required)
-            expected += " to " + QByteArray::number(qulonglong(most));
-        return "takes " + expected + " arguments, got " +
-               QByteArray::number(qulonglong(args.size()));
-    }
-    std::size_t i = 0;
-    for (const char* s = signature; *s && i < args.size(); ++s) {
-        if (*s == '|')
-            continue;
-        if (!Matches(*s, args[i]))
-            return "argument " + QByteArray::number(qulonglong(i + 1)) + " should be " +
-                   KindName(*s);
-        ++i;
-    }
-    return {};
 }
 
 // A transparency in percent after a fill colour: 0 opaque, 100 invisible.
@@ -147,13 +93,13 @@ const ModuleEngine::CommandEntry ModuleEngine::kCommands[] = {
     {"textfont", "n|tnnn", &ModuleEngine::DoTextFont},
     {"textpos", "nn|nn", &ModuleEngine::DoTextPos},
     {"print", "t|nn", &ModuleEngine::DoPrint},
-    {"button", "nnnnn|t", &ModuleEngine::DoButton},
-    {"edit", "nnnnn|t", &ModuleEngine::DoEdit},
-    {"checkbox", "nnnnn|tc", &ModuleEngine::DoCheckbox},
-    {"xslider", "nnnnnn", &ModuleEngine::DoXSlider},
-    {"yslider", "nnnnnn", &ModuleEngine::DoYSlider},
-    {"xprogress", "nnnnnn", &ModuleEngine::DoXProgress},
-    {"yprogress", "nnnnnn", &ModuleEngine::DoYProgress},
+    {"button", "nnnnn|t", &ModuleEngine::AddControl<ModuleControl::Kind::Button>},
+    {"edit", "nnnnn|t", &ModuleEngine::AddControl<ModuleControl::Kind::Edit>},
+    {"checkbox", "nnnnn|tc", &ModuleEngine::AddControl<ModuleControl::Kind::Checkbox>},
+    {"xslider", "nnnnnn", &ModuleEngine::AddControl<ModuleControl::Kind::XSlider>},
+    {"yslider", "nnnnnn", &ModuleEngine::AddControl<ModuleControl::Kind::YSlider>},
+    {"xprogress", "nnnnnn", &ModuleEngine::AddControl<ModuleControl::Kind::XProgress>},
+    {"yprogress", "nnnnnn", &ModuleEngine::AddControl<ModuleControl::Kind::YProgress>},
     {"setctrl", "nkn", &ModuleEngine::DoSetCtrl},
     {"ctrlfont", "n|tnnn", &ModuleEngine::DoCtrlFont},
     {"ctrlcolor", "c|k", &ModuleEngine::DoCtrlColor},
@@ -507,7 +453,7 @@ void ModuleEngine::PaintControl(const ModuleControl& control)
     control.Paint(painter, m_background);
 }
 
-QByteArray ModuleEngine::AddControl(ModuleControl::Kind kind, const Arguments& args)
+template <ModuleControl::Kind kind> QByteArray ModuleEngine::AddControl(const Arguments& args)
 {
     ModuleControl control;
     control.kind = kind;
@@ -529,35 +475,6 @@ QByteArray ModuleEngine::AddControl(ModuleControl::Kind kind, const Arguments& a
         control.mark = ColourOf(args[6].number);
     PaintControl(m_controls.Put(std::move(control)));
     return {};
-}
-
-QByteArray ModuleEngine::DoButton(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::Button, args);
-}
-QByteArray ModuleEngine::DoEdit(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::Edit, args);
-}
-QByteArray ModuleEngine::DoCheckbox(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::Checkbox, args);
-}
-QByteArray ModuleEngine::DoXSlider(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::XSlider, args);
-}
-QByteArray ModuleEngine::DoYSlider(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::YSlider, args);
-}
-QByteArray ModuleEngine::DoXProgress(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::XProgress, args);
-}
-QByteArray ModuleEngine::DoYProgress(const Arguments& args)
-{
-    return AddControl(ModuleControl::Kind::YProgress, args);
 }
 
 QByteArray ModuleEngine::DoSetCtrl(const Arguments& args)
@@ -708,13 +625,13 @@ void ModuleEngine::SendEvent(std::uint8_t code, const ReportContent& content)
 void ModuleEngine::SendDate()
 {
     const QDate d = Clock().date();
-    Report(0x86, {false, {d.year(), d.month(), d.day()}});
+    Report(report_code::kDate, {false, {d.year(), d.month(), d.day()}});
 }
 
 void ModuleEngine::SendTime()
 {
     const QTime t = Clock().time();
-    Report(0x87, {false, {t.hour(), t.minute(), t.second()}});
+    Report(report_code::kTime, {false, {t.hour(), t.minute(), t.second()}});
 }
 
 namespace {
@@ -743,19 +660,19 @@ void ModuleEngine::Press(QPoint p)
     ModuleControl* control = m_controls.TouchableAt(p);
     if (!control) {
         m_grabbed = kTouching;
-        Report(0x84, {true, {p.x(), p.y()}});
+        Report(report_code::kTouch, {true, {p.x(), p.y()}});
         return;
     }
     m_grabbed = control->id;
     if (control->kind == ModuleControl::Kind::Button) {
         control->pressed = true;
-        Report(0x81, {true, {control->id}});
+        Report(report_code::kClick, {true, {control->id}});
     } else if (control->kind == ModuleControl::Kind::Checkbox) {
         control->checked = !control->checked;
-        Report(0x82, {control->checked, {control->id}});
+        Report(report_code::kCheck, {control->checked, {control->id}});
     } else {
         control->value = control->ValueAt(p);
-        Report(0x83, {false, {control->id, control->value}});
+        Report(report_code::kPosition, {false, {control->id, control->value}});
     }
     PaintControl(*control);
     emit ScreenChanged();
@@ -772,7 +689,7 @@ void ModuleEngine::Move(QPoint p)
     if (value == control->value)
         return;
     control->value = value;
-    Report(0x83, {false, {control->id, value}});
+    Report(report_code::kPosition, {false, {control->id, value}});
     PaintControl(*control);
     emit ScreenChanged();
 }
@@ -782,19 +699,19 @@ void ModuleEngine::Release(QPoint p)
     const int grabbed = std::exchange(m_grabbed, kNothingHeld);
     if (grabbed == kTouching) {
         p = OnScreen(p);
-        Report(0x84, {false, {p.x(), p.y()}});
+        Report(report_code::kTouch, {false, {p.x(), p.y()}});
         return;
     }
     ModuleControl* control = grabbed >= 0 ? m_controls.Find(grabbed) : nullptr;
     if (!control || control->kind != ModuleControl::Kind::Button)
         return;
     control->pressed = false;
-    Report(0x81, {false, {control->id}});
+    Report(report_code::kClick, {false, {control->id}});
     PaintControl(*control);
     emit ScreenChanged();
 }
 
 void ModuleEngine::KeyPress(std::uint8_t key)
 {
-    Report(0x85, {false, {key}});
+    Report(report_code::kKeyPress, {false, {key}});
 }

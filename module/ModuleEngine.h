@@ -111,13 +111,6 @@ private:
     QByteArray DoTextFont(const Arguments&);
     QByteArray DoTextPos(const Arguments&);
     QByteArray DoPrint(const Arguments&);
-    QByteArray DoButton(const Arguments&);
-    QByteArray DoEdit(const Arguments&);
-    QByteArray DoCheckbox(const Arguments&);
-    QByteArray DoXSlider(const Arguments&);
-    QByteArray DoYSlider(const Arguments&);
-    QByteArray DoXProgress(const Arguments&);
-    QByteArray DoYProgress(const Arguments&);
     QByteArray DoSetCtrl(const Arguments&);
     QByteArray DoCtrlFont(const Arguments&);
     QByteArray DoCtrlColor(const Arguments&);
@@ -129,7 +122,8 @@ private:
     QByteArray DoCalibrate(const Arguments&);
     QByteArray DoMakeTestEnvironment(const Arguments&);
     QByteArray DoDump(const Arguments&);
-    QByteArray AddControl(ModuleControl::Kind kind, const Arguments& args);
+    // Every control statement: the table names the kind it makes.
+    template <ModuleControl::Kind kind> QByteArray AddControl(const Arguments& args);
     QByteArray FillShape(const Arguments& args, std::size_t extraAt, bool round);
 
     QString m_storage;

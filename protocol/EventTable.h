@@ -15,6 +15,27 @@ constexpr int kBinaryReportLength = 8;
 constexpr int kTextReportLength = 11;
 constexpr std::uint8_t kBinaryFormBit = 0x80;
 
+// The binary code of each event, in the order of the codes; the text form writes the same code as
+// two characters.
+namespace report_code {
+enum : std::uint8_t
+{
+    kClick = 0x81,
+    kCheck,
+    kPosition,
+    kTouch,
+    kKeyPress,
+    kDate,
+    kTime,
+    kBufferWarning,
+    kBufferOverflow,
+    kLcdState,
+    kChecksumError,
+    kScreenTouch,
+};
+static_assert(kScreenTouch == 0x8C);
+} // namespace report_code
+
 // Where one value sits in a report. Binary form: width 1 or 2 bytes, high byte first. Text form:
 // width hex-digit characters, except for a key byte or a state, which are one character taken as
 // it is.

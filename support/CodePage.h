@@ -4,7 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
-// Code page 949 is what the module's text commands and the Windows builds of this console speak.
+// Code page 949 is what the module's text commands speak, and what the console's files were
+// written in before they moved to UTF-8.
 // Text the user types stays Unicode inside the program and only becomes CP949 bytes at the
 // moment it goes out on the line or comes in from an old file.
 
@@ -15,8 +16,8 @@ QByteArray ToCp949(const QString& text);
 // Each byte that does not start a valid CP949 sequence becomes U+FFFD; decoding never fails.
 QString FromCp949(QByteArrayView bytes);
 
-// The settings and saved-text files are written in UTF-8, but files the Windows builds left
-// behind are CP949. Text that is valid UTF-8 is taken as such; anything else is read as CP949.
+// The settings and saved-text files are written in UTF-8, but files written by earlier versions of
+// the console are CP949. Text that is valid UTF-8 is taken as such; anything else is read as CP949.
 QString DecodeStoredText(QByteArrayView bytes);
 
 // True when DecodeStoredText() loses nothing: the text, written back in the code page it was

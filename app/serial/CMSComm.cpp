@@ -228,7 +228,6 @@ void CMSComm::SetInputMode(int mode)
 {
     if (mode != 0 && mode != 1)
         throw Error(QStringLiteral("bad input mode %1").arg(mode));
-    m_inputMode = mode;
 }
 
 void CMSComm::SetPortOpen(bool open)

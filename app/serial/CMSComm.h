@@ -20,7 +20,8 @@ public:
 
 // The serial control: the properties the console uses, on a terminal device reached through the
 // port folder (see PortFolder.h). Everything runs on the owning thread, driven by socket
-// notifiers; no call waits for the device.
+// notifiers; no call waits for the device but closing, which gives the send being written up to
+// 2 s to reach it.
 class CMSComm : public QObject
 {
     Q_OBJECT
@@ -44,7 +45,7 @@ public:
     // CommEvent is raised when, after new bytes arrive, at least this many are waiting; 0 (the
     // default) raises none.
     void SetRThreshold(short n);
-    // 0 (text) or 1 (bytes); input is a byte array either way.
+    // 0 (text) or 1 (bytes). Input is a byte array either way, so only the value is checked.
     void SetInputMode(int mode);
 
     // Opening throws, naming "COM<n>" and the cause, and leaves the port closed. Closing never
@@ -122,7 +123,6 @@ private:
     short m_port = 1;
     QString m_settings = QStringLiteral("9600,n,8,1");
     short m_receiveThreshold = 0;
-    int m_inputMode = 0;
     short m_commEvent = 0;
 
     int m_fd = -1;

@@ -22,7 +22,8 @@ struct WinRect
 class CWindowUtil
 {
 public:
-    // The text a control shows: a button's caption, an edit's contents, a list's current entry.
+    // The text a control shows: a button's caption, an edit's contents, a list's current entry;
+    // with blanks at both ends removed only when `trim` is set, as it is returned whole otherwise.
     static QString GetWindowTextTrimmed(const QWidget* wnd, bool trim);
 
     // Direct child controls of `parent`, in creation order; none for a null parent. Windows it

@@ -103,6 +103,7 @@ bool PseudoTerminal::Write(QByteArrayView bytes)
             ::write(m_master, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
+            ++m_writesTaken;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR)

@@ -36,6 +36,9 @@ public:
     QByteArray ReadExactly(qsizetype n, int timeoutMs) { return Collect(n, timeoutMs); }
     // Sends to the slave end; false if not everything could be written within 10 seconds.
     bool Write(QByteArrayView bytes);
+    // The write calls that took bytes so far, attempts refused while the terminal was full not
+    // counted: how many pieces the stream went in.
+    qint64 WritesTaken() const { return m_writesTaken; }
     // Hangs up: the slave end sees the device go away.
     void CloseMaster();
 
@@ -52,4 +55,5 @@ private:
 
     int m_master = -1;
     QString m_devicePath;
+    qint64 m_writesTaken = 0;
 };

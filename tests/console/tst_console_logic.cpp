@@ -54,7 +54,7 @@ void ConsoleLogicTest::portEntryToSelect()
 void ConsoleLogicTest::portNumberFromText_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("requirePrefix");
+    QTest::addColumn<bool>("checkPrefix");
     QTest::addColumn<int>("number");
     QTest::newRow("open: COM7") << "COM7" << false << 7;
     QTest::newRow("open: prefix not checked") << "XYZ12" << false << 12;
@@ -69,9 +69,9 @@ void ConsoleLogicTest::portNumberFromText_data()
 void ConsoleLogicTest::portNumberFromText()
 {
     QFETCH(QString, text);
-    QFETCH(bool, requirePrefix);
+    QFETCH(bool, checkPrefix);
     QFETCH(int, number);
-    QCOMPARE(PortNumberFromText(text, requirePrefix), number);
+    QCOMPARE(PortNumberFromText(text, checkPrefix), number);
 }
 
 void ConsoleLogicTest::versionText_data()

@@ -3,6 +3,7 @@
 #include "ConsoleFixture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -10,22 +11,6 @@
 #include <functional>
 
 namespace {
-
-// Runs `act` on the modal window a press opens, once it has painted.
-void OnModal(std::function<void(QWidget*)> act)
-{
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, act] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        QTest::qWait(50); // the first paint makes the selection
-        act(modal);
-    });
-    poll->start(10);
-}
 
 QPushButton* Button(QWidget* dialog, int id)
 {
@@ -35,6 +20,29 @@ QPushButton* Button(QWidget* dialog, int id)
 QLineEdit* CommandEdit(QWidget* dialog)
 {
     return dialog->findChild<QLineEdit*>(QStringLiteral("ctrl%1").arg(ids::kCommandEdit));
+}
+
+// Runs `act` on the modal window a press opens, once it is shown and, for the command dialog,
+// once its first paint has selected the proposal's values. A selection that never comes is left
+// to the test's own checks after 10 s.
+void OnModal(std::function<void(QWidget*)> act)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll,
+                     [poll, act, sinceShown = QElapsedTimer()]() mutable {
+                         QWidget* modal = QApplication::activeModalWidget();
+                         if (!modal || !modal->isVisible())
+                             return;
+                         if (!sinceShown.isValid())
+                             sinceShown.start();
+                         QLineEdit* edit = CommandEdit(modal);
+                         if (edit && !edit->hasSelectedText() && !sinceShown.hasExpired(10000))
+                             return;
+                         poll->stop();
+                         poll->deleteLater();
+                         act(modal);
+                     });
+    poll->start(10);
 }
 
 } // namespace
@@ -82,10 +90,14 @@ void ConsoleStyleTest::proposalSelectsItsValues_data()
     QTest::addColumn<QString>("selection");
     const QString font = "\\d+,'(Courier New|Tahoma)',[01](,[01],[01])?";
     const QString colour = "[0-9A-F]{6}(,&H[0-9A-F]{6}|,\\$transparent)?";
-    QTest::newRow("DotSize") << ids::kDotSize << "Dotsize " << "\\d+";
-    QTest::newRow("Color") << ids::kColor << "Color &H" << "[0-9A-F]{6}";
-    QTest::newRow("TextPos (TopLeft)") << ids::kTextPosTopLeft << "TextPos " << "\\d+,\\d+";
-    QTest::newRow("TextPos (Rect)") << ids::kTextPosRect << "TextPos " << "(\\d+,){3}\\d+";
+    QTest::newRow("DotSize") << ids::kDotSize << "Dotsize "
+                             << "\\d+";
+    QTest::newRow("Color") << ids::kColor << "Color &H"
+                           << "[0-9A-F]{6}";
+    QTest::newRow("TextPos (TopLeft)") << ids::kTextPosTopLeft << "TextPos "
+                                       << "\\d+,\\d+";
+    QTest::newRow("TextPos (Rect)") << ids::kTextPosRect << "TextPos "
+                                    << "(\\d+,){3}\\d+";
     QTest::newRow("CtrlFont") << ids::kCtrlFont << "CtrlFont " << font;
     QTest::newRow("TextFont") << ids::kTextFont << "Textfont " << font;
     QTest::newRow("TextColor") << ids::kTextColor << "TextColor &H" << colour;

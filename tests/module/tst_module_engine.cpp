@@ -11,6 +11,7 @@
 #include "commands/Style.h"
 #include "module/ModuleEngine.h"
 #include "module/SamplePictures.h"
+#include "module/StatementSignature.h"
 #include "support/CodePage.h"
 
 #include <QSignalSpy>
@@ -127,6 +128,10 @@ private slots:
     void anySplitGivesTheSameScreen();
     void badInputIsCountedAndReadingGoesOn_data();
     void badInputIsCountedAndReadingGoesOn();
+    void signatureNamesWhatDoesNotFit_data();
+    void signatureNamesWhatDoesNotFit();
+    void controlStatementMakesItsKind_data();
+    void controlStatementMakesItsKind();
     void reportsReadBackAsEncoded_data();
     void reportsReadBackAsEncoded();
     void touchesBecomeEvents_data();
@@ -304,6 +309,84 @@ void ModuleEngineTest::badInputIsCountedAndReadingGoesOn()
     engine.Feed("Clear;Color &HFF0000;BoxFill 380,220,420,260;");
     QCOMPARE(engine.UnknownCount(), before);
     QCOMPARE(QColor(engine.Screen().pixel(400, 240)), QColor(Qt::red));
+}
+
+void ModuleEngineTest::signatureNamesWhatDoesNotFit_data()
+{
+    QTest::addColumn<QByteArray>("signature");
+    QTest::addColumn<QByteArray>("kinds"); // one letter an argument: n c t, w a "$" word
+    QTest::addColumn<QByteArray>("error");
+
+    QTest::newRow("all there") << QByteArray("nnnn") << QByteArray("nnnn") << QByteArray();
+    QTest::newRow("optional ones left out")
+        << QByteArray("nn|nn") << QByteArray("nn") << QByteArray();
+    QTest::newRow("only some optional ones")
+        << QByteArray("nn|nn") << QByteArray("nnn") << QByteArray();
+    QTest::newRow("nothing but optional") << QByteArray("|n") << QByteArray() << QByteArray();
+    QTest::newRow("too few") << QByteArray("nnnn") << QByteArray("nn")
+                             << QByteArray("takes 4 arguments, got 2");
+    QTest::newRow("too many for a range") << QByteArray("nn|nn") << QByteArray("nnnnn")
+                                          << QByteArray("takes 2 to 4 arguments, got 5");
+    QTest::newRow("none wanted") << QByteArray("") << QByteArray("n")
+                                 << QByteArray("takes 0 arguments, got 1");
+    QTest::newRow("number for a colour")
+        << QByteArray("nc") << QByteArray("nn") << QByteArray("argument 2 should be a colour");
+    QTest::newRow("number for a text") << QByteArray("t|nn") << QByteArray("n")
+                                       << QByteArray("argument 1 should be a quoted text");
+    QTest::newRow("kind checked past the bar")
+        << QByteArray("n|c") << QByteArray("nt") << QByteArray("argument 2 should be a colour");
+    QTest::newRow("word where colour or word")
+        << QByteArray("nnnnkn") << QByteArray("nnnnwn") << QByteArray();
+    QTest::newRow("text where colour or word")
+        << QByteArray("nnnnk") << QByteArray("nnnnt")
+        << QByteArray("argument 5 should be a colour or a \"$\" keyword");
+    QTest::newRow("word where number")
+        << QByteArray("n") << QByteArray("w") << QByteArray("argument 1 should be a number");
+}
+
+void ModuleEngineTest::signatureNamesWhatDoesNotFit()
+{
+    QFETCH(QByteArray, signature);
+    QFETCH(QByteArray, kinds);
+    QFETCH(QByteArray, error);
+    std::vector<Argument> args;
+    for (const char k : kinds) {
+        Argument a;
+        a.kind = k == 'c'   ? Argument::Kind::Colour
+                 : k == 't' ? Argument::Kind::Text
+                 : k == 'w' ? Argument::Kind::Word
+                            : Argument::Kind::Number;
+        args.push_back(a);
+    }
+    QCOMPARE(CheckSignature(signature.toStdString(), args), error);
+}
+
+void ModuleEngineTest::controlStatementMakesItsKind_data()
+{
+    using Kind = ModuleControl::Kind;
+    QTest::addColumn<QByteArray>("statement");
+    QTest::addColumn<Kind>("kind");
+
+    QTest::newRow("Button") << QByteArray("Button 3,10,10,90,40,'A';") << Kind::Button;
+    QTest::newRow("Edit") << QByteArray("Edit 3,10,10,90,40;") << Kind::Edit;
+    QTest::newRow("Checkbox") << QByteArray("Checkbox 3,10,10,90,40,'A',&H00FF00;")
+                              << Kind::Checkbox;
+    QTest::newRow("XSlider") << QByteArray("XSlider 3,10,10,90,40,100;") << Kind::XSlider;
+    QTest::newRow("YSlider") << QByteArray("YSlider 3,10,10,40,90,100;") << Kind::YSlider;
+    QTest::newRow("XProgress") << QByteArray("XProgress 3,10,10,90,40,100;") << Kind::XProgress;
+    QTest::newRow("YProgress") << QByteArray("YProgress 3,10,10,40,90,100;") << Kind::YProgress;
+}
+
+void ModuleEngineTest::controlStatementMakesItsKind()
+{
+    QFETCH(QByteArray, statement);
+    QFETCH(ModuleControl::Kind, kind);
+    ModuleEngine engine(m_storage.path());
+    engine.Feed(statement);
+    QCOMPARE(engine.UnknownCount(), 0);
+    QCOMPARE(engine.Controls().All().size(), std::size_t(1));
+    QCOMPARE(engine.Controls().All().front().kind, kind);
+    QCOMPARE(engine.Controls().All().front().id, 3);
 }
 
 void ModuleEngineTest::reportsReadBackAsEncoded_data()

@@ -48,10 +48,14 @@ void ModuleProgramTest::programDrawsAndCleansUpOnTerminate()
     // The device is the one the module this test started created.
     const int line = ::open(QFile::encodeName(entry).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(line >= 0);
-    const QByteArray statements = "Color &HFF0000;BoxFill 380,220,420,260;";
+    // "dump 1" answers on standard error once the two statements before it have run.
+    const QByteArray statements = "Color &HFF0000;BoxFill 380,220,420,260;dump 1;";
     QCOMPARE(::write(line, statements.constData(), size_t(statements.size())),
              ssize_t(statements.size()));
-    QTest::qWait(300);
+    QByteArray diagnostics;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        (diagnostics += module.readAllStandardError()).contains("dump: 2 statements, 0 unknown"),
+        diagnostics.constData(), 10000);
     module.terminate(); // SIGTERM
     QVERIFY(module.waitForFinished(10000));
     ::close(line);

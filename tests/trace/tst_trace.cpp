@@ -280,7 +280,9 @@ void TraceTest::viewerGoneOrSilentCostsAtMostOneWait()
                  qPrintable(QString::number(first)));
     else
         QVERIFY2(first < kAcknowledgeLimitMs / 2, qPrintable(QString::number(first)));
-    QVERIFY2(later < 50, qPrintable(QString::number(later)));
+    // Once the viewer is known to be gone, no call waits for it again: even one more wait would
+    // take the whole limit.
+    QVERIFY2(later < kAcknowledgeLimitMs / 2, qPrintable(QString::number(later)));
     QVERIFY(TraceWindows().isEmpty()); // and none is opened instead
 }
 

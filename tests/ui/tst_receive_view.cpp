@@ -270,9 +270,10 @@ private slots:
         // bottom at its least length, so the bar is not repainted; scrolled up, it is.
         QTest::qWait(50);
         const PaintCounter barPaints(bar);
-        for (int frame = 0; frame < 5; ++frame) {
+        for (int frame = 1; frame <= 5; ++frame) {
             view.Append("tail\r\n", Qt::black, false);
-            QTest::qWait(40);
+            QTRY_COMPARE(bar->maximum(), oldMaximum + 51 + frame); // its frame has come
+            QTest::qWait(40); // room for a paint of the bar, were one asked for
         }
         QCOMPARE(bar->maximum(), oldMaximum + 56);
         QCOMPARE(bar->value(), bar->maximum());
