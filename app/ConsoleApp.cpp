@@ -2,10 +2,12 @@
 
 #include "app/ConsoleDlg.h"
 #include "support/RandomSource.h"
+#include "support/SignalWatch.h"
 
 #include <chrono>
+#include <csignal>
 
-bool CConsoleApp::InitInstance()
+bool CConsoleApp::InitInstance(const std::function<void(CConsoleDlg&)>& ready)
 {
     // Seeded once for the whole run: reseeding per send would repeat the same draws for every
     // statement sent within one clock tick.
@@ -15,6 +17,10 @@ bool CConsoleApp::InitInstance()
     // Modal to its (absent) owner only: run application-modal, it would block the ownerless
     // Unicode generators it opens, and they could take no input.
     console.setWindowModality(Qt::WindowModal);
+    const SignalWatch endSignals({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&endSignals, &SignalWatch::Received, &console, &CConsoleDlg::CloseForSignal);
+    if (ready)
+        ready(console);
     console.exec();
     return false;
 }
