@@ -37,16 +37,20 @@ SignalWatch::SignalWatch(std::initializer_list<int> watched, QObject* parent) : 
     action.sa_handler = OnSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (int signal : watched)
-        ::sigaction(signal, &action, nullptr);
+    for (int signal : watched) {
+        if (::sigaction(signal, &action, nullptr) == 0)
+            m_watched.push_back(signal);
+    }
 }
 
 SignalWatch::~SignalWatch()
 {
-    // The handlers stay installed: a signal now writes to a closed (or reused) descriptor number
-    // only if another watcher has not taken over, and -1 makes that write fail harmlessly.
+    // Nobody is left to act on these signals: they end the program again, as by default.
     int expected = m_write.get();
-    g_writeEnd.compare_exchange_strong(expected, -1);
+    if (!g_writeEnd.compare_exchange_strong(expected, -1))
+        return; // another watcher has taken over
+    for (int signal : m_watched)
+        std::signal(signal, SIG_DFL);
 }
 
 void SignalWatch::OnReadable()

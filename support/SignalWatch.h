@@ -6,12 +6,14 @@
 
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 class QSocketNotifier;
 
 // Turns the given process signals into a Qt signal delivered by the event loop, so the program
 // can end the way a user would end it (the handler itself only writes one byte to a socket pair;
 // nothing else is safe inside it). One watcher per process: a second one replaces the first.
+// When the watcher goes, the signals get their default action back.
 class SignalWatch : public QObject
 {
     Q_OBJECT
@@ -32,4 +34,5 @@ private:
     UniqueFd m_read;
     UniqueFd m_write;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::vector<int> m_watched;
 };
