@@ -390,13 +390,14 @@ void CConsoleDlg::OnDestroy(bool askUser)
     if ((m_transmitExact || transmitText != m_transmitLoaded) &&
         !CStringUtil::WriteTextFile(GetSavedTextFilePath(), transmitText, false, &failure))
         failures.append(failure);
-    if (!failures.isEmpty())
-        ReportSaveFailures(failures, askUser);
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
     // Whatever the log has gathered goes to its file now, the closing lines included.
     m_richReceive->StopLog();
+    // Last, so the port and the log are not held while the message waits for the user.
+    if (!failures.isEmpty())
+        ReportSaveFailures(failures, askUser);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
