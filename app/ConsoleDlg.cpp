@@ -1,7 +1,6 @@
 #include "app/ConsoleDlg.h"
 
 #include "app/AboutBox.h"
-#include "support/ui/DialogBuilder.h"
 #include "app/PortSelection.h"
 #include "app/serial/Pieces.h"
 #include "app/serial/PortFolder.h"
@@ -17,9 +16,10 @@
 #include "support/Decimal.h"
 #include "support/FileUtil.h"
 #include "support/Paths.h"
+#include "support/StoredText.h"
 #include "support/StringUtil.h"
 #include "support/ui/ControlUtil.h"
-#include "support/StoredText.h"
+#include "support/ui/DialogBuilder.h"
 #include "support/ui/ReceiveView.h"
 #include "support/ui/TransmitBox.h"
 #include "support/ui/WindowUtil.h"
@@ -28,9 +28,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
@@ -41,6 +42,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -135,7 +138,7 @@ CConsoleDlg::~CConsoleDlg()
 {
     // A console destroyed without being closed (the application quitting under it) still keeps
     // what the user set.
-    OnDestroy();
+    OnDestroy(false);
 }
 
 QWidget* CConsoleDlg::Item(int id) const
@@ -224,10 +227,66 @@ void CConsoleDlg::ShowError(const QString& text)
     box->open();
 }
 
+void CConsoleDlg::ReportUnreadableFiles()
+{
+    QStringList problems;
+    for (const QString& file : {GetSettingsFilePath(), GetSavedTextFilePath()}) {
+        const QString problem = CFileUtil::SettingsReadProblem(file);
+        if (!problem.isEmpty())
+            problems.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file), problem));
+    }
+    if (problems.isEmpty())
+        return;
+    const QString text = QStringLiteral("The saved settings could not be read, so the console "
+                                        "starts with its defaults where they are missing.\n\n") +
+                         problems.join(u'\n');
+    std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
+    // Once the window shows, so the message stands over it rather than alone on the desktop.
+    QTimer::singleShot(0, this, [this, text] { ShowError(text); });
+}
+
+void CConsoleDlg::ReportSaveFailures(const QStringList& failures, bool askUser)
+{
+    const QString text =
+        QStringLiteral("What this session changed could not be saved, and the files keep what "
+                       "they held before.\n\n") +
+        failures.join(u'\n');
+    // Standard error always: a console ended by a signal or by the session going away has no
+    // one to click a message.
+    std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
+    if (!askUser)
+        return;
+    // Blocking, before the window goes: afterwards there is nothing left to tell the user with.
+    // A signal arriving meanwhile closes it (see CloseForSignal).
+    QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void CConsoleDlg::CloseForSignal()
+{
+    m_closingForSignal = true;
+    // Dialogs and messages open over the console are closed first, innermost first: each runs
+    // its own loop, and the console cannot end under them. Bounded, so a window that refuses to
+    // close cannot keep the program here.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    // Already saving (a message about it was up): that close goes on by itself.
+    if (!m_destroyed)
+        close();
+}
+
 void CConsoleDlg::OnInitDialog()
 {
     setWindowIcon(AppIcon());
 
+    ReportUnreadableFiles();
     const int savedPort = DecimalValue(ReadGenSetting("port_num", "-1"));
     const int speedIndex = DecimalValue(ReadGenSetting("baudrate_index", "5"));
     const int randomColor = DecimalValue(ReadGenSetting("random_color", "1"));
@@ -293,11 +352,11 @@ void CConsoleDlg::closeEvent(QCloseEvent* event)
 
 void CConsoleDlg::done(int result)
 {
-    OnDestroy();
+    OnDestroy(!m_closingForSignal);
     QDialog::done(result);
 }
 
-void CConsoleDlg::OnDestroy()
+void CConsoleDlg::OnDestroy(bool askUser)
 {
     if (m_destroyed)
         return;
@@ -309,28 +368,36 @@ void CConsoleDlg::OnDestroy()
         m_keptPort > 0
             ? m_keptPort
             : PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
-    // Failures are not reported: the window closes regardless, and the next start falls back to
-    // what it can read.
-    CFileUtil::WriteSetting(file, QStringLiteral("port_num"), QString::number(port), kSection);
-    CFileUtil::WriteSetting(file, QStringLiteral("baudrate_index"),
-                            QString::number(m_comboSpeed->currentIndex()), kSection);
-    CFileUtil::WriteSetting(file, QStringLiteral("random_color"),
-                            QString::number(m_chkRandomColor->isChecked() ? 1 : 0), kSection);
-    CFileUtil::WriteSetting(file, QStringLiteral("random_ltpoption"),
-                            QString::number(m_chkRandomTextPos->isChecked() ? 1 : 0), kSection);
+    // One read-modify-write for all of them: another console closing at the same moment then
+    // either sees all of this one's values or none, and what it wrote is kept.
+    std::vector<std::pair<QString, QString>> values{
+        {QStringLiteral("port_num"), QString::number(port)},
+        {QStringLiteral("baudrate_index"), QString::number(m_comboSpeed->currentIndex())},
+        {QStringLiteral("random_color"), QString::number(m_chkRandomColor->isChecked() ? 1 : 0)},
+        {QStringLiteral("random_ltpoption"),
+         QString::number(m_chkRandomTextPos->isChecked() ? 1 : 0)},
+    };
     const QString printText = CWindowUtil::GetWindowTextTrimmed(m_editPrintText, false);
     if (m_printTextExact || printText != m_printTextLoaded)
-        CFileUtil::WriteSetting(file, QStringLiteral("text"), printText, kSection);
-    CFileUtil::WriteSetting(file, QStringLiteral("rx_timestamps"),
-                            QString::number(m_richReceive->TimeStamps() ? 1 : 0), kSection);
+        values.emplace_back(QStringLiteral("text"), printText);
+    values.emplace_back(QStringLiteral("rx_timestamps"),
+                        QString::number(m_richReceive->TimeStamps() ? 1 : 0));
+    QStringList failures;
+    QString failure;
+    if (!CFileUtil::WriteSettings(file, kSection, values, &failure))
+        failures.append(failure);
     const QString transmitText = CWindowUtil::GetWindowTextTrimmed(m_editTransmit, false);
-    if (m_transmitExact || transmitText != m_transmitLoaded)
-        CStringUtil::WriteTextFile(GetSavedTextFilePath(), transmitText);
+    if ((m_transmitExact || transmitText != m_transmitLoaded) &&
+        !CStringUtil::WriteTextFile(GetSavedTextFilePath(), transmitText, false, &failure))
+        failures.append(failure);
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
     // Whatever the log has gathered goes to its file now, the closing lines included.
     m_richReceive->StopLog();
+    // Last, so the port and the log are not held while the message waits for the user.
+    if (!failures.isEmpty())
+        ReportSaveFailures(failures, askUser);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
@@ -364,8 +431,7 @@ void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     menu.addAction(about, this, &CConsoleDlg::ShowAboutBox);
     // The template keeps the generator's button hidden, so this entry is its only way in.
-    menu.addAction(QStringLiteral("Unicode Generator..."), this,
-                   &CConsoleDlg::OnUnicodeGenerator);
+    menu.addAction(QStringLiteral("Unicode Generator..."), this, &CConsoleDlg::OnUnicodeGenerator);
     menu.exec(event->globalPos());
 }
 

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QHash>
+#include <QStringList>
 
 #include <functional>
 
@@ -50,6 +51,11 @@ public:
 
     bool IsDemoRunning() const { return m_bDemoRunning; }
 
+    // Ends the console as a close from the window manager would, for a signal asking the program
+    // to end: whatever is open over it is closed, the settings are written, and a failure to
+    // save goes to standard error instead of a message waiting for a click.
+    void CloseForSignal();
+
 protected:
     void done(int result) override;
     void closeEvent(QCloseEvent* event) override;
@@ -71,7 +77,10 @@ private:
     void ShowError(const QString& text);
 
     void OnInitDialog();
-    void OnDestroy();
+    // Saves the settings; `askUser` shows a failure in a message before the window goes.
+    void OnDestroy(bool askUser);
+    void ReportUnreadableFiles();
+    void ReportSaveFailures(const QStringList& failures, bool askUser);
     void OnCommEvent();
     void OnDeviceLost(const QString& message);
     void ShowAboutBox();
@@ -140,6 +149,7 @@ private:
     FontAlternation m_fonts;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
     bool m_destroyed = false;
+    bool m_closingForSignal = false;
     // The saved port, absent at start, written back unchanged at close (0: the list's choice).
     int m_keptPort = 0;
     // What the saved texts showed at start, and whether that was all of them: a text that was

@@ -2,41 +2,13 @@
 #include "module/ModuleLine.h"
 #include "module/ModuleWindow.h"
 #include "module/SamplePictures.h"
+#include "support/SignalWatch.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QSocketNotifier>
-
-#include <sys/socket.h>
 
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end the event loop normally, so the port link is removed on the way out.
-void QuitOnSignals(QApplication& application)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, &QApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -80,7 +52,9 @@ int main(int argc, char* argv[])
         return 1;
     }
     line.SetPaced(!options.isSet(unpaced));
-    QuitOnSignals(application);
+    // SIGINT and SIGTERM end the event loop normally, so the port link is removed on the way out.
+    const SignalWatch endSignals({SIGINT, SIGTERM});
+    QObject::connect(&endSignals, &SignalWatch::Received, &application, &QApplication::quit);
 
     ModuleEngine engine(storage);
     engine.SetForm(options.isSet(text) ? ReportForm::Text : ReportForm::Binary);

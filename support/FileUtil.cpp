@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
+#include <QStringList>
 
 #include <unistd.h>
 
@@ -116,4 +117,46 @@ bool CFileUtil::WriteSetting(const QString& file, const QString& key, const QStr
             return false;
     }
     return WritePrivateProfileString(section, key, stored, file);
+}
+
+bool CFileUtil::WriteSettings(const QString& file, const QString& section,
+                              const std::vector<std::pair<QString, QString>>& values,
+                              QString* error)
+{
+    std::vector<ProfileEntry> entries;
+    QStringList refused;
+    for (const auto& [key, value] : values) {
+        if (CanWriteProfileEntry(section, key, value))
+            entries.push_back({key, value});
+        else
+            refused.append(key);
+    }
+    QString cause;
+    bool stored = false;
+    if (file.isEmpty())
+        cause = QStringLiteral("the settings folder is not known");
+    else if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+        cause = QStringLiteral("its folder cannot be made");
+    else
+        stored = WritePrivateProfileStrings(section, entries, file, &cause);
+    if (stored && refused.isEmpty())
+        return true;
+    if (stored)
+        cause = QStringLiteral("%1 cannot be stored there").arg(refused.join(QStringLiteral(", ")));
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file), cause);
+    return false;
+}
+
+QString CFileUtil::SettingsReadProblem(const QString& file)
+{
+    const QFileInfo info(file);
+    if (file.isEmpty() || !info.exists())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("it is a folder");
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    QFile in(file);
+    return in.open(QIODevice::ReadOnly) ? QString() : in.errorString();
 }

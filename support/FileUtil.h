@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 class CFileUtil
 {
 public:
@@ -27,4 +30,16 @@ public:
     // value, key or section would not read back as written (a line break, for one).
     static bool WriteSetting(const QString& file, const QString& key, const QString& value,
                              const QString& section, bool hex = false);
+
+    // Stores all `values` (key, value) of `section` in one read-modify-write of the file, under
+    // the lock between processes, creating the folders and the file when missing. An entry that
+    // would not read back as written is left out and the others are stored. False when anything
+    // was not stored, with the file and the cause for the user in `error`.
+    static bool WriteSettings(const QString& file, const QString& section,
+                              const std::vector<std::pair<QString, QString>>& values,
+                              QString* error = nullptr);
+
+    // Empty when the settings file `file` is missing or can be read; otherwise what keeps it
+    // from being read, for the user.
+    static QString SettingsReadProblem(const QString& file);
 };

@@ -1,10 +1,10 @@
 #include "support/ProfileString.h"
 
 #include "support/CodePage.h"
+#include "support/FileReplace.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringView>
 
 #include <optional>
@@ -160,18 +160,31 @@ EntrySearch FindEntry(QStringView text, QStringView section, QStringView key)
 }
 
 // The file's bytes; empty when it does not exist; nothing when it exists but cannot be read as a
-// plain file (a folder, a device, no permission).
-std::optional<QByteArray> ReadProfileFile(const QString& file)
+// plain file (a folder, a device, no permission), with the reason in `error`.
+std::optional<QByteArray> ReadProfileFile(const QString& file, QString* error = nullptr)
 {
     const QFileInfo info(file);
     if (!info.exists())
         return QByteArray();
-    if (!info.isFile())
+    if (!info.isFile()) {
+        if (error)
+            *error = info.isDir() ? QStringLiteral("it is a folder")
+                                  : QStringLiteral("it is not a regular file");
         return std::nullopt;
+    }
     QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = in.errorString();
         return std::nullopt;
-    return in.readAll();
+    }
+    QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        if (error)
+            *error = in.errorString();
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 struct ProfileText
@@ -303,19 +316,11 @@ bool CanWriteProfileEntry(const QString& section, const QString& key, const QStr
     return !name.contains(u'=') && !name.startsWith(u'[');
 }
 
-bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
-                               const QString& file)
+namespace {
+
+// Sets one entry in the decoded text, as WritePrivateProfileString describes.
+void SetEntry(QString& text, QStringView sectionName, QStringView keyName, const QString& value)
 {
-    if (file.isEmpty() || !CanWriteProfileEntry(section, key, value))
-        return false;
-    const std::optional<QByteArray> before = ReadProfileFile(file);
-    if (!before)
-        return false;
-    ProfileText profile = Decode(*before);
-    const QString original = profile.text;
-    QString& text = profile.text;
-    const QStringView sectionName = TrimBlanks(section);
-    const QStringView keyName = TrimBlanks(key);
     const EntrySearch search = FindEntry(text, sectionName, keyName);
     const QString lineEnd = LineEndOf(text);
     const QString entryLine = keyName.toString() + u'=' + value;
@@ -330,6 +335,47 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
             text += lineEnd;
         text += u'[' + sectionName.toString() + u']' + lineEnd + entryLine + lineEnd;
     }
+}
+
+void SetError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& file)
+{
+    return WritePrivateProfileStrings(section, {{key, value}}, file);
+}
+
+bool WritePrivateProfileStrings(const QString& section, const std::vector<ProfileEntry>& entries,
+                                const QString& file, QString* error)
+{
+    if (file.isEmpty()) {
+        SetError(error, QStringLiteral("no settings file"));
+        return false;
+    }
+    for (const ProfileEntry& entry : entries) {
+        if (!CanWriteProfileEntry(section, entry.key, entry.value)) {
+            SetError(error, QStringLiteral("the value of \"%1\" cannot be stored").arg(entry.key));
+            return false;
+        }
+    }
+    // Held from the read to the replace: another process writing the file in between would
+    // otherwise have its change overwritten by what this one read before it.
+    const FolderLock lock(file);
+    const std::optional<QByteArray> before = ReadProfileFile(file, error);
+    if (!before)
+        return false;
+    ProfileText profile = Decode(*before);
+    const QString original = profile.text;
+    const QStringView sectionName = TrimBlanks(section);
+    for (const ProfileEntry& entry : entries)
+        SetEntry(profile.text, sectionName, TrimBlanks(entry.key), entry.value);
+    const QString& text = profile.text;
 
     // A file that decodes exactly is written whole in UTF-8; one that does not keeps the bytes
     // of its other lines where the changed ones can be written in its code page and the file
@@ -346,12 +392,5 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     }
     if (*after == *before)
         return true; // nothing changes, so the file is left alone
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(*after) != after->size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return ReplaceFileWhole(file, *after, error);
 }

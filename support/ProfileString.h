@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // INI-file access with the semantics the Windows profile-string functions give, so that a
 // settings file moved over from a Windows installation reads as it did there:
 // - section and key names match regardless of case; blanks around names and values are ignored;
@@ -25,6 +27,20 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 // or value, a key holding "=" or starting with "[".
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file);
+
+struct ProfileEntry
+{
+    QString key;
+    QString value;
+};
+
+// Sets every entry of `section` as WritePrivateProfileString would, in one read and one replace
+// of the file, so a reader never sees half of them and a failure stores none. Read and replace
+// happen under a lock between processes (see FolderLock): two programs writing the same file at
+// once each keep what the other wrote. False, with the reason in `error`, when the file cannot be
+// read or written or an entry would not read back as written.
+bool WritePrivateProfileStrings(const QString& section, const std::vector<ProfileEntry>& entries,
+                                const QString& file, QString* error = nullptr);
 
 // Whether WritePrivateProfileString would accept this entry, for callers that must decide before
 // they create the file.

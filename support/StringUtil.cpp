@@ -1,13 +1,13 @@
 #include "support/StringUtil.h"
 
 #include "support/CodePage.h"
+#include "support/FileReplace.h"
 #include "support/ProcessLog.h"
 #include "support/SystemUtil.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cstdlib>
 
@@ -80,19 +80,24 @@ bool CStringUtil::ReadTextFile(const QString& path, QString& out, bool replaceNu
     return true;
 }
 
-bool CStringUtil::WriteTextFile(const QString& path, const QString& text, bool openAfter)
+bool CStringUtil::WriteTextFile(const QString& path, const QString& text, bool openAfter,
+                                QString* error)
 {
     const QString folder = QFileInfo(path).absolutePath();
     if (path.isEmpty() || !QDir().mkpath(folder)) {
         WriteProcessLog("J92");
+        if (error)
+            *error =
+                QStringLiteral("%1: its folder cannot be made").arg(QDir::toNativeSeparators(path));
         return false;
     }
     // Emptying the file and then writing it would lose the text to a crash or a full disk in
     // between; a replacement written beside it and renamed over it cannot.
-    QSaveFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    QString cause;
+    if (!ReplaceFileWhole(path, text.toUtf8(), &cause)) {
         WriteProcessLog("J22");
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), cause);
         return false;
     }
     if (openAfter)

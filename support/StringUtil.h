@@ -32,6 +32,8 @@ public:
 
     // Replaces the file's content with `text` in UTF-8, exactly, with nothing added. Missing
     // folders are created. The old content is replaced atomically, so it stays whole when the
-    // write fails. Failures are logged ("J92": no folder, "J22": no file) and return false.
-    static bool WriteTextFile(const QString& path, const QString& text, bool openAfter = false);
+    // write fails; only a regular file is replaced. Failures are logged ("J92": no folder, "J22":
+    // no file) and return false, with the file and the cause for the user in `error`.
+    static bool WriteTextFile(const QString& path, const QString& text, bool openAfter = false,
+                              QString* error = nullptr);
 };

@@ -1,5 +1,7 @@
 #include "support/ui/ReceiveView.h"
 
+#include "support/FileReplace.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -16,7 +18,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyleOptionSlider>
@@ -37,17 +38,6 @@ constexpr qint64 kDropBatch = ReceiveView::kKeepCharacters / 8;
 constexpr int kFrameMilliseconds = 16;
 constexpr int kStreamingFrameMilliseconds = 33;
 constexpr int kMargin = 3;
-
-// Replaces the file whole, or leaves it as it was.
-bool WriteWhole(const QString& path, const QByteArray& bytes, QString* error)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    if (error)
-        *error = file.errorString();
-    return false;
-}
 
 bool IsWordCharacter(char c)
 {
@@ -412,7 +402,7 @@ QByteArray ReceiveView::SavedText() const
 
 bool ReceiveView::SaveTo(const QString& path, QString* error) const
 {
-    return WriteWhole(path, SavedText(), error);
+    return ReplaceFileWhole(path, SavedText(), error);
 }
 
 void ReceiveView::SaveInBackground(const QString& path)
@@ -422,7 +412,7 @@ void ReceiveView::SaveInBackground(const QString& path)
     // The text is copied here; the thread touches nothing of the view but its event queue.
     m_saving = std::thread([this, path, bytes = SavedText()] {
         QString cause;
-        if (WriteWhole(path, bytes, &cause))
+        if (ReplaceFileWhole(path, bytes, &cause))
             return;
         QMetaObject::invokeMethod(
             this,

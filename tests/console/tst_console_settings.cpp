@@ -10,7 +10,9 @@
 
 #include "support/CodePage.h"
 
+#include <QApplication>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -32,6 +34,7 @@ private slots:
     void savedTextNotShownWholeIsKept();
     void printTextNotReadWholeIsKept();
     void pasteBeyondTheBoxIsRefused();
+    void unreadableSettingsAreToldAtStart();
 };
 
 void ConsoleSettingsTest::firstStartUsesDefaultsAndWritesOnlyAtClose()
@@ -229,8 +232,22 @@ void ConsoleSettingsTest::unwritableFolderStillClosesAndLosesNothing()
         QVERIFY(QFile::setPermissions(f.AppFolder(), QFile::ReadOwner | QFile::ExeOwner));
     }
     QSignalSpy finished(f.console.get(), &QDialog::finished);
+    // The user is told before the window goes, in a message that waits for a click.
+    QString told;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    answer.start(10);
     f.console->close();
+    answer.stop();
     QCOMPARE(finished.size(), 1);
+    QVERIFY2(told.contains(QDir::toNativeSeparators(f.SettingsFile()) + ": ") &&
+                 told.contains(QDir::toNativeSeparators(f.SavedTextFile()) + ": "),
+             qPrintable(told));
     f.console.reset();
     if (root) {
         QVERIFY(QFile::remove(f.AppFolder()));
@@ -251,14 +268,14 @@ void ConsoleSettingsTest::savedTextNotShownWholeIsKept_data()
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QString>("shown");
     const qsizetype most = TransmitBox::kMaxCharacters;
-    QTest::newRow("a 0 byte ends what is shown") << QByteArray("Clear;\0Line 1,2,3,4;", 20)
-                                                 << QString("Clear;");
+    QTest::newRow("a 0 byte ends what is shown")
+        << QByteArray("Clear;\0Line 1,2,3,4;", 20) << QString("Clear;");
     QTest::newRow("bytes valid in neither code page")
         << QByteArray("Box 1,2,3,4;\xFF\xFF") << QString("Box 1,2,3,4;\uFFFD\uFFFD");
-    QTest::newRow("CR LF line ends") << QByteArray("Clear;\r\nBox 1,2,3,4;")
-                                     << QString("Clear;\nBox 1,2,3,4;");
-    QTest::newRow("one character more than the box holds") << QByteArray(most + 1, 'x')
-                                                           << QString();
+    QTest::newRow("CR LF line ends")
+        << QByteArray("Clear;\r\nBox 1,2,3,4;") << QString("Clear;\nBox 1,2,3,4;");
+    QTest::newRow("one character more than the box holds")
+        << QByteArray(most + 1, 'x') << QString();
     QTest::newRow("too large to be worth reading") << QByteArray(4 * most + 1, 'x') << QString();
 }
 
@@ -310,6 +327,19 @@ void ConsoleSettingsTest::pasteBeyondTheBoxIsRefused()
     QCOMPARE(f.MessageBoxes().size(), 1);
     QVERIFY(f.MessageBoxes()[0]->text().contains("at most"));
     f.DismissMessageBoxes();
+}
+
+void ConsoleSettingsTest::unreadableSettingsAreToldAtStart()
+{
+    ConsoleFixture f;
+    // A folder where the file should be: unreadable for an administrator too.
+    QVERIFY(QDir().mkpath(f.SettingsFile()));
+    f.Start();
+    QTRY_COMPARE(f.console->findChildren<QMessageBox*>().size(), 1);
+    const QString told = f.console->findChildren<QMessageBox*>()[0]->text();
+    QVERIFY2(told.contains(QDir::toNativeSeparators(f.SettingsFile()) + ": it is a folder"),
+             qPrintable(told));
+    QCOMPARE(f.SpeedList()->currentIndex(), 5);
 }
 
 QTEST_MAIN(ConsoleSettingsTest)

@@ -7,6 +7,7 @@
 #include "tests/common/FileBytes.h"
 #include "tests/console/ConsoleFixture.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -14,9 +15,13 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -142,6 +147,66 @@ private slots:
         QString folder;
         QVERIFY(ChooseFile(view, "Save As...", dir.filePath("again.txt"), &folder));
         QCOMPARE(folder, QFileInfo(path).absolutePath());
+    }
+
+    // What Save As must not replace or empty: the old file stays byte for byte, a node stays
+    // a node, and the message names the file and the cause.
+    void saveAsLeavesWhatItCannotReplace_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("characters");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("full disk, text smaller than a write buffer")
+            << "file" << 3240 << "File too large";
+        QTest::newRow("full disk, large text") << "file" << 64800 << "File too large";
+        QTest::newRow("pipe") << "pipe" << 100 << "not a regular file";
+        QTest::newRow("character device") << "device" << 8262 << "not a regular file";
+    }
+    void saveAsLeavesWhatItCannotReplace()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, characters);
+        QFETCH(QString, cause);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("target");
+        const QByteArray encoded = QFile::encodeName(path);
+        const QByteArray before(1600, 'o');
+        if (kind == "file")
+            QVERIFY(WriteBytes(path, before));
+        if (kind == "pipe")
+            QCOMPARE(::mkfifo(encoded.constData(), 0600), 0);
+        // The null device's node, made here and never opened.
+        if (kind == "device" && ::mknod(encoded.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("character devices cannot be made here");
+        ReceiveView view;
+        view.show();
+        view.Append(QByteArray(characters, 'r'), Qt::black, false);
+        {
+            std::optional<FileSizeLimit> limit;
+            if (kind == "file")
+                limit.emplace(1024);
+            // The dialog asks whether to replace what is there; the user says Yes.
+            QTimer yes;
+            connect(&yes, &QTimer::timeout, [] {
+                auto* ask = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (QAbstractButton* button = ask ? ask->button(QMessageBox::Yes) : nullptr)
+                    button->click();
+            });
+            yes.start(10);
+            QVERIFY(ChooseFile(view, "Save As...", path));
+            yes.stop();
+            QTRY_COMPARE(MessageBoxes(view).size(), 1);
+        }
+        const QString shown = MessageBoxes(view)[0]->text();
+        QVERIFY2(shown.contains(path) && shown.contains(cause), qPrintable(shown));
+        const QFileInfo node(path);
+        QCOMPARE(node.isFile(), kind == "file");
+        if (kind == "file")
+            QCOMPARE(ReadBytes(path), before);
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{"target"});
     }
 
     void logsEveryShownPieceAsItArrives()
