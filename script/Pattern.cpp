@@ -7,12 +7,12 @@ bool MatchesPattern(QByteArrayView pattern, QByteArrayView text)
     qsizetype p = 0, t = 0;
     qsizetype starAt = -1, resumeText = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        if (p < pattern.size() && pattern[p] == '*') {
             starAt = p++;
             resumeText = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
         } else if (starAt >= 0) {
             p = starAt + 1;
             t = ++resumeText;

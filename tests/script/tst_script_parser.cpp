@@ -218,6 +218,7 @@ void ScriptParserTest::patterns_data()
     QTest::newRow("star must backtrack") << QByteArray("*a*ab") << QByteArray("xaaab") << true;
     QTest::newRow("question mark is one") << QByteArray("ctrl ?") << QByteArray("ctrl 12") << false;
     QTest::newRow("question mark") << QByteArray("ctrl ??") << QByteArray("ctrl 12") << true;
+    QTest::newRow("star against a star") << QByteArray("*") << QByteArray("*x") << true;
     QTest::newRow("brackets are literal") << QByteArray("[a]") << QByteArray("a") << false;
     QTest::newRow("empty text") << QByteArray("*") << QByteArray() << true;
     QTest::newRow("empty pattern") << QByteArray() << QByteArray("x") << false;
