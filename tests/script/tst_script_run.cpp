@@ -10,8 +10,13 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -129,7 +134,7 @@ void ScriptRunTest::virtualRuns_data()
         << QStringList{"FAIL ", "skip ", "key 65: not run", "0 passed, 1 failed"}
         << QStringList{"<failure", "<skipped message=\"not run"};
     QTest::newRow("expect-none fails on a match")
-        << button + "touch 50,50\nexpect-none $on_click (up* for 100\n"
+        << button + "touch 50,50\nexpect-none $on_click (up* for 20000\n"
         << QStringList() << 1
         << QStringList{"FAIL ", "a matching report arrived: $on_click (up : ctrl 1)"}
         << QStringList{"failures=\"1\""};
@@ -222,22 +227,35 @@ void ScriptRunTest::virtualRuns()
 void ScriptRunTest::refusedBeforeSending_data()
 {
     QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<bool>("busy"); // another program holds the port
     QTest::addColumn<QString>("error");
 
     QTest::newRow("syntax error after sends")
-        << QByteArray("send Clear;\nsend Line 1,1,2,2;\nexpect x within never\n")
+        << QByteArray("send Clear;\nsend Line 1,1,2,2;\nexpect x within never\n") << false
         << "script.ots:3: within takes milliseconds";
-    QTest::newRow("virtual-only step") << QByteArray("send Clear;\n# then\ntouch 10,10\n")
+    QTest::newRow("virtual-only step") << QByteArray("send Clear;\n# then\ntouch 10,10\n") << false
                                        << "script.ots:3: \"touch 10,10\" needs the virtual module";
+    QTest::newRow("busy port") << QByteArray("send Clear;\n") << true
+                               << ": in use by another program";
 }
 
 void ScriptRunTest::refusedBeforeSending()
 {
     QFETCH(QByteArray, script);
+    QFETCH(bool, busy);
     QFETCH(QString, error);
 
     PseudoTerminal module;
     QVERIFY(module.isOpen());
+    const int holder = busy ? ::open(QFile::encodeName(module.devicePath()).constData(),
+                                     O_RDWR | O_NOCTTY | O_CLOEXEC)
+                            : -1;
+    if (busy)
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const auto release = qScopeGuard([holder] {
+        if (holder >= 0)
+            ::close(holder);
+    });
     const Outcome outcome = Run({QStringLiteral("--device"), module.devicePath(),
                                  Write(QStringLiteral("script.ots"), script)});
     QCOMPARE(outcome.exit, 2);
