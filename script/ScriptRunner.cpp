@@ -102,7 +102,8 @@ void ScriptRunner::Start(const Script& script)
     m_unconsumed.clear();
     m_lastStimulusNs = -1;
     if (!m_comm.GetPortOpen()) {
-        End(Outcome::PortLost, QStringLiteral("the port is not open"));
+        End(Outcome::PortLost,
+            m_lostCause.isEmpty() ? QStringLiteral("the port is not open") : m_lostCause);
         return;
     }
     m_next.start();
@@ -444,6 +445,8 @@ void ScriptRunner::End(Outcome outcome, const QString& skipReason)
 
 void ScriptRunner::OnDeviceLost(const QString& message)
 {
+    // Kept for a run started later on the closed port, which then says why.
+    m_lostCause = message;
     if (m_script)
         End(Outcome::PortLost, message);
 }

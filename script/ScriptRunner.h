@@ -117,6 +117,7 @@ private:
     ReportLines m_lines;
     bool m_failFast = false;
     QString m_picturesFolder;
+    QString m_lostCause;
 
     const Script* m_script = nullptr;
     std::vector<StepResult> m_results;

@@ -3,8 +3,10 @@
 #include "app/serial/CMSComm.h"
 #include "script/ScriptRunner.h"
 #include "script/VirtualModule.h"
+#include "support/Paths.h"
 #include "tests/common/TempConfigHome.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,8 @@ void ScriptRunnerTest::stopEndsAtOnceAndKeepsThePort()
     QTemporaryDir storage;
     VirtualModule module(storage.path());
     QCOMPARE(module.Open(), QString());
+    // A module inside the runner is no port of the console.
+    QVERIFY(QDir(GetPortFolderPath()).isEmpty());
     CMSComm comm;
     comm.SetDevicePath(module.DevicePath());
     comm.SetSettings(QStringLiteral("230400,n,8,1"));
