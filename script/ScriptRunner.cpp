@@ -11,7 +11,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -80,6 +79,9 @@ void ScriptRunner::Receive(QByteArrayView bytes)
         if (m_recent.size() > kReportsShown)
             m_recent.pop_front();
         emit ReportReceived(line);
+        // Between runs nothing waits for reports; the next run starts afresh anyway.
+        if (!m_script)
+            continue;
         m_unconsumed.push_back({std::move(line), now});
         if (m_unconsumed.size() > kMostUnconsumed)
             m_unconsumed.pop_front();
