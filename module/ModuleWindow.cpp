@@ -82,7 +82,8 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
                std::min(room.height(), ModuleEngine::kHeight + 80));
     }
 
-    connect(&engine, &ModuleEngine::ScreenChanged, this, [this] { m_dirty = true; });
+    connect(&engine, &ModuleEngine::ScreenChanged, this,
+            [this] { m_dirty = m_screenDirty = true; });
     connect(&engine, &ModuleEngine::CountsChanged, this, [this] { m_dirty = true; });
     connect(&engine, &ModuleEngine::SoundRequested, this, [this] {
         m_dirty = true;
@@ -145,8 +146,12 @@ void ModuleWindow::Refresh()
         if (count->accessibleDescription() != count->text())
             count->setAccessibleDescription(count->text());
     m_note->setText(m_engine.Note());
-    m_screen->setCursor(m_engine.CursorVisible() ? Qt::ArrowCursor : Qt::BlankCursor);
-    m_screen->update();
+    // Bytes of a long statement change only the counts: the screen is painted again only when
+    // a statement has run.
+    if (std::exchange(m_screenDirty, false)) {
+        m_screen->setCursor(m_engine.CursorVisible() ? Qt::ArrowCursor : Qt::BlankCursor);
+        m_screen->update();
+    }
 
     // Only what the engine logged since the last frame is added: rebuilding all the entries
     // every frame cost seconds once they were long, and the window froze while bytes arrived.

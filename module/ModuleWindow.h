@@ -39,5 +39,6 @@ private:
     QListWidget* m_recent = nullptr;
     QTimer m_refresh; // the engine may run 20,000 statements a second; the window follows in frames
     bool m_dirty = true;
+    bool m_screenDirty = true;
     qint64 m_listed = 0; // statements logged by the engine when the list was last updated
 };
