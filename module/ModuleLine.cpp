@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr int kLeastPauseMs = 5;
+
 QString EntryPath(const QString& folder, int port)
 {
     return folder + QStringLiteral("/COM") + QString::number(port);
@@ -208,7 +210,10 @@ void ModuleLine::OnReadable()
         room = static_cast<qsizetype>(m_allowance);
         if (room < 1) {
             m_readNotifier->setEnabled(false);
-            m_resume.start(std::max(1, static_cast<int>((1 - m_allowance) / bytesPerMs)));
+            // At least a few milliseconds: resuming every millisecond for the few bytes it earns
+            // at fast speeds kept the loop busy with wake-ups, and took a third of a CPU.
+            m_resume.start(
+                std::max(kLeastPauseMs, static_cast<int>((1 - m_allowance) / bytesPerMs)));
             return;
         }
     }
