@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QListWidget>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -31,6 +32,8 @@ private slots:
     void windowShowsCountsAndRoutesClicks();
     void clicksLandOnThePixelUnderThem_data();
     void clicksLandOnThePixelUnderThem();
+    void lastStatementsFollowTheEngine_data();
+    void lastStatementsFollowTheEngine();
     void countsReadThroughAccessibility_data();
     void countsReadThroughAccessibility();
     void killedModulesNumberIsTakenBack_data();
@@ -199,6 +202,51 @@ void ModuleProgramTest::clicksLandOnThePixelUnderThem()
                                 .arg(clicked[i].y())
                                 .arg(QString::fromLatin1(reports[0][0].toByteArray().toHex()))));
     }
+}
+
+void ModuleProgramTest::lastStatementsFollowTheEngine_data()
+{
+    // Statements fed in batches, each batch shown before the next.
+    QTest::addColumn<QList<int>>("batches");
+
+    QTest::newRow("a few") << QList<int>{3};
+    QTest::newRow("fills up over frames") << QList<int>{150, 49, 1, 1};
+    QTest::newRow("more than kept in one frame") << QList<int>{250};
+    QTest::newRow("full, then more than kept") << QList<int>{200, 201};
+}
+
+void ModuleProgramTest::lastStatementsFollowTheEngine()
+{
+    QFETCH(QList<int>, batches);
+    QTemporaryDir storage;
+    ModuleEngine engine(storage.path());
+    ModuleWindow window(engine, QStringLiteral("COM3"));
+    auto* list = window.findChild<QListWidget*>();
+    QVERIFY(list);
+    const auto last = [list] {
+        return list->count() ? list->item(list->count() - 1)->text() : QString();
+    };
+    int fed = 0;
+    for (const int batch : batches) {
+        QByteArray bytes;
+        for (int i = 0; i < batch; ++i, ++fed)
+            bytes += "Line 0,0," + QByteArray::number(fed) + ",9;";
+        engine.Feed(bytes);
+        QTRY_COMPARE(last(), QStringLiteral("Line 0,0,%1,9").arg(fed - 1));
+    }
+    const int kept = std::min(fed, int(ModuleEngine::kRecentKept));
+    QCOMPARE(list->count(), kept);
+    for (int i = 0; i < kept; ++i)
+        QCOMPARE(list->item(i)->text(), QStringLiteral("Line 0,0,%1,9").arg(fed - kept + i));
+
+    // A long one shows its start and its length.
+    const QByteArray print = "Print '" + QByteArray(8000, 'x') + "',1,1";
+    engine.Feed(print + ';');
+    QTRY_VERIFY(last().startsWith("Print 'xxx"));
+    const QString shown = last();
+    QVERIFY2(shown.size() < 200 &&
+                 shown.endsWith(QStringLiteral("(%1 bytes)").arg(QLocale().toString(print.size()))),
+             qPrintable(shown));
 }
 
 void ModuleProgramTest::countsReadThroughAccessibility_data()
