@@ -1,18 +1,25 @@
 // Figures for the virtual module: statements executed per CPU second on Demo 1's stream, fed
-// in-process and through a real pseudo-terminal unpaced; memory after Demo 1; and the line speed
-// a pseudo-terminal reports before and after the console's end sets one.
+// in-process and through a real pseudo-terminal unpaced; memory after Demo 1; the line speed
+// a pseudo-terminal reports before and after the console's end sets one; and whether the module
+// with its window keeps up with 230400 baud of long Print statements (--long N statements,
+// 40 by default, --length L characters each, 8000 by default).
 
 #include "commands/Demos.h"
 #include "module/ModuleEngine.h"
 #include "module/ModuleLine.h"
+#include "module/ModuleWindow.h"
 #include "module/SamplePictures.h"
 #include "tests/common/TempConfigHome.h"
 
+#include "EventLoopTiming.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
-#include <QGuiApplication>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <termios.h>
@@ -123,12 +130,91 @@ void ThroughTheLine(const QByteArray& stream, const QString& storage)
                 double(engine.StatementCount()) / cpu);
 }
 
+// The module as it runs: paced line, engine and window, on one thread. The console's end writes
+// as fast as the pseudo-terminal takes bytes; paced, the module reads at most the line rate, so
+// keeping up means finishing in about the time the line needs, with CPU to spare.
+void LongStatements(TimedApplication& application, const QString& storage, bool paced, int count,
+                    int length)
+{
+    TempConfigHome home;
+    ModuleLine line;
+    if (const QString error = line.Open(0); !error.isEmpty()) {
+        std::printf("line: %s\n", qPrintable(error));
+        return;
+    }
+    line.SetPaced(paced);
+    const int console = ::open(qPrintable(line.DevicePath()), O_RDWR | O_NOCTTY);
+    termios settings{};
+    ::tcgetattr(console, &settings);
+    ::cfmakeraw(&settings);
+    ::cfsetspeed(&settings, B230400);
+    ::tcsetattr(console, TCSANOW, &settings);
+
+    ModuleEngine engine(storage);
+    ModuleWindow window(engine, QStringLiteral("COM1"));
+    window.show();
+    QObject::connect(&line, &ModuleLine::Received, &engine, &ModuleEngine::Feed);
+    QByteArray stream;
+    for (int i = 0; i < count; ++i) {
+        QByteArray text(length, 'a' + char(i % 26));
+        stream += "Print '" + text + "',10," + QByteArray::number(10 + i % 400) + ";\r\n";
+    }
+    application.processEvents();
+    application.ResetFigures();
+    QElapsedTimer wall;
+    wall.start();
+    const double start = CpuSeconds();
+    std::thread writer([&] {
+        qsizetype done = 0;
+        while (done < stream.size()) {
+            const ssize_t n =
+                ::write(console, stream.constData() + done, size_t(stream.size() - done));
+            if (n <= 0)
+                break;
+            done += n;
+        }
+    });
+    // A real loop, not processEvents() with a time limit: that one never waits, and its spinning
+    // would be counted as the module's CPU time.
+    QEventLoop loop;
+    QObject::connect(&engine, &ModuleEngine::CountsChanged, &loop, [&] {
+        if (engine.StatementCount() + engine.UnknownCount() >= count)
+            loop.quit();
+    });
+    QTimer::singleShot(600'000, &loop, &QEventLoop::quit);
+    loop.exec();
+    // The window's last frame is part of the work.
+    QTest::qWait(100);
+    const double seconds = wall.elapsed() / 1000.0 - 0.1;
+    const double cpu = CpuSeconds() - start;
+    writer.join();
+    ::close(console);
+    const double lineSeconds = double(stream.size()) * 10 / 230400;
+    std::printf("%s, window shown: %d Print statements of %d characters (%lld bytes): %lld done, "
+                "%lld unknown, %.2f s wall (the line needs %.2f s at 230400 baud), %.0f bytes/s, "
+                "%.2f CPU-s, longest event %.1f ms (%s): %s\n",
+                paced ? "paced at 230400 baud" : "unpaced", count, length,
+                static_cast<long long>(stream.size()), engine.StatementCount(),
+                engine.UnknownCount(), seconds, lineSeconds, double(stream.size()) / seconds, cpu,
+                application.longestEventNs / 1e6, application.longestEventReceiver,
+                (paced ? seconds <= lineSeconds * 1.1 : seconds <= lineSeconds) && cpu < seconds
+                    ? "keeps up"
+                    : "FALLS BEHIND");
+}
+
+int IntOption(const QStringList& arguments, const QString& name, int fallback)
+{
+    const qsizetype at = arguments.indexOf(name);
+    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1].toInt() : fallback;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
+    TimedApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
     std::printf("bench_module (%s build)\n", ORVEXA_BUILD_TYPE);
     QTemporaryDir storage;
     CreateSamplePictures(storage.path());
@@ -136,5 +222,10 @@ int main(int argc, char* argv[])
     std::printf("Demo 1 stream: %lld bytes\n", static_cast<long long>(stream.size()));
     InProcess(stream, storage.path());
     ThroughTheLine(stream, storage.path());
+    const QStringList arguments = QCoreApplication::arguments();
+    const int count = IntOption(arguments, QStringLiteral("--long"), 40);
+    const int length = IntOption(arguments, QStringLiteral("--length"), 8000);
+    LongStatements(application, storage.path(), false, count, length);
+    LongStatements(application, storage.path(), true, count, length);
     return 0;
 }

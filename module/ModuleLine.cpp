@@ -10,6 +10,8 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,21 +21,65 @@
 
 namespace {
 
-// An entry this module may take: none there, or a link to a pseudo-terminal that no longer exists,
-// which a killed module left behind. Links to other devices are kept even while their device is
-// unplugged: the console keeps a number once given.
-bool IsFreeEntry(const QString& entry)
+constexpr int kLeastPauseMs = 5;
+
+QString EntryPath(const QString& folder, int port)
+{
+    return folder + QStringLiteral("/COM") + QString::number(port);
+}
+
+QString LockPath(const QString& entry)
+{
+    return entry + QStringLiteral(".lock");
+}
+
+// Takes the lock file beside an entry. A running module holds it locked for as long as it runs
+// and the kernel lets go when the module dies, however it dies, so a lock that can be taken
+// means no module is alive behind the entry. `leftBehind` tells whether the file was there
+// already, that is whether a module once published at this number.
+UniqueFd LockEntry(const QString& entry, bool& leftBehind)
+{
+    const QByteArray path = QFile::encodeName(LockPath(entry));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        UniqueFd lock(::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        const bool created = lock.isValid();
+        if (!created)
+            lock.reset(::open(path.constData(), O_RDWR | O_CLOEXEC));
+        if (!lock.isValid()) {
+            if (errno == ENOENT)
+                continue; // removed between the two opens
+            return {};
+        }
+        if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
+            return {};
+        // The module that held it may have removed the file on its way out after it was opened
+        // here: a lock on a removed file guards nothing.
+        struct stat held = {};
+        struct stat named = {};
+        if (::fstat(lock.get(), &held) != 0 || ::stat(path.constData(), &named) != 0 ||
+            held.st_ino != named.st_ino || held.st_dev != named.st_dev)
+            continue;
+        leftBehind = !created;
+        return lock;
+    }
+    return {};
+}
+
+// Whether an entry whose lock this module holds may be taken: none there, a link to this
+// module's own new device (a link to the same name left by a module that died), or a link to a
+// pseudo-terminal that is gone or that a module, now dead, published. Links to other devices are
+// kept even while their device is unplugged, and so are terminals linked by hand: the console
+// keeps a number once given.
+bool IsFreeEntry(const QString& entry, const QString& device, bool moduleWasHere)
 {
     const QFileInfo info(entry);
     if (!info.isSymLink())
         return !info.exists();
     const QString target = info.symLinkTarget();
-    return target.startsWith(QLatin1String("/dev/pts/")) && !QFileInfo::exists(target);
-}
-
-QString EntryPath(const QString& folder, int port)
-{
-    return folder + QStringLiteral("/COM") + QString::number(port);
+    if (target == device)
+        return true;
+    return target.startsWith(QLatin1String("/dev/pts/")) &&
+           (moduleWasHere || !QFileInfo::exists(target));
 }
 
 } // namespace
@@ -94,23 +140,38 @@ QString ModuleLine::Publish(int port)
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return QStringLiteral("cannot create the port folder \"%1\"").arg(folder);
     const QByteArray target = QFile::encodeName(m_devicePath);
+    bool heldByModule = false;
     for (int n = port ? port : 1; n <= (port ? port : 255); ++n) {
         const QString entry = EntryPath(folder, n);
-        if (!IsFreeEntry(entry))
+        bool moduleWasHere = false;
+        UniqueFd lock = LockEntry(entry, moduleWasHere);
+        if (!lock.isValid()) {
+            heldByModule = true;
             continue;
+        }
+        if (!IsFreeEntry(entry, m_devicePath, moduleWasHere)) {
+            if (!moduleWasHere)
+                QFile::remove(LockPath(entry));
+            continue;
+        }
         QFile::remove(entry);
-        // Another module may take the same number at the same moment; symlink() lets one win.
-        if (::symlink(target.constData(), QFile::encodeName(entry).constData()) != 0)
+        if (::symlink(target.constData(), QFile::encodeName(entry).constData()) != 0) {
+            if (!moduleWasHere)
+                QFile::remove(LockPath(entry));
             continue;
+        }
         m_link = entry;
+        m_lock = std::move(lock);
         m_port = n;
         break;
     }
     if (m_port == 0)
-        return port ? QStringLiteral("COM%1 is taken: \"%2\" points to another device")
-                          .arg(port)
-                          .arg(EntryPath(folder, port))
-                    : QStringLiteral("no free port number in \"%1\"").arg(folder);
+        return !port          ? QStringLiteral("no free port number in \"%1\"").arg(folder)
+               : heldByModule ? QStringLiteral("COM%1 is taken by another running module").arg(port)
+                              : QStringLiteral("COM%1 is taken: \"%2\" points to another device")
+                                    .arg(port)
+                                    .arg(EntryPath(folder, port));
+    RemoveOtherLinksToDevice(folder);
 
     return {};
 }
@@ -120,7 +181,27 @@ void ModuleLine::RemoveLink()
     // Only our own link: someone may have pointed the entry elsewhere meanwhile.
     if (!m_link.isEmpty() && QFileInfo(m_link).symLinkTarget() == m_devicePath)
         QFile::remove(m_link);
+    // Removed while still locked, so no other module takes a lock on a file about to go.
+    if (m_lock.isValid())
+        QFile::remove(LockPath(m_link));
+    m_lock.reset();
     m_link.clear();
+}
+
+void ModuleLine::RemoveOtherLinksToDevice(const QString& folder)
+{
+    // The device was created for this module just now, so any other entry naming it was left by
+    // a module that died with an earlier terminal of the same name: the console would list the
+    // one device twice.
+    for (int n = 1; n <= 255; ++n) {
+        const QString entry = EntryPath(folder, n);
+        if (n == m_port || QFileInfo(entry).symLinkTarget() != m_devicePath)
+            continue;
+        QFile::remove(entry);
+        bool moduleWasHere = false;
+        if (LockEntry(entry, moduleWasHere).isValid())
+            QFile::remove(LockPath(entry));
+    }
 }
 
 int ModuleLine::LineSpeed() const
@@ -140,7 +221,10 @@ void ModuleLine::OnReadable()
         room = static_cast<qsizetype>(m_allowance);
         if (room < 1) {
             m_readNotifier->setEnabled(false);
-            m_resume.start(std::max(1, static_cast<int>((1 - m_allowance) / bytesPerMs)));
+            // At least a few milliseconds: resuming every millisecond for the few bytes it earns
+            // at fast speeds kept the loop busy with wake-ups, and took a third of a CPU.
+            m_resume.start(
+                std::max(kLeastPauseMs, static_cast<int>((1 - m_allowance) / bytesPerMs)));
             return;
         }
     }

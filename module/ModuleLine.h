@@ -26,8 +26,10 @@ public:
     ~ModuleLine() override;
 
     // Opens the terminal and publishes it as COM<port>, or for port 0 at the lowest free number.
-    // An entry left by a module that was killed (a link to a pseudo-terminal that is gone) counts
-    // as free. The error text is empty on success.
+    // An entry left by a module that was killed counts as free: its lock file ("COM<n>.lock"
+    // beside it) is no longer held, or its link names a pseudo-terminal that is gone or is this
+    // one's. No other entry is left naming this module's device. The error text is empty on
+    // success.
     QString Open(int port);
     // Opens the terminal without publishing it: for a module living in the same process as the
     // program that opens DevicePath(), which must not show up as a port of the console.
@@ -54,12 +56,14 @@ private:
     void OnWritable();
     void RemoveLink();
     QString Publish(int port);
+    void RemoveOtherLinksToDevice(const QString& folder);
 
     UniqueFd m_master;
     // Kept open so that the console closing its end is no hang-up here: the line just goes quiet.
     UniqueFd m_slave;
     QString m_devicePath;
     QString m_link;
+    UniqueFd m_lock; // held while the link is ours
     int m_port = 0;
     bool m_paced = true;
     double m_allowance = 0; // bytes the line speed has earned and not yet taken

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -28,6 +29,16 @@ QLabel* CountLabel(const QString& name, QWidget* parent)
 
 } // namespace
 
+QString ModuleWindow::ListedText(const QByteArray& statement)
+{
+    if (statement.size() <= kListedBytes)
+        return FromCp949(statement);
+    // A cut through a two-byte character shows as one replacement character at the end, which
+    // the ellipsis follows anyway.
+    return QStringLiteral("%1\u2026 (%2 bytes)")
+        .arg(FromCp949(statement.left(kListedBytes)), QLocale().toString(statement.size()));
+}
+
 ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidget* parent)
     : QMainWindow(parent), m_engine(engine)
 {
@@ -41,6 +52,7 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
     auto* counts = new QFormLayout;
     m_port = CountLabel(QStringLiteral("Port"), central);
     m_port->setText(portName);
+    m_port->setAccessibleDescription(portName);
     m_statements = CountLabel(QStringLiteral("Statements"), central);
     m_unknown = CountLabel(QStringLiteral("Unknown statements"), central);
     m_bytes = CountLabel(QStringLiteral("Bytes received"), central);
@@ -57,6 +69,7 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
     m_recent = new QListWidget(central);
     m_recent->setAccessibleName(QStringLiteral("Last statements"));
     m_recent->setMinimumWidth(260);
+    m_recent->setUniformItemSizes(true); // no measuring of every entry on each change
     side->addWidget(m_recent, 1);
     layout->addLayout(side);
     setCentralWidget(central);
@@ -69,7 +82,8 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
                std::min(room.height(), ModuleEngine::kHeight + 80));
     }
 
-    connect(&engine, &ModuleEngine::ScreenChanged, this, [this] { m_dirty = true; });
+    connect(&engine, &ModuleEngine::ScreenChanged, this,
+            [this] { m_dirty = m_screenDirty = true; });
     connect(&engine, &ModuleEngine::CountsChanged, this, [this] { m_dirty = true; });
     connect(&engine, &ModuleEngine::SoundRequested, this, [this] {
         m_dirty = true;
@@ -127,19 +141,40 @@ void ModuleWindow::Refresh()
     m_unknown->setText(QString::number(m_engine.UnknownCount()));
     m_bytes->setText(QString::number(m_engine.BytesReceived()));
     m_events->setText(QString::number(m_engine.EventsSent()));
+    // Screen readers and scripts read a count through its accessible description.
+    for (QLabel* count : {m_statements, m_unknown, m_bytes, m_events})
+        if (count->accessibleDescription() != count->text())
+            count->setAccessibleDescription(count->text());
     m_note->setText(m_engine.Note());
-    m_screen->setCursor(m_engine.CursorVisible() ? Qt::ArrowCursor : Qt::BlankCursor);
-    m_screen->update();
+    // Bytes of a long statement change only the counts: the screen is painted again only when
+    // a statement has run.
+    if (std::exchange(m_screenDirty, false)) {
+        m_screen->setCursor(m_engine.CursorVisible() ? Qt::ArrowCursor : Qt::BlankCursor);
+        m_screen->update();
+    }
 
-    m_recent->clear();
-    for (const ModuleEngine::LogEntry& entry : m_engine.Recent()) {
-        const QString text = FromCp949(entry.text);
-        if (entry.error.isEmpty()) {
+    // Only what the engine logged since the last frame is added: rebuilding all the entries
+    // every frame cost seconds once they were long, and the window froze while bytes arrived.
+    const std::deque<ModuleEngine::LogEntry>& recent = m_engine.Recent();
+    const qint64 logged = m_engine.StatementCount() + m_engine.UnknownCount();
+    const auto fresh =
+        static_cast<qsizetype>(std::min<qint64>(logged - m_listed, qint64(recent.size())));
+    m_listed = logged;
+    if (fresh <= 0)
+        return;
+    const qsizetype kept = qsizetype(recent.size()) - fresh; // of the entries listed already
+    if (kept <= 0)
+        m_recent->clear();
+    while (m_recent->count() > kept)
+        delete m_recent->takeItem(0);
+    for (auto entry = recent.end() - fresh; entry != recent.end(); ++entry) {
+        const QString text = ListedText(entry->text);
+        if (entry->error.isEmpty()) {
             m_recent->addItem(text);
             continue;
         }
         auto* item = new QListWidgetItem(
-            QStringLiteral("\u2717 %1  (%2)").arg(text, QString::fromLatin1(entry.error)),
+            QStringLiteral("\u2717 %1  (%2)").arg(text, QString::fromLatin1(entry->error)),
             m_recent);
         item->setForeground(Qt::red);
     }

@@ -19,6 +19,10 @@ public:
     ModuleWindow(ModuleEngine& engine, const QString& portName, QWidget* parent = nullptr);
     ~ModuleWindow() override;
 
+    // How a statement shows in the list: long ones by their start and their length.
+    static QString ListedText(const QByteArray& statement);
+    static constexpr qsizetype kListedBytes = 120;
+
 private:
     void CreateMenus();
     void Refresh();
@@ -35,4 +39,6 @@ private:
     QListWidget* m_recent = nullptr;
     QTimer m_refresh; // the engine may run 20,000 statements a second; the window follows in frames
     bool m_dirty = true;
+    bool m_screenDirty = true;
+    qint64 m_listed = 0; // statements logged by the engine when the list was last updated
 };

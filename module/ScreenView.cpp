@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <cmath>
+
 ScreenView::ScreenView(ModuleEngine& engine, QWidget* parent) : QWidget(parent), m_engine(engine)
 {
     setAccessibleName(QStringLiteral("Screen"));
@@ -25,14 +27,21 @@ QRectF ScreenView::ShownArea() const
     const double scale = std::min(
         {1.0, double(width()) / ModuleEngine::kWidth, double(height()) / ModuleEngine::kHeight});
     const QSizeF size(ModuleEngine::kWidth * scale, ModuleEngine::kHeight * scale);
-    return {QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), size};
+    // Placed on whole pixels: with an odd spare size a half-pixel offset blurs the 1:1 picture
+    // and shifts every touch by one row or column.
+    return {QPointF(std::floor((width() - size.width()) / 2),
+                    std::floor((height() - size.height()) / 2)),
+            size};
 }
 
 QPoint ScreenView::ToScreen(QPointF widgetPoint) const
 {
     const QRectF area = ShownArea();
     const double scale = area.width() / ModuleEngine::kWidth;
-    return ((widgetPoint - area.topLeft()) / scale).toPoint();
+    // A screen pixel is the whole square from its corner on, so a point inside it floors to it;
+    // rounding would move the lower half of every pixel onto the next one.
+    const QPointF p = (widgetPoint - area.topLeft()) / scale;
+    return {static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y()))};
 }
 
 void ScreenView::paintEvent(QPaintEvent*)

@@ -19,7 +19,6 @@ int main(int argc, char* argv[])
     options.setApplicationDescription(
         QStringLiteral("A virtual OrvexaLCD module on a pseudo-terminal, published as a COM port "
                        "of the console."));
-    options.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Publish as COM<n> (default: lowest free)."),
                                   QStringLiteral("n"));
@@ -30,12 +29,20 @@ int main(int argc, char* argv[])
     const QCommandLineOption snapshot(QStringLiteral("snapshot"),
                                       QStringLiteral("Write the screen to FILE.png on exit."),
                                       QStringLiteral("FILE.png"));
+    const QCommandLineOption help = options.addHelpOption();
     options.addOptions({port, unpaced, text, snapshot});
-    options.process(application);
+    // Usage errors exit 2, apart from what the program could not do (1): scripts tell a wrong
+    // call from a port that is taken.
+    if (!options.parse(QApplication::arguments())) {
+        std::fprintf(stderr, "orvexa-module: %s\n", qPrintable(options.errorText()));
+        return 2;
+    }
+    if (options.isSet(help))
+        options.showHelp(0);
 
     bool portIsNumber = true;
     const int portNumber = options.isSet(port) ? options.value(port).toInt(&portIsNumber) : 0;
-    if (!portIsNumber || (options.isSet(port) && portNumber < 1)) {
+    if (!portIsNumber || (options.isSet(port) && (portNumber < 1 || portNumber > 255))) {
         std::fprintf(stderr, "orvexa-module: --port takes a number 1..255\n");
         return 2;
     }

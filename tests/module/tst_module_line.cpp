@@ -36,6 +36,7 @@ class ModuleLineTest : public QObject
 private slots:
     void publishesAtAFreeNumber_data();
     void publishesAtAFreeNumber();
+    void aRunningModuleKeepsItsNumber();
     void pacedAtTheLineSpeedTheOtherEndSet();
 };
 
@@ -83,6 +84,18 @@ void ModuleLineTest::publishesAtAFreeNumber()
     for (qsizetype i = 0; i < existing.size(); ++i)
         if (i + 1 != published)
             QCOMPARE(QFileInfo(Entry(int(i) + 1)).symLinkTarget(), existing[i]);
+}
+
+void ModuleLineTest::aRunningModuleKeepsItsNumber()
+{
+    TempConfigHome home;
+    ModuleLine first;
+    QVERIFY(first.Open(4).isEmpty());
+    ModuleLine second;
+    QVERIFY(second.Open(4).contains(QStringLiteral("COM4")));
+    QVERIFY(second.Open(0).isEmpty());
+    QCOMPARE(second.Port(), 1);
+    QCOMPARE(QFileInfo(Entry(4)).symLinkTarget(), first.DevicePath());
 }
 
 void ModuleLineTest::pacedAtTheLineSpeedTheOtherEndSet()
