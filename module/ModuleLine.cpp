@@ -54,7 +54,7 @@ ModuleLine::~ModuleLine()
 
 QString ModuleLine::Open(int port)
 {
-    if (port < 0 || port > 255)
+    if (port < kUnpublished || port > 255)
         return QStringLiteral("port %1 is outside 1..255").arg(port);
     int master = -1;
     int slave = -1;
@@ -73,6 +73,23 @@ QString ModuleLine::Open(int port)
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
 
+    if (port != kUnpublished) {
+        const QString error = Publish(port);
+        if (!error.isEmpty())
+            return error;
+    }
+
+    m_readNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &ModuleLine::OnReadable);
+    m_writeNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Write);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &ModuleLine::OnWritable);
+    m_sinceRead.start();
+    return {};
+}
+
+QString ModuleLine::Publish(int port)
+{
     const QString folder = GetPortFolderPath();
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return QStringLiteral("cannot create the port folder \"%1\"").arg(folder);
@@ -95,12 +112,6 @@ QString ModuleLine::Open(int port)
                           .arg(EntryPath(folder, port))
                     : QStringLiteral("no free port number in \"%1\"").arg(folder);
 
-    m_readNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Read);
-    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, &ModuleLine::OnReadable);
-    m_writeNotifier = std::make_unique<QSocketNotifier>(master, QSocketNotifier::Write);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &ModuleLine::OnWritable);
-    m_sinceRead.start();
     return {};
 }
 

@@ -29,6 +29,9 @@ public:
     // An entry left by a module that was killed (a link to a pseudo-terminal that is gone) counts
     // as free. The error text is empty on success.
     QString Open(int port);
+    // Opens the terminal without publishing it: for a module living in the same process as the
+    // program that opens DevicePath(), which must not show up as a port of the console.
+    static constexpr int kUnpublished = -1;
     int Port() const { return m_port; }
     QString DevicePath() const { return m_devicePath; }
 
@@ -50,6 +53,7 @@ private:
     void OnReadable();
     void OnWritable();
     void RemoveLink();
+    QString Publish(int port);
 
     UniqueFd m_master;
     // Kept open so that the console closing its end is no hang-up here: the line just goes quiet.

@@ -182,6 +182,8 @@ CMSComm::~CMSComm()
 
 QString CMSComm::PortName() const
 {
+    if (!m_devicePath.isEmpty())
+        return m_devicePath;
     return QStringLiteral("COM%1").arg(m_port);
 }
 
@@ -198,6 +200,13 @@ void CMSComm::SetCommPort(short n)
         throw CommError(
             QStringLiteral("COM%1: port numbers run from 1 to 255").arg(n).toStdString());
     m_port = n;
+}
+
+void CMSComm::SetDevicePath(const QString& path)
+{
+    if (m_fd >= 0)
+        throw Error(QStringLiteral("cannot change the port while it is open"));
+    m_devicePath = path;
 }
 
 short CMSComm::GetCommPort() const
@@ -254,7 +263,7 @@ void CMSComm::Open()
         throw Error(QStringLiteral("the port is already open"));
     // The text was checked when it was set.
     const LineSettings settings = ParseLineSettings(m_settings).value_or(LineSettings{});
-    const QString path = PortDevicePath(m_port);
+    const QString path = m_devicePath.isEmpty() ? PortDevicePath(m_port) : m_devicePath;
     if (path.isEmpty())
         throw Error(kNoSuchPort);
 

@@ -38,6 +38,11 @@ public:
     void SetCommPort(short n);
     short GetCommPort() const;
 
+    // A device path to open instead of the port folder's entry, for callers that name a device
+    // directly; empty (the default) goes back to CommPort. Error texts then name the path. Throws
+    // while the port is open.
+    void SetDevicePath(const QString& path);
+
     // "speed,parity,data bits,stop bits" (default "9600,n,8,1"). Checked when set: a malformed
     // text throws, naming it, and the previous settings stay. Applied at once while open.
     void SetSettings(const QString& settings);
@@ -121,6 +126,7 @@ private:
     void LoseDevice(const QString& cause, Report report);
 
     short m_port = 1;
+    QString m_devicePath;
     QString m_settings = QStringLiteral("9600,n,8,1");
     short m_receiveThreshold = 0;
     short m_commEvent = 0;

@@ -1,0 +1,90 @@
+// Test scripts and what a run reads from the line, on any bytes: the script parser reports every
+// line as a step or an error (never both, in line order, every value in its range), the pattern
+// matcher agrees with a plain reading of the pattern, and the report lines of a byte stream do
+// not depend on how the stream is split.
+#include "fuzz/FuzzData.h"
+#include "script/Pattern.h"
+#include "script/ReportLines.h"
+#include "script/Script.h"
+
+#include <set>
+
+namespace {
+
+void CheckScript(QByteArrayView text)
+{
+    const ParseOutcome parsed = ParseScript(text);
+    const int lines = int(text.count('\n')) + 1;
+    std::set<int> errorLines;
+    int last = 0;
+    for (const ScriptError& error : parsed.errors) {
+        FUZZ_CHECK(error.line >= last && error.line >= 1 && error.line <= lines);
+        FUZZ_CHECK(!error.message.isEmpty());
+        last = error.line;
+        errorLines.insert(error.line);
+    }
+    last = 0;
+    for (const ScriptStep& step : parsed.steps) {
+        FUZZ_CHECK(step.line > last && step.line <= lines);
+        FUZZ_CHECK(!errorLines.count(step.line));
+        last = step.line;
+        FUZZ_CHECK(step.ms >= 0 && step.ms <= kMostStepMs);
+        FUZZ_CHECK(step.point.x() >= 0 && step.point.x() < 800);
+        FUZZ_CHECK(step.point.y() >= 0 && step.point.y() < 480);
+        FUZZ_CHECK(step.tolerance >= 0 && step.tolerance <= 255);
+        if (step.kind == ScriptStep::Kind::Expect || step.kind == ScriptStep::Kind::ExpectNone)
+            FUZZ_CHECK(!step.pattern.isEmpty() && step.ms > 0);
+        if (step.kind == ScriptStep::Kind::Send)
+            FUZZ_CHECK(!step.text.isEmpty());
+        if (step.kind == ScriptStep::Kind::Event)
+            FUZZ_CHECK(!EventStepName(step.eventCode, step.eventState, step.eventBoth).isEmpty());
+    }
+}
+
+void CheckPattern(QByteArrayView pattern, QByteArrayView text)
+{
+    const bool matches = MatchesPattern(pattern, text);
+    if (!pattern.contains('*') && !pattern.contains('?'))
+        FUZZ_CHECK(matches == (pattern == text));
+    FUZZ_CHECK(MatchesPattern("*", text));
+    FUZZ_CHECK(MatchesPattern(text.contains('*') || text.contains('?') ? "*" : text, text));
+    // A star before and after can only widen what matches.
+    if (matches)
+        FUZZ_CHECK(MatchesPattern(QByteArray("*") + pattern.toByteArray() + "*", text));
+}
+
+void CheckReportLines(QByteArrayView stream, int step)
+{
+    ReportLines whole;
+    std::vector<QByteArray> wholeLines;
+    whole.Feed(stream, wholeLines);
+    ReportLines pieces;
+    std::vector<QByteArray> pieceLines;
+    for (qsizetype at = 0; at < stream.size(); at += step)
+        pieces.Feed(stream.sliced(at, std::min<qsizetype>(step, stream.size() - at)), pieceLines);
+    FUZZ_CHECK(wholeLines == pieceLines);
+    for (const QByteArray& line : wholeLines)
+        FUZZ_CHECK(line.startsWith('$') && !line.contains('\n'));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzData input(data, size);
+    const std::uint8_t mode = input.Mode();
+    switch (mode % 3) {
+    case 0:
+        CheckScript(input.Rest());
+        break;
+    case 1: {
+        const QByteArrayView pattern = input.Field('\0');
+        CheckPattern(pattern, input.Rest());
+        break;
+    }
+    default:
+        CheckReportLines(input.Rest(), 1 + mode / 3 % 16);
+        break;
+    }
+    return 0;
+}

@@ -1,0 +1,454 @@
+#include "script/ScriptRunner.h"
+
+#include "app/serial/CMSComm.h"
+#include "app/serial/Pieces.h"
+#include "script/Pattern.h"
+#include "script/ScreenCompare.h"
+#include "script/VirtualModule.h"
+#include "support/CodePage.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+using Kind = ScriptStep::Kind;
+using State = StepResult::State;
+
+// Steps that finish at once run in one pass up to this many, then the event loop gets its turn.
+constexpr int kStepsPerPass = 64;
+// How long the port may take to accept a send, and the module to take what was sent, beyond the
+// line time of the bytes: generous, as CI machines are loaded.
+constexpr qint64 kSlackMs = 5000;
+// Line time is reckoned at the slowest speed the console offers, since the runner does not know
+// the speed the port was opened at; a limit, not a measurement.
+constexpr double kSlowestBytesPerMs = 2400 / 10.0 / 1000.0;
+
+double Ms(qint64 ns)
+{
+    return static_cast<double>(ns) / 1e6;
+}
+
+int LimitFor(qint64 bytes)
+{
+    return static_cast<int>(std::min<qint64>(
+        kSlackMs + static_cast<qint64>(static_cast<double>(bytes) / kSlowestBytesPerMs),
+        kMostStepMs));
+}
+
+} // namespace
+
+ScriptRunner::ScriptRunner(CMSComm& comm, RandomSource& rng, VirtualModule* module, QObject* parent)
+    : QObject(parent), m_comm(comm), m_rng(rng), m_module(module)
+{
+    m_clock.start();
+    if (m_module)
+        m_moduleBase = m_module->BytesTaken();
+    m_next.setSingleShot(true);
+    m_next.setInterval(0);
+    connect(&m_next, &QTimer::timeout, this, &ScriptRunner::Continue);
+    m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadline, &QTimer::timeout, this, &ScriptRunner::OnDeadline);
+    m_poll.setInterval(1);
+    connect(&m_poll, &QTimer::timeout, this, &ScriptRunner::OnPoll);
+    connect(&m_comm, &CMSComm::DeviceLost, this, &ScriptRunner::OnDeviceLost);
+}
+
+ScriptRunner::~ScriptRunner() = default;
+
+void ScriptRunner::ReadPort()
+{
+    connect(&m_comm, &CMSComm::CommEvent, this, [this] {
+        if (m_comm.GetCommEvent() == CMSComm::kEventReceive)
+            Receive(m_comm.GetInput());
+    });
+}
+
+void ScriptRunner::Receive(QByteArrayView bytes)
+{
+    m_lineBuffer.clear();
+    m_lines.Feed(bytes, m_lineBuffer);
+    if (m_lineBuffer.empty())
+        return;
+    const qint64 now = NowNs();
+    for (QByteArray& line : m_lineBuffer) {
+        m_recent.push_back(line);
+        if (m_recent.size() > kReportsShown)
+            m_recent.pop_front();
+        emit ReportReceived(line);
+        // Between runs nothing waits for reports; the next run starts afresh anyway.
+        if (!m_script)
+            continue;
+        m_unconsumed.push_back({std::move(line), now});
+        if (m_unconsumed.size() > kMostUnconsumed)
+            m_unconsumed.pop_front();
+    }
+    if (m_busy && m_awaiting == Awaiting::Reports)
+        CheckReports();
+}
+
+void ScriptRunner::Start(const Script& script)
+{
+    if (m_script)
+        Stop();
+    m_script = &script;
+    m_results.assign(script.steps.size(), StepResult{});
+    m_index = 0;
+    m_busy = false;
+    m_anyFailed = false;
+    m_awaiting = Awaiting::Nothing;
+    // Each script starts afresh: what an earlier one left unmatched is no answer to this one.
+    m_unconsumed.clear();
+    m_lastStimulusNs = -1;
+    if (!m_comm.GetPortOpen()) {
+        End(Outcome::PortLost,
+            m_lostCause.isEmpty() ? QStringLiteral("the port is not open") : m_lostCause);
+        return;
+    }
+    m_next.start();
+}
+
+void ScriptRunner::Stop(const QString& why)
+{
+    if (!m_script)
+        return;
+    End(Outcome::Stopped, why);
+}
+
+const ScriptStep& ScriptRunner::Current() const
+{
+    return m_script->steps[m_index];
+}
+
+void ScriptRunner::Continue()
+{
+    m_inContinue = true;
+    for (int budget = kStepsPerPass; m_script && !m_busy && budget > 0; --budget) {
+        if (m_index >= m_script->steps.size()) {
+            End(m_anyFailed ? Outcome::Failed : Outcome::Passed, {});
+            break;
+        }
+        StartStep();
+    }
+    m_inContinue = false;
+    if (m_script && !m_busy)
+        m_next.start();
+}
+
+void ScriptRunner::StartStep()
+{
+    const ScriptStep& step = Current();
+    m_stepStartNs = NowNs();
+    m_results[m_index].state = State::Running;
+    emit StepStarted(static_cast<int>(m_index));
+    if (!m_script)
+        return; // stopped by a receiver
+
+    switch (step.kind) {
+    case Kind::Send:
+        SendBytes(ToCp949(step.text), true);
+        return;
+    case Kind::SendHex:
+        SendBytes(step.bytes, false);
+        return;
+    case Kind::Expect:
+        m_busy = true;
+        m_awaiting = Awaiting::Reports;
+        m_deadline.start(step.ms);
+        CheckReports();
+        return;
+    case Kind::ExpectNone:
+        m_busy = true;
+        m_awaiting = Awaiting::Reports;
+        m_deadline.start(step.ms);
+        CheckReports();
+        return;
+    case Kind::Wait:
+        if (step.ms == 0) {
+            Complete(State::Passed);
+            return;
+        }
+        m_busy = true;
+        m_awaiting = Awaiting::Time;
+        m_deadline.start(step.ms);
+        return;
+    default:
+        if (!m_module) {
+            Complete(State::Failed, QStringLiteral("needs the virtual module"));
+            return;
+        }
+        AwaitModule();
+        return;
+    }
+}
+
+void ScriptRunner::SendBytes(const QByteArray& bytes, bool pieces)
+{
+    try {
+        if (pieces) {
+            // As the console's Send: random piece sizes, one write each, one send in all.
+            qsizetype offset = 0;
+            for (qsizetype size : SplitIntoPieces(bytes.size(), m_rng)) {
+                m_comm.SetOutput(QByteArrayView(bytes).sliced(offset, size));
+                offset += size;
+            }
+        } else {
+            m_comm.SetOutput(bytes);
+        }
+        m_comm.EndSend();
+    } catch (const CommError& error) {
+        // The port closed itself; DeviceLost follows and finds the run already ended.
+        End(Outcome::PortLost, QString::fromStdString(error.what()));
+        return;
+    }
+    m_bytesSent += bytes.size();
+    m_lastStimulusNs = NowNs();
+    if (m_comm.QueuedOutputBytes() == 0) {
+        Complete(State::Passed);
+        return;
+    }
+    AwaitDrain();
+}
+
+void ScriptRunner::AwaitDrain()
+{
+    m_busy = true;
+    m_awaiting = Awaiting::Drain;
+    m_deadline.start(LimitFor(m_comm.QueuedOutputBytes()));
+    m_poll.start();
+}
+
+void ScriptRunner::AwaitModule()
+{
+    // A touch must find the controls the statements before it made, and a screen check their
+    // drawing: the module first takes everything sent.
+    const qint64 behind = m_bytesSent - (m_module->BytesTaken() - m_moduleBase);
+    if (behind <= 0) {
+        RunVirtualStep();
+        return;
+    }
+    m_busy = true;
+    m_awaiting = Awaiting::Module;
+    m_deadline.start(LimitFor(behind));
+    m_poll.start();
+}
+
+void ScriptRunner::OnPoll()
+{
+    if (!m_busy) {
+        m_poll.stop();
+        return;
+    }
+    if (m_awaiting == Awaiting::Drain && m_comm.QueuedOutputBytes() == 0) {
+        m_poll.stop();
+        m_deadline.stop();
+        Complete(State::Passed);
+    } else if (m_awaiting == Awaiting::Module &&
+               m_module->BytesTaken() - m_moduleBase >= m_bytesSent) {
+        m_poll.stop();
+        m_deadline.stop();
+        m_busy = false;
+        RunVirtualStep();
+    }
+}
+
+void ScriptRunner::RunVirtualStep()
+{
+    const ScriptStep& step = Current();
+    ModuleEngine& engine = m_module->Engine();
+    switch (step.kind) {
+    case Kind::Touch:
+        engine.Press(step.point);
+        engine.Release(step.point);
+        break;
+    case Kind::Press:
+        engine.Press(step.point);
+        break;
+    case Kind::Move:
+        engine.Move(step.point);
+        break;
+    case Kind::Release:
+        engine.Release(step.point);
+        break;
+    case Kind::Key:
+        engine.KeyPress(step.key);
+        break;
+    case Kind::Event:
+        if (step.eventCode == 0x86) {
+            engine.SendDate();
+        } else if (step.eventCode == 0x87) {
+            engine.SendTime();
+        } else if (step.eventBoth) {
+            engine.SendEvent(step.eventCode, {true, {1, 0}});
+            engine.SendEvent(step.eventCode, {false, {1, 0}});
+        } else {
+            engine.SendEvent(step.eventCode, {step.eventState, {1, 0}});
+        }
+        break;
+    case Kind::Screen:
+        CompareScreen();
+        return;
+    default:
+        break;
+    }
+    m_lastStimulusNs = NowNs();
+    Complete(State::Passed);
+}
+
+void ScriptRunner::CompareScreen()
+{
+    const ScriptStep& step = Current();
+    const QString path = ReferencePicturePath(m_script->path, step.file);
+    const QImage reference(path);
+    if (reference.isNull()) {
+        Complete(State::Failed,
+                 QStringLiteral("cannot read the reference picture \"%1\"").arg(path));
+        return;
+    }
+    const QImage& actual = m_module->Engine().Screen();
+    const ScreenDifference difference = CompareScreens(actual, reference, step.tolerance);
+    if (difference.pixels == 0) {
+        Complete(State::Passed);
+        return;
+    }
+    const QDir folder(m_picturesFolder.isEmpty() ? QStringLiteral(".") : m_picturesFolder);
+    const QString stem = folder.filePath(
+        QStringLiteral("%1.%2").arg(QFileInfo(m_script->path).completeBaseName()).arg(step.line));
+    const QString actualPath = stem + QStringLiteral(".actual.png");
+    const QString differencePath = stem + QStringLiteral(".difference.png");
+    QString written =
+        QStringLiteral("; actual \"%1\", difference \"%2\"").arg(actualPath, differencePath);
+    if (!actual.save(actualPath, "PNG") || difference.picture.isNull() ||
+        !difference.picture.save(differencePath, "PNG"))
+        written =
+            QStringLiteral("; the pictures could not be written to \"%1\"").arg(folder.path());
+    Complete(State::Failed,
+             QStringLiteral("%1 pixels differ by more than %2 (largest difference %3)%4")
+                 .arg(difference.pixels)
+                 .arg(step.tolerance)
+                 .arg(difference.largest)
+                 .arg(written));
+}
+
+void ScriptRunner::CheckReports()
+{
+    const ScriptStep& step = Current();
+    for (auto it = m_unconsumed.begin(); it != m_unconsumed.end(); ++it) {
+        if (!MatchesPattern(step.pattern, it->line))
+            continue;
+        m_deadline.stop();
+        if (step.kind == Kind::ExpectNone) {
+            Complete(
+                State::Failed,
+                QStringLiteral("a matching report arrived: %1").arg(QString::fromUtf8(it->line)));
+            return;
+        }
+        const double latency =
+            m_lastStimulusNs < 0 ? 0.0 : std::max(0.0, Ms(it->atNs - m_lastStimulusNs));
+        // Order is checked: the next expect looks only past this report.
+        m_unconsumed.erase(m_unconsumed.begin(), it + 1);
+        Complete(State::Passed, {}, latency);
+        return;
+    }
+}
+
+void ScriptRunner::OnDeadline()
+{
+    if (!m_busy || !m_script)
+        return;
+    m_poll.stop();
+    const ScriptStep& step = Current();
+    switch (m_awaiting) {
+    case Awaiting::Reports:
+        if (step.kind == Kind::ExpectNone)
+            Complete(State::Passed);
+        else
+            Complete(State::Failed, QStringLiteral("no report matched within %1 ms").arg(step.ms));
+        return;
+    case Awaiting::Time:
+        Complete(State::Passed);
+        return;
+    case Awaiting::Drain:
+        Complete(State::Failed,
+                 QStringLiteral("the port took no more bytes for %1 ms; %2 bytes still queued")
+                     .arg(m_deadline.interval())
+                     .arg(m_comm.QueuedOutputBytes()));
+        return;
+    case Awaiting::Module:
+        Complete(State::Failed,
+                 QStringLiteral("the module did not take the statements sent within %1 ms")
+                     .arg(m_deadline.interval()));
+        return;
+    case Awaiting::Nothing:
+        return;
+    }
+}
+
+void ScriptRunner::Complete(State state, const QString& reason, double latencyMs)
+{
+    StepResult& result = m_results[m_index];
+    result.state = state;
+    result.reason = reason;
+    result.latencyMs = latencyMs;
+    result.elapsedMs = Ms(NowNs() - m_stepStartNs);
+    if (state == State::Failed) {
+        m_anyFailed = true;
+        result.reportsSeen.assign(m_recent.begin(), m_recent.end());
+    }
+    m_busy = false;
+    m_awaiting = Awaiting::Nothing;
+    const int index = static_cast<int>(m_index++);
+    emit StepFinished(index, result);
+    if (!m_script)
+        return;
+    if (state == State::Failed && m_failFast) {
+        End(Outcome::Failed, QStringLiteral("not run: an earlier step failed (--fail-fast)"));
+        return;
+    }
+    if (!m_inContinue)
+        m_next.start();
+}
+
+void ScriptRunner::End(Outcome outcome, const QString& skipReason)
+{
+    m_next.stop();
+    m_deadline.stop();
+    m_poll.stop();
+    if (m_script && m_index < m_results.size()) {
+        StepResult& running = m_results[m_index];
+        if (running.state == State::Running || outcome == Outcome::PortLost) {
+            // The step under way when the port went or the run was stopped.
+            running.state = outcome == Outcome::PortLost ? State::Failed : State::Skipped;
+            running.reason = skipReason;
+            running.elapsedMs = Ms(NowNs() - m_stepStartNs);
+            if (running.state == State::Failed)
+                running.reportsSeen.assign(m_recent.begin(), m_recent.end());
+            emit StepFinished(static_cast<int>(m_index), running);
+            ++m_index;
+        }
+        const QString rest = outcome == Outcome::PortLost
+                                 ? QStringLiteral("not run: the port was lost")
+                                 : skipReason;
+        for (std::size_t i = m_index; i < m_results.size(); ++i) {
+            m_results[i].state = State::Skipped;
+            m_results[i].reason = rest;
+            emit StepFinished(static_cast<int>(i), m_results[i]);
+        }
+    }
+    m_index = m_results.size();
+    m_busy = false;
+    m_awaiting = Awaiting::Nothing;
+    m_script = nullptr;
+    emit Finished(outcome);
+}
+
+void ScriptRunner::OnDeviceLost(const QString& message)
+{
+    // Kept for a run started later on the closed port, which then says why.
+    m_lostCause = message;
+    if (m_script)
+        End(Outcome::PortLost, message);
+}

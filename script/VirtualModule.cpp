@@ -1,0 +1,14 @@
+#include "script/VirtualModule.h"
+
+VirtualModule::VirtualModule(const QString& storageFolder, QObject* parent)
+    : QObject(parent), m_engine(storageFolder)
+{
+    connect(&m_line, &ModuleLine::Received, &m_engine, &ModuleEngine::Feed);
+    connect(&m_line, &ModuleLine::LineIdle, &m_engine, &ModuleEngine::LineIdle);
+    connect(&m_engine, &ModuleEngine::ReportReady, &m_line, &ModuleLine::Write);
+}
+
+QString VirtualModule::Open()
+{
+    return m_line.Open(ModuleLine::kUnpublished);
+}

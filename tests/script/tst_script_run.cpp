@@ -1,0 +1,348 @@
+// orvexa-run as a CI job runs it: the virtual module in its own process over a real
+// pseudo-terminal, or a pseudo-terminal this test holds standing in for a module on --device.
+#include "module/EventEncoder.h"
+#include "support/CodePage.h"
+#include "tests/common/PseudoTerminal.h"
+#include "tests/common/TempConfigHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace {
+
+struct Outcome
+{
+    int exit = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+class ScriptRunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void virtualRuns_data();
+    void virtualRuns();
+    void refusedBeforeSending_data();
+    void refusedBeforeSending();
+    void realPortSendsAsTheConsole();
+    void lostPortEndsTheRun();
+    void interruptWritesResults();
+    void examplesPass();
+
+private:
+    QString Write(const QString& name, const QByteArray& content);
+    void Start(QProcess& process, const QStringList& arguments);
+    Outcome Run(const QStringList& arguments);
+    QByteArray Junit() const;
+
+    std::unique_ptr<TempConfigHome> m_home;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void ScriptRunTest::init()
+{
+    m_home = std::make_unique<TempConfigHome>();
+    m_dir = std::make_unique<QTemporaryDir>();
+}
+
+QString ScriptRunTest::Write(const QString& name, const QByteArray& content)
+{
+    QFile file(m_dir->filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return {};
+    return file.fileName();
+}
+
+void ScriptRunTest::Start(QProcess& process, const QStringList& arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home->filePath(QStringLiteral("data")));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(ORVEXA_RUN_EXE), arguments);
+}
+
+Outcome ScriptRunTest::Run(const QStringList& arguments)
+{
+    QProcess process;
+    Start(process, arguments);
+    Outcome outcome;
+    if (!process.waitForFinished(60000))
+        return outcome;
+    outcome.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
+    outcome.err = QString::fromUtf8(process.readAllStandardError());
+    return outcome;
+}
+
+QByteArray ScriptRunTest::Junit() const
+{
+    QFile file(m_dir->filePath(QStringLiteral("results.xml")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void ScriptRunTest::virtualRuns_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exit");
+    // Fragments that must appear, in this order, in standard output (then standard error), and
+    // in the JUnit file; "!" before a fragment: must not appear.
+    QTest::addColumn<QStringList>("output");
+    QTest::addColumn<QStringList>("junit");
+
+    const QByteArray button = "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n";
+    QTest::newRow("passing")
+        << button + "touch 50,50\nexpect $on_click (down : ctrl 1)\nexpect $on_click (up*\n"
+        << QStringList() << 0
+        << QStringList{"ok   ", ":4  expect $on_click (down : ctrl 1)  ", " ms\n",
+                       "2 passed, 0 failed"}
+        << QStringList{"tests=\"2\" failures=\"0\"", "name=\"line 4: expect $on_click (down",
+                       "!<failure"};
+    QTest::newRow("order is checked")
+        << button + "touch 50,50\nexpect $on_click (up*\nexpect $on_click (down* within 200\n"
+        << QStringList() << 1
+        << QStringList{"FAIL ", ":5  expect $on_click (down* within 200: no report matched",
+                       "last 2 reports seen:", "$on_click (down : ctrl 1)", "1 passed, 1 failed"}
+        << QStringList{"failures=\"1\"", "<failure message=\"no report matched within 200 ms\"",
+                       "expected: $on_click (down*", "$on_click (up : ctrl 1)"};
+    QTest::newRow("expect fails and the run goes on")
+        << button + "expect $on_check* within 100\nwait 1\nkey 65\nexpect $on_key*\n"
+        << QStringList() << 1 << QStringList{"FAIL ",           "expect $on_check* within 100",
+                                             "no reports seen", "ok   ",
+                                             "expect $on_key*", "1 passed, 1 failed"}
+        << QStringList{"<failure", "expected: $on_check*"};
+    QTest::newRow("fail-fast skips the rest")
+        << button + "expect $on_check* within 100\nkey 65\nexpect $on_key*\n"
+        << QStringList{QStringLiteral("--fail-fast")} << 1
+        << QStringList{"FAIL ", "skip ", "key 65: not run", "0 passed, 1 failed"}
+        << QStringList{"<failure", "<skipped message=\"not run"};
+    QTest::newRow("expect-none fails on a match")
+        << button + "touch 50,50\nexpect-none $on_click (up* for 20000\n"
+        << QStringList() << 1
+        << QStringList{"FAIL ", "a matching report arrived: $on_click (up : ctrl 1)"}
+        << QStringList{"failures=\"1\""};
+    QTest::newRow("screen passes")
+        << QByteArray("send MakeTestEnvironment;\nsend BoxFill 0,0,799,479,&H102030;\n"
+                      "screen same.png\nscreen near.png tolerance 1\n")
+        << QStringList() << 0 << QStringList{"2 passed, 0 failed"}
+        << QStringList{"tests=\"2\" failures=\"0\""};
+    QTest::newRow("screen fails with its pictures")
+        << QByteArray("send MakeTestEnvironment;\nsend BoxFill 0,0,799,479,&H102030;\n"
+                      "screen near.png\n")
+        << QStringList() << 1
+        << QStringList{"FAIL ", "384000 pixels differ by more than 0 (largest difference 1)",
+                       "script.3.difference.png"}
+        << QStringList{"<failure message=\"384000 pixels differ"};
+    QTest::newRow("missing reference")
+        << QByteArray("send Clear;\n\nscreen gone.png\n") << QStringList() << 2
+        << QStringList{"!ok ", "script.ots:3: no reference picture"} << QStringList{};
+    QTest::newRow("reference of another size")
+        << QByteArray("screen small.png\n") << QStringList() << 2
+        << QStringList{"script.ots:1: ", "is 10 x 10, not 800 x 480"} << QStringList{};
+    QTest::newRow("syntax errors, every one")
+        << QByteArray("send Clear;\nwait soon\nexpect\n") << QStringList() << 2
+        << QStringList{"!ok ", "script.ots:2: wait takes", "script.ots:3: expect needs"}
+        << QStringList{};
+    QTest::newRow("unwritable JUnit file")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--junit"), QStringLiteral("/nonexistent/r.xml")} << 2
+        << QStringList{"!ok ", "cannot write the JUnit file \"/nonexistent/r.xml\""}
+        << QStringList{};
+    QTest::newRow("repeat") << QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n")
+                            << QStringList{QStringLiteral("--repeat"), QStringLiteral("2")} << 0
+                            << QStringList{"(run 1)", "(run 2)", "2 passed, 0 failed"}
+                            << QStringList{"script.ots (run 1)", "script.ots (run 2)"};
+}
+
+void ScriptRunTest::virtualRuns()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QStringList, options);
+    QFETCH(int, exit);
+    QFETCH(QStringList, output);
+    QFETCH(QStringList, junit);
+
+    QImage screen(800, 480, QImage::Format_RGB32);
+    screen.fill(qRgb(0x10, 0x20, 0x30));
+    QVERIFY(screen.save(m_dir->filePath(QStringLiteral("same.png"))));
+    screen.fill(qRgb(0x11, 0x20, 0x30));
+    QVERIFY(screen.save(m_dir->filePath(QStringLiteral("near.png"))));
+    QVERIFY(QImage(10, 10, QImage::Format_RGB32).save(m_dir->filePath("small.png")));
+    const QString path = Write(QStringLiteral("script.ots"), script);
+
+    QStringList arguments = options;
+    if (!arguments.contains(QStringLiteral("--junit")))
+        arguments << QStringLiteral("--junit") << m_dir->filePath(QStringLiteral("results.xml"));
+    const Outcome outcome =
+        Run(arguments << QStringLiteral("--speed") << QStringLiteral("230400") << path);
+    QVERIFY2(outcome.exit == exit, qPrintable(outcome.out + outcome.err));
+
+    const auto check = [](const QString& text, const QStringList& fragments) {
+        qsizetype at = 0;
+        for (const QString& fragment : fragments) {
+            if (fragment.startsWith(u'!')) {
+                if (text.contains(fragment.mid(1)))
+                    return QStringLiteral("unexpected \"%1\" in:\n%2").arg(fragment.mid(1), text);
+                continue;
+            }
+            const qsizetype found = text.indexOf(fragment, at);
+            if (found < 0)
+                return QStringLiteral("no \"%1\" in order in:\n%2").arg(fragment, text);
+            at = found + fragment.size();
+        }
+        return QString();
+    };
+    const QString outputFault = check(outcome.out + outcome.err, output);
+    QVERIFY2(outputFault.isEmpty(), qPrintable(outputFault));
+    const QString junitFault = check(QString::fromUtf8(Junit()), junit);
+    QVERIFY2(junitFault.isEmpty(), qPrintable(junitFault));
+
+    if (QTest::currentDataTag() == QByteArrayView("screen fails with its pictures")) {
+        // Beside the results: the actual screen, and where it differs.
+        const QImage actual(m_dir->filePath(QStringLiteral("script.3.actual.png")));
+        QCOMPARE(actual.pixel(400, 240), qRgb(0x10, 0x20, 0x30));
+        const QImage difference(m_dir->filePath(QStringLiteral("script.3.difference.png")));
+        QCOMPARE(difference.size(), QSize(800, 480));
+        QCOMPARE(difference.pixel(0, 0), qRgb(255, 0, 0));
+    }
+}
+
+void ScriptRunTest::refusedBeforeSending_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<bool>("busy"); // another program holds the port
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("syntax error after sends")
+        << QByteArray("send Clear;\nsend Line 1,1,2,2;\nexpect x within never\n") << false
+        << "script.ots:3: within takes milliseconds";
+    QTest::newRow("virtual-only step") << QByteArray("send Clear;\n# then\ntouch 10,10\n") << false
+                                       << "script.ots:3: \"touch 10,10\" needs the virtual module";
+    QTest::newRow("busy port") << QByteArray("send Clear;\n") << true
+                               << ": in use by another program";
+}
+
+void ScriptRunTest::refusedBeforeSending()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(bool, busy);
+    QFETCH(QString, error);
+
+    PseudoTerminal module;
+    QVERIFY(module.isOpen());
+    const int holder = busy ? ::open(QFile::encodeName(module.devicePath()).constData(),
+                                     O_RDWR | O_NOCTTY | O_CLOEXEC)
+                            : -1;
+    if (busy)
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    const auto release = qScopeGuard([holder] {
+        if (holder >= 0)
+            ::close(holder);
+    });
+    const Outcome outcome = Run({QStringLiteral("--device"), module.devicePath(),
+                                 Write(QStringLiteral("script.ots"), script)});
+    QCOMPARE(outcome.exit, 2);
+    QVERIFY2(outcome.err.contains(error), qPrintable(outcome.err));
+    QCOMPARE(module.ReadFor(100), QByteArray());
+}
+
+void ScriptRunTest::realPortSendsAsTheConsole()
+{
+    PseudoTerminal module;
+    QVERIFY(module.isOpen());
+    QProcess run;
+    Start(run, {QStringLiteral("--device"), module.devicePath(), QStringLiteral("--speed"),
+                QStringLiteral("57600"), QStringLiteral("--junit"),
+                m_dir->filePath(QStringLiteral("results.xml")),
+                Write(QStringLiteral("script.ots"),
+                      "send Print '한글',1,1;\nsendhex 00 FF\nexpect $on_key_press* within "
+                      "20000\n")});
+    // The text goes in the module's code page, then the raw bytes.
+    const QByteArray expected = ToCp949(QStringLiteral("Print '한글',1,1;")) + "\x00\xFF"_qba;
+    QCOMPARE(module.ReadExactly(expected.size(), 20000), expected);
+    QCOMPARE(module.Speed(), 57600);
+    QVERIFY(module.Write(EncodeReport(0x85, {false, {0x41}}, ReportForm::Text)));
+    QVERIFY(run.waitForFinished(20000));
+    const QByteArray out = run.readAllStandardOutput();
+    QVERIFY2(run.exitCode() == 0, out.constData());
+    QVERIFY(out.contains("1 passed, 0 failed"));
+}
+
+void ScriptRunTest::lostPortEndsTheRun()
+{
+    auto module = std::make_unique<PseudoTerminal>();
+    QProcess run;
+    Start(run, {QStringLiteral("--device"), module->devicePath(), QStringLiteral("--junit"),
+                m_dir->filePath(QStringLiteral("results.xml")),
+                Write(QStringLiteral("script.ots"),
+                      "send Clear;\nexpect $on_click* within 60000\nsend Clear;\nexpect x\n")});
+    QCOMPARE(module->ReadExactly(6, 20000), QByteArray("Clear;"));
+    module.reset(); // the module goes away while the runner waits for its report
+    QVERIFY(run.waitForFinished(20000));
+    QCOMPARE(run.exitCode(), 2);
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    QVERIFY2(out.contains(QRegularExpression(":2  expect \\$on_click\\* within 60000: .+")),
+             qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral(":4  expect x: not run: the port was lost")),
+             qPrintable(out));
+    const QByteArray junit = Junit();
+    QVERIFY(junit.contains("tests=\"2\" failures=\"1\" errors=\"0\" skipped=\"1\""));
+}
+
+void ScriptRunTest::interruptWritesResults()
+{
+    QProcess run;
+    Start(run, {QStringLiteral("--junit"), m_dir->filePath(QStringLiteral("results.xml")),
+                Write(QStringLiteral("script.ots"),
+                      "key 65\nexpect $on_key*\nexpect-none $on_* for 600000\nkey 66\n"
+                      "expect $on_key*\n")});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (run.waitForReadyRead(100), run.peek(1 << 16).contains("expect $on_key*  ")), 20000);
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(static_cast<pid_t>(run.processId()), SIGINT);
+    QVERIFY(run.waitForFinished(20000));
+    QCOMPARE(run.exitCode(), 128 + SIGINT);
+    const QByteArray junit = Junit();
+    QVERIFY2(junit.contains("tests=\"3\" failures=\"0\" errors=\"0\" skipped=\"2\""),
+             junit.constData());
+    QVERIFY(junit.contains("<skipped message=\"not run: interrupted\"/>"));
+}
+
+void ScriptRunTest::examplesPass()
+{
+    const QStringList examples =
+        QDir(QStringLiteral(ORVEXA_EXAMPLES_DIR)).entryList({QStringLiteral("*.ots")});
+    QVERIFY(examples.size() >= 4);
+    QStringList arguments{QStringLiteral("--virtual"), QStringLiteral("--speed"),
+                          QStringLiteral("230400"), QStringLiteral("--junit"),
+                          m_dir->filePath(QStringLiteral("results.xml"))};
+    for (const QString& example : examples)
+        arguments << QStringLiteral(ORVEXA_EXAMPLES_DIR "/") + example;
+    const Outcome outcome = Run(arguments);
+    QVERIFY2(outcome.exit == 0, qPrintable(outcome.out + outcome.err));
+    const QByteArray junit = Junit();
+    QCOMPARE(junit.count("<testsuite "), examples.size());
+    QVERIFY(!junit.contains("<failure"));
+    QVERIFY(!junit.contains("<skipped"));
+}
+
+QTEST_GUILESS_MAIN(ScriptRunTest)
+#include "tst_script_run.moc"
