@@ -1,0 +1,144 @@
+#include "script/ScriptWriter.h"
+
+#include "script/Script.h"
+#include "support/CodePage.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace script_line {
+
+namespace {
+
+bool IsPlainText(const QString& text)
+{
+    if (text.isEmpty() || text != text.trimmed())
+        return false;
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            return false;
+    return true;
+}
+
+} // namespace
+
+QByteArray Send(QByteArrayView bytes)
+{
+    const QString text = FromCp949(bytes);
+    if (IsPlainText(text) && ToCp949(text) == bytes)
+        return "send " + text.toUtf8();
+    QByteArray line = "sendhex";
+    for (const char byte : bytes)
+        line += ' ' + QByteArray(1, byte).toHex().toUpper();
+    return line;
+}
+
+QByteArray Expect(QByteArrayView reportLine, int withinMs)
+{
+    QByteArray pattern = reportLine.toByteArray().trimmed();
+    pattern.replace('#', '?');
+    for (char& c : pattern)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    if (pattern.isEmpty())
+        pattern = "*";
+    return "expect " + pattern + " within " + QByteArray::number(withinMs);
+}
+
+QByteArray Wait(int ms)
+{
+    return "wait " + QByteArray::number(ms);
+}
+
+QByteArray Point(const char* step, QPoint at)
+{
+    return QByteArray(step) + ' ' + QByteArray::number(at.x()) + ',' + QByteArray::number(at.y());
+}
+
+QByteArray Key(std::uint8_t code)
+{
+    return "key " + QByteArray::number(code);
+}
+
+QByteArray Event(const QString& name)
+{
+    return "event " + name.toUtf8();
+}
+
+QByteArray Comment(const QString& text)
+{
+    QString flat = text;
+    for (QChar& c : flat)
+        if (c.unicode() < 0x20)
+            c = u' ';
+    return "# " + flat.toUtf8();
+}
+
+} // namespace script_line
+
+int RecordedExpectLimit(qint64 latencyMs)
+{
+    const qint64 doubled = 2 * qMax<qint64>(latencyMs, 0);
+    const qint64 rounded = (doubled + 99) / 100 * 100;
+    return static_cast<int>(std::clamp<qint64>(rounded, 200, kMostStepMs));
+}
+
+bool ScriptFile::Open(const QString& path, QString* error)
+{
+    Discard();
+    const QFileInfo target(path);
+    // Only a regular file (or a new name) is replaced: renaming over a device node or a folder
+    // would destroy something that is not a script.
+    if (target.exists() && !target.isFile()) {
+        if (error)
+            *error = QStringLiteral("%1 is not a regular file").arg(path);
+        return false;
+    }
+    auto file = std::make_unique<QSaveFile>(path);
+    // Unbuffered, so a write the disk refuses fails at once and is reported, instead of being
+    // found, or missed, only when the buffer is flushed.
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file->errorString());
+        return false;
+    }
+    m_file = std::move(file);
+    m_path = path;
+    m_error.clear();
+    return true;
+}
+
+void ScriptFile::Append(QByteArrayView line)
+{
+    if (!m_file || !m_error.isEmpty())
+        return;
+    QByteArray bytes = line.toByteArray();
+    bytes += '\n';
+    if (m_file->write(bytes) != bytes.size())
+        m_error = QStringLiteral("%1: %2").arg(m_path, m_file->errorString());
+}
+
+bool ScriptFile::Finish(QString* error)
+{
+    if (!m_file)
+        return true;
+    if (m_error.isEmpty() && !m_file->commit())
+        m_error = QStringLiteral("%1: %2").arg(m_path, m_file->errorString());
+    const QString failure = m_error;
+    Discard();
+    if (failure.isEmpty())
+        return true;
+    if (error)
+        *error = failure;
+    return false;
+}
+
+void ScriptFile::Discard()
+{
+    if (m_file)
+        m_file->cancelWriting();
+    m_file.reset();
+    m_error.clear();
+}
