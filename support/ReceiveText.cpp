@@ -33,7 +33,7 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
         m_runs.push_back(Run{m_end, colour, bold});
 
     // Room for a stamp before every line this text can start.
-    char stamp[kTimeStampLength];
+    static_assert(std::tuple_size_v<decltype(m_stamp)> == kTimeStampLength);
     bool stampTaken = false;
     qsizetype stampRoom = 0;
     if (m_timeStamps) {
@@ -47,35 +47,45 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
     char* const begin = m_store.data() + used;
     char* out = begin;
     bool lineStart = m_atLineStart;
-    for (qsizetype i = 0; i < count; ++i) {
-        char c = in[i];
+    const char* const end = in + count;
+    // Copied a line at a time: reports arrive as short coloured pieces of a line each, and a
+    // test per character was a good part of showing them.
+    for (const char* at = in; at != end;) {
         if (lineStart) {
             if (m_timeStamps) {
                 // Every line begun by this text shares the time the text arrived.
                 if (!stampTaken) {
-                    WriteTimeStamp(m_clock(), stamp);
+                    // Pieces come far faster than the clock's milliseconds change.
+                    const QTime now = m_clock();
+                    if (!m_stampWritten || now != m_stampTime) {
+                        WriteTimeStamp(now, m_stamp.data());
+                        m_stampTime = now;
+                        m_stampWritten = true;
+                    }
                     stampTaken = true;
                 }
-                out = std::copy(stamp, stamp + kTimeStampLength, out);
+                out = std::copy(m_stamp.begin(), m_stamp.end(), out);
             }
             lineStart = false;
         }
-        if (static_cast<unsigned char>(c) <= '\r') {
-            if (c == '\r') {
-                if (i + 1 < count && in[i + 1] == '\n')
-                    ++i;
-                else if (i + 1 == count)
-                    m_afterCarriageReturn = true;
-                c = '\n';
-            }
-            if (c == '\n') {
-                const Line& last = m_lines.back();
-                const qint64 lineEnd = m_end + (out - begin);
-                m_lines.push_back(Line{lineEnd + 1, last.row + RowsOf(lineEnd - last.start)});
-                lineStart = true;
-            }
+        const char* const lineBreak = std::find_if(at, end, [](char c) {
+            return static_cast<unsigned char>(c) <= '\r' && (c == '\n' || c == '\r');
+        });
+        out = std::copy(at, lineBreak, out);
+        at = lineBreak;
+        if (at == end)
+            break;
+        if (*at++ == '\r') {
+            if (at != end && *at == '\n')
+                ++at;
+            else if (at == end)
+                m_afterCarriageReturn = true;
         }
-        *out++ = c;
+        const Line& last = m_lines.back();
+        const qint64 lineEnd = m_end + (out - begin);
+        m_lines.push_back(Line{lineEnd + 1, last.row + RowsOf(lineEnd - last.start)});
+        *out++ = '\n';
+        lineStart = true;
     }
     m_atLineStart = lineStart;
     const qint64 added = out - begin;

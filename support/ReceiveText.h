@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTime>
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <utility>
@@ -136,6 +137,9 @@ private:
 
     bool m_timeStamps = false;
     std::function<QTime()> m_clock;
+    QTime m_stampTime; // of the last stamp written
+    bool m_stampWritten = false;
+    std::array<char, 13> m_stamp{};
     std::function<void(QByteArrayView)> m_storeListener;
     std::function<void(qint64, qint64)> m_dropListener;
 };

@@ -74,9 +74,9 @@ ReceiveView::~ReceiveView()
         m_saving.join();
 }
 
-void ReceiveView::Append(QByteArrayView text, QColor colour, bool bold)
+void ReceiveView::AppendRgb(QByteArrayView text, QRgb colour, bool bold)
 {
-    if (m_text.Append(text, colour.rgb(), bold) > 0)
+    if (m_text.Append(text, colour, bold) > 0)
         MarkDirty();
 }
 
