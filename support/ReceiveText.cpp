@@ -3,6 +3,21 @@
 #include "support/ReceiveLog.h"
 
 #include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The first "\r" or "\n" from `from` on, or `to`. Searched with memchr: a test per character
+// was a good part of showing short pieces.
+const char* FindBreak(const char* from, const char* to)
+{
+    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', std::size_t(to - from)));
+    const char* stop = lf ? lf : to;
+    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', std::size_t(stop - from)));
+    return cr ? cr : stop;
+}
+
+} // namespace
 
 ReceiveText::ReceiveText(qsizetype keep) : m_keep(std::max<qsizetype>(keep, 1))
 {
@@ -37,8 +52,10 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
     bool stampTaken = false;
     qsizetype stampRoom = 0;
     if (m_timeStamps) {
-        const qsizetype breaks =
-            std::count_if(in, in + count, [](char c) { return c == '\n' || c == '\r'; });
+        qsizetype breaks = 0;
+        for (const char* at = FindBreak(in, in + count); at != in + count;
+             at = FindBreak(at + 1, in + count))
+            ++breaks;
         stampRoom = (breaks + 1) * kTimeStampLength;
     }
 
@@ -48,8 +65,7 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
     char* out = begin;
     bool lineStart = m_atLineStart;
     const char* const end = in + count;
-    // Copied a line at a time: reports arrive as short coloured pieces of a line each, and a
-    // test per character was a good part of showing them.
+    // Copied a line at a time: reports arrive as short coloured pieces of a line each.
     for (const char* at = in; at != end;) {
         if (lineStart) {
             if (m_timeStamps) {
@@ -68,9 +84,7 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
             }
             lineStart = false;
         }
-        const char* const lineBreak = std::find_if(at, end, [](char c) {
-            return static_cast<unsigned char>(c) <= '\r' && (c == '\n' || c == '\r');
-        });
+        const char* const lineBreak = FindBreak(at, end);
         out = std::copy(at, lineBreak, out);
         at = lineBreak;
         if (at == end)

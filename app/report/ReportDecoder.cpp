@@ -149,8 +149,12 @@ void ReportDecoder::OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer
 {
     // Closed first: a new piece may move the one the writer is on.
     writer.Close();
-    if (out.empty() || out.back().colour != m_colour)
-        out.push_back(ColoredText{QByteArray(), m_colour});
+    if (out.empty() || out.back().colour != m_colour) {
+        // Allocated at its size at once: growing an empty array goes the long way round, once
+        // for every report.
+        out.push_back(ColoredText{QByteArray(room, Qt::Uninitialized), m_colour});
+        out.back().text.truncate(0);
+    }
     writer.Open(out.back().text, room);
 }
 

@@ -11,22 +11,16 @@
 #include <QByteArrayView>
 #include <QColor>
 #include <QElapsedTimer>
-#include <QFont>
-#include <QPointF>
-#include <QRawFont>
 #include <QRgb>
 #include <QString>
 #include <QTime>
 
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <memory>
 #include <thread>
-#include <vector>
 
 class QMenu;
-class QPainter;
 
 // Read-only coloured text that keeps up with any line rate of the serial port. Text is kept as
 // 8-bit characters with colour runs; long lines wrap at the view width and are laid out by
