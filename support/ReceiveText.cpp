@@ -24,8 +24,10 @@ ReceiveText::ReceiveText(qsizetype keep) : m_keep(std::max<qsizetype>(keep, 1))
     m_clock = &CurrentLocalTime;
     // The most the store ever holds: what is kept, the batch before a drop, and the dead text
     // before it is compacted. Reserved once, so no append pays for copying megabytes while the
-    // window waits; pages are only touched as text arrives.
-    m_store.reserve(static_cast<std::size_t>(MostHeld() + m_keep / 4 + (1 << 20)));
+    // window waits; pages are only touched as text arrives. The last term is room for the
+    // append that crosses the bound.
+    m_store.reserve(
+        static_cast<std::size_t>(MostHeld() + m_keep / 4 + std::min<qsizetype>(m_keep, 1 << 20)));
 }
 
 qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
