@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,7 +15,15 @@ void AppendLatin1AsUtf8(QByteArray& out, QByteArrayView latin1)
     const char* const begin = latin1.data();
     const char* const end = begin + latin1.size();
     const char* plain = begin;
-    for (const char* p = begin; p != end; ++p) {
+    const char* p = begin;
+    // Received text is mostly ASCII: eight characters are passed at once while none has its
+    // top bit set.
+    for (std::uint64_t word; end - p >= 8; p += 8) {
+        std::memcpy(&word, p, 8);
+        if (word & 0x8080808080808080u)
+            break;
+    }
+    for (; p != end; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         if (c < 0x80)
             continue;

@@ -19,11 +19,6 @@ constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
     return pairs;
 }();
 
-void AppendText(QByteArray& to, std::string_view text)
-{
-    to.append(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 long ReadValue(const ReportValue& value, const std::uint8_t* report, bool binary)
 {
     const ReportSlot slot = binary ? value.binary : value.text;
@@ -35,17 +30,58 @@ long ReadValue(const ReportValue& value, const std::uint8_t* report, bool binary
     return CStringUtil::ParseHex(QByteArrayView(reinterpret_cast<const char*>(at), slot.width));
 }
 
-QByteArray FormatValue(ValueFormat format, long value)
+// Writes what FormatInt writes for the value's format to `out` (room for 24 characters) and
+// returns its length, without building an array per value: this runs for every report shown.
+// A negative value goes through FormatInt itself, for its sign rules.
+qsizetype FormatValue(ValueFormat format, long value, char* out)
 {
-    switch (format) {
-    case ValueFormat::TwoDigits:
-        return FormatInt(value, 10, 2);
-    case ValueFormat::KeyByte:
-        return FormatInt(value, 16, 2);
-    case ValueFormat::Decimal:
-        break;
+    const int radix = format == ValueFormat::KeyByte ? 16 : 10;
+    const int width = format == ValueFormat::Decimal ? -1 : 2;
+    if (value < 0) {
+        const QByteArray text = FormatInt(value, radix, width);
+        std::memcpy(out, text.constData(), static_cast<std::size_t>(text.size()));
+        return text.size();
     }
-    return FormatInt(value, 10, -1);
+    char digits[24];
+    int count = 0;
+    for (auto rest = static_cast<unsigned long>(value); rest != 0 || count == 0; rest /= radix)
+        digits[count++] = "0123456789ABCDEF"[rest % static_cast<unsigned long>(radix)];
+    if (width >= 0) {
+        while (count < width)
+            digits[count++] = '0';
+        count = width;
+    }
+    std::reverse_copy(digits, digits + count, out);
+    return count;
+}
+
+// Writes the meaning of a complete report through `put(const char*, qsizetype)`.
+template <typename Put>
+void WriteEvent(const ReportEvent& event, const std::uint8_t* report, bool binary, Put&& put)
+{
+    const auto text = [&put](std::string_view t) {
+        put(t.data(), static_cast<qsizetype>(t.size()));
+    };
+    text(event.name);
+    if (event.state) {
+        const ReportSlot slot = binary ? event.state->binary : event.state->text;
+        const std::uint8_t state = report[slot.position];
+        if (state == (binary ? 1 : '1')) {
+            text(event.state->whenSet);
+        } else if (state == (binary ? 0 : '0')) {
+            text(event.state->whenClear);
+        } else {
+            text(kUnknownStateText);
+            return;
+        }
+    }
+    for (int i = 0; i < event.valueCount; ++i) {
+        const ReportValue& value = event.values[static_cast<std::size_t>(i)];
+        text(value.lead);
+        char digits[24];
+        put(digits, FormatValue(value.format, ReadValue(value, report, binary), digits));
+    }
+    text(event.closing);
 }
 
 } // namespace
@@ -113,8 +149,12 @@ void ReportDecoder::OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer
 {
     // Closed first: a new piece may move the one the writer is on.
     writer.Close();
-    if (out.empty() || out.back().colour != m_colour)
-        out.push_back(ColoredText{QByteArray(), m_colour});
+    if (out.empty() || out.back().colour != m_colour) {
+        // Allocated at its size at once: growing an empty array goes the long way round, once
+        // for every report.
+        out.push_back(ColoredText{QByteArray(room, Qt::Uninitialized), m_colour});
+        out.back().text.truncate(0);
+    }
     writer.Open(out.back().text, room);
 }
 
@@ -127,6 +167,11 @@ void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)
     // A report's piece starts with room for a report and its meaning; it grows if the noise
     // after it, still in its colour, goes on.
     constexpr qsizetype kReportRoom = kTextReportLength * 3 + 64;
+    // Room for a new piece per report the bytes can hold, so adding one never moves the rest.
+    const std::size_t most =
+        out.size() + static_cast<std::size_t>(bytes.size() / kBinaryReportLength) + 2;
+    if (out.capacity() < most)
+        out.reserve(std::max(most, out.capacity() * 2));
     PieceWriter writer;
     OpenPiece(out, writer, bytes.size() * 3 + kMostPerByte);
 
@@ -176,8 +221,8 @@ void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)
                                                             static_cast<char>(m_report[2]));
         // An unknown code ends its line with " : " alone; what follows continues the line.
         if (event) {
-            const QByteArray decoded = DecodeEvent(*event, m_report.data(), m_binary);
-            writer.Put(decoded.constData(), decoded.size());
+            WriteEvent(*event, m_report.data(), m_binary,
+                       [&writer](const char* text, qsizetype n) { writer.Put(text, n); });
             writer.Put("\r\n", 2);
         }
     }
@@ -187,24 +232,7 @@ QByteArray ReportDecoder::DecodeEvent(const ReportEvent& event, const std::uint8
                                       bool binary)
 {
     QByteArray text;
-    AppendText(text, event.name);
-    if (event.state) {
-        const ReportSlot slot = binary ? event.state->binary : event.state->text;
-        const std::uint8_t state = report[slot.position];
-        if (state == (binary ? 1 : '1')) {
-            AppendText(text, event.state->whenSet);
-        } else if (state == (binary ? 0 : '0')) {
-            AppendText(text, event.state->whenClear);
-        } else {
-            AppendText(text, kUnknownStateText);
-            return text;
-        }
-    }
-    for (int i = 0; i < event.valueCount; ++i) {
-        const ReportValue& value = event.values[static_cast<std::size_t>(i)];
-        AppendText(text, value.lead);
-        text.append(FormatValue(value.format, ReadValue(value, report, binary)));
-    }
-    AppendText(text, event.closing);
+    WriteEvent(event, report, binary,
+               [&text](const char* part, qsizetype n) { text.append(part, n); });
     return text;
 }

@@ -9,7 +9,6 @@ void CControlUtil::AppendColoredText(ReceiveView* view, QByteArrayView text, std
 {
     if (!view)
         return;
-    const QColor colour(static_cast<int>(colorRef & 0xFF), static_cast<int>((colorRef >> 8) & 0xFF),
-                        static_cast<int>((colorRef >> 16) & 0xFF));
-    view->Append(text, colour, bold);
+    view->AppendRgb(text, qRgb(colorRef & 0xFF, (colorRef >> 8) & 0xFF, (colorRef >> 16) & 0xFF),
+                    bold);
 }

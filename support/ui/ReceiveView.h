@@ -1,6 +1,9 @@
 #pragma once
 
 #include "support/ReceiveLog.h"
+#include "support/ReceiveText.h"
+#include "support/ui/ColumnFont.h"
+#include "support/ui/ReceiveViewAccessible.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -8,22 +11,16 @@
 #include <QByteArrayView>
 #include <QColor>
 #include <QElapsedTimer>
-#include <QFont>
-#include <QPointF>
-#include <QRawFont>
 #include <QRgb>
 #include <QString>
 #include <QTime>
 
-#include <array>
-#include <deque>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <thread>
-#include <vector>
 
 class QMenu;
-class QPainter;
 
 // Read-only coloured text that keeps up with any line rate of the serial port. Text is kept as
 // 8-bit characters with colour runs; long lines wrap at the view width and are laid out by
@@ -41,17 +38,22 @@ class ReceiveView : public QAbstractScrollArea
 
 public:
     // The newest text this view always keeps; older whole lines are dropped first.
-    static constexpr qsizetype kKeepCharacters = 16 * 1024 * 1024;
+    static constexpr qsizetype kKeepCharacters = ReceiveText::kKeepCharacters;
 
     explicit ReceiveView(QWidget* parent = nullptr);
     ~ReceiveView() override;
 
     // "\r\n", "\n" and a lone "\r" end a line; a "\r\n" split over two appends still ends one.
-    void Append(QByteArrayView text, QColor colour, bool bold);
+    void Append(QByteArrayView text, QColor colour, bool bold)
+    {
+        AppendRgb(text, colour.rgb(), bold);
+    }
+    // The same without a QColor, whose checks cost a noticeable share of a stream of short pieces.
+    void AppendRgb(QByteArrayView text, QRgb colour, bool bold);
 
     // The text held, lines joined by "\n".
-    QString toPlainText() const;
-    qsizetype textSize() const;
+    QString toPlainText() const { return m_text.Text(m_text.First(), m_text.End()); }
+    qsizetype textSize() const { return m_text.Size(); }
 
     // Empties the view. The line-break state is kept, so the second half of a "\r\n" that
     // straddles the Clear does not show as an empty line.
@@ -71,14 +73,26 @@ public:
 
     // While on, each new line begins with the local time of its first character; lines already
     // shown stay as they are.
-    void SetTimeStamps(bool on) { m_timeStamps = on; }
-    bool TimeStamps() const { return m_timeStamps; }
+    void SetTimeStamps(bool on) { m_text.SetTimeStamps(on); }
+    bool TimeStamps() const { return m_text.TimeStamps(); }
     // Where time stamps come from; the wall clock unless a test sets another.
-    void SetClock(std::function<QTime()> clock) { m_clock = std::move(clock); }
+    void SetClock(std::function<QTime()> clock) { m_text.SetClock(std::move(clock)); }
 
     // The context menu: "Copy", "Select All", "Clear", "Save As...", "Log to File...",
     // "Time Stamps". Save As and Log to File ask for a file in a dialog that does not block.
     std::unique_ptr<QMenu> CreateContextMenu();
+
+    // What assistive technology reads and moves. Offsets are those of Content(); positions
+    // outside the text are held to it.
+    const ReceiveText& Content() const { return m_text; }
+    qint64 SelectionStart() const { return Held(std::min(m_anchor, m_cursor)); }
+    qint64 SelectionEnd() const { return Held(std::max(m_anchor, m_cursor)); }
+    qint64 Cursor() const { return Held(m_cursor); }
+    void Select(qint64 anchor, qint64 cursor);
+    // In viewport coordinates.
+    qint64 OffsetAt(QPoint viewportPos) const;
+    QRect CharacterRect(qint64 offset) const;
+    void ScrollToOffset(qint64 offset);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -94,51 +108,13 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    friend class ReceiveViewAccessible;
-
-    // Offsets and rows are absolute: they count from the first character ever appended, so
-    // dropping old text never renumbers what stays.
-    struct Line
-    {
-        qint64 start; // offset of the first character
-        qint64 row;   // first wrapped row
-    };
-    struct Run
-    {
-        qint64 start;
-        QRgb colour;
-        bool bold;
-    };
-
-    char* Store(qint64 offset) { return m_store.data() + (offset - m_storeBase); }
-    const char* Store(qint64 offset) const { return m_store.data() + (offset - m_storeBase); }
-    qint64 LineEnd(std::size_t line) const;
-    qint64 RowsOf(qint64 length) const;
-    qint64 EndRow() const;
-    std::size_t LineAtOffset(qint64 offset) const;
-    std::size_t LineAtRow(qint64 row) const;
-    qint64 RowOfOffset(qint64 offset) const;
-    qint64 OffsetOfRow(qint64 row) const;
-    QString Text(qint64 from, qint64 to) const;
-
-    void DropOldest();
     void MarkDirty();
     void SyncLayout();
     void Relayout();
-    void UpdateMetrics();
-    int PageRows() const;
-    // Draws the characters from `from` to `to`, one row's segment of one colour.
-    void DrawSegment(QPainter& painter, QPointF baseline, qint64 from, qint64 to, bool bold);
-    qint64 OffsetAt(QPoint viewportPos) const;
-    QRect CharacterRect(qint64 offset) const;
-    void ScrollToOffset(qint64 offset);
-
-    qint64 SelectionStart() const;
-    qint64 SelectionEnd() const;
-    void Select(qint64 anchor, qint64 cursor);
+    int PageRows() const { return std::max(1, viewport()->height() / m_font.RowHeight()); }
+    qint64 Held(qint64 offset) const { return std::clamp(offset, m_text.First(), m_text.End()); }
     void SelectAll();
     void CopySelection() const;
-    void AnnounceChanges();
 
     QByteArray SavedText() const;
     void SaveInBackground(const QString& path);
@@ -146,38 +122,9 @@ private:
     void ToggleLog();
     void ShowFileError(const QString& what, const QString& path, const QString& cause);
 
-    std::vector<char> m_store;
-    qint64 m_storeBase = 0; // offset of m_store[0]; the text before m_first there is dead
-    qint64 m_first = 0;     // oldest character held
-    qint64 m_end = 0;       // one past the newest character
-    bool m_afterCarriageReturn = false;
-    bool m_atLineStart = true;
-    qint64 m_clearedAt = 0; // text before this was cleared by the user, not dropped
-    std::deque<Line> m_lines{Line{0, 0}};
-    std::deque<Run> m_runs;
+    ReceiveText m_text;
 
-    // The glyph of each of the 256 characters the store can hold, so painting places each glyph
-    // at its column instead of shaping text. Shaping cost much of a frame of streaming text, and
-    // drew characters such as the soft hyphen as nothing, pulling the rest of the row out of
-    // the columns selection and hit testing use. 0 marks a character the font lacks; text
-    // holding one is drawn the ordinary way, with fallback fonts.
-    struct Glyphs
-    {
-        QRawFont font;
-        std::array<quint32, 256> index{};
-    };
-    static Glyphs GlyphsOf(const QFont& font);
-
-    QFont m_font;
-    QFont m_boldFont;
-    Glyphs m_glyphs;
-    Glyphs m_boldGlyphs;
-    std::vector<QPointF> m_columnPlaces; // where each column's glyph goes, from the row's start
-    std::vector<quint32> m_rowGlyphs;
-    qreal m_charWidth = 8;
-    int m_rowHeight = 16;
-    int m_ascent = 12;
-    qint64 m_columns = 80;
+    ColumnFont m_font;
 
     qint64 m_topRow = 0;
     bool m_followEnd = true;
@@ -189,11 +136,8 @@ private:
     qint64 m_cursor = 0;
     bool m_selecting = false;
 
-    qint64 m_announcedEnd = 0;
-    QString m_unannouncedRemoval;
+    ReceiveTextAnnouncer m_announcer;
 
-    bool m_timeStamps = false;
-    std::function<QTime()> m_clock = &CurrentLocalTime;
     ReceiveLog m_log;
     QString m_fileFolder; // where the next file dialog opens, for the rest of the session
     std::thread m_saving; // the last Save As, joined before the next one and when the view goes

@@ -76,51 +76,6 @@ class ReceiveViewTest : public QObject
     Q_OBJECT
 
 private slots:
-    void linesEndAtLineBreaks_data()
-    {
-        QTest::addColumn<QByteArrayList>("appends");
-        QTest::addColumn<QString>("text");
-
-        QTest::newRow("CR LF") << QByteArrayList{"ab\r\ncd"} << "ab\ncd";
-        QTest::newRow("LF") << QByteArrayList{"ab\ncd"} << "ab\ncd";
-        QTest::newRow("CR LF split over appends, empty ones between")
-            << QByteArrayList{"ab\r", "", "\ncd", ""} << "ab\ncd";
-        QTest::newRow("lone CR") << QByteArrayList{"ab\rcd"} << "ab\ncd";
-        QTest::newRow("CR then CR LF") << QByteArrayList{"a\r\r\nb"} << "a\n\nb";
-        QTest::newRow("CR, LF, LF each alone")
-            << QByteArrayList{"ab\r", "\n", "\n", "cd"} << "ab\n\ncd";
-        QTest::newRow("CR, LF alone, then CR LF split")
-            << QByteArrayList{"ab\r", "\n", "\r", "\n", "cd"} << "ab\n\ncd";
-        QTest::newRow("CR, text, LF") << QByteArrayList{"ab\r", "c", "\ncd"} << "ab\nc\ncd";
-        QTest::newRow("8-bit characters") << QByteArrayList{"\xE9\xFF"} << "\u00E9\u00FF";
-    }
-    void linesEndAtLineBreaks()
-    {
-        QFETCH(QByteArrayList, appends);
-        QFETCH(QString, text);
-        ReceiveView view;
-        for (const QByteArray& piece : appends)
-            view.Append(piece, Qt::black, false);
-        QCOMPARE(view.toPlainText(), text);
-        QCOMPARE(view.textSize(), text.size());
-    }
-
-    void anySplitGivesTheSameLines()
-    {
-        const QByteArray text = "a\r\n\r\rb\n\r\n\nc\r";
-        ReceiveView whole;
-        whole.Append(text, Qt::black, false);
-        for (qsizetype i = 0; i <= text.size(); ++i) {
-            for (qsizetype j = i; j <= text.size(); ++j) {
-                ReceiveView view;
-                for (const QByteArray& piece : {text.left(i), text.mid(i, j - i), text.mid(j)})
-                    view.Append(piece, Qt::black, false);
-                QVERIFY2(view.toPlainText() == whole.toPlainText(),
-                         qPrintable(QStringLiteral("split at %1 and %2").arg(i).arg(j)));
-            }
-        }
-    }
-
     void coloursAreKeptAndPaintedPerRun()
     {
         ReceiveView view;
@@ -220,28 +175,6 @@ private slots:
         QCOMPARE(ReadBytes(dir.filePath("saved.txt")),
                  QByteArray::number(dropped).prepend('[') +
                      " bytes of older text were dropped before this line]\n" + text.toLatin1());
-    }
-
-    void cutsALineLongerThanWhatIsKept()
-    {
-        ReceiveView view;
-        const qsizetype chunk = 64 * 1024;
-        const int chunks = static_cast<int>(ReceiveView::kKeepCharacters * 3 / 2 / chunk);
-        for (int i = 0; i < chunks; ++i)
-            view.Append(QByteArray(chunk, static_cast<char>('a' + i % 26)), Qt::black, false);
-        view.Append("\r\nnew", Qt::red, false);
-
-        const qsizetype kept = view.textSize();
-        QVERIFY(kept >= ReceiveView::kKeepCharacters);
-        QVERIFY(kept < ReceiveView::kKeepCharacters * 5 / 4);
-        const QString text = view.toPlainText();
-        QVERIFY(text.endsWith(QLatin1String("\nnew")));
-        // The newest characters of the long line are all there, in order.
-        const qsizetype lineEnd = text.size() - 4;
-        for (qsizetype back = 1; back <= kept - 4; back += chunk - 1) {
-            const int chunkIndex = chunks - 1 - static_cast<int>((back - 1) / chunk);
-            QCOMPARE(text[lineEnd - back], QChar(u'a' + chunkIndex % 26));
-        }
     }
 
     void followsTheEndUnlessScrolledUp()
