@@ -899,6 +899,10 @@ std::unique_ptr<QMenu> ReceiveView::CreateContextMenu()
     QAction* stamps = menu->addAction(tr("Time Stamps"), this, &ReceiveView::SetTimeStamps);
     stamps->setCheckable(true);
     stamps->setChecked(m_timeStamps);
+    if (m_extendMenu) {
+        menu->addSeparator();
+        m_extendMenu(*menu);
+    }
     return menu;
 }
 
