@@ -40,22 +40,38 @@ void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
         return;
     m_lineBuffer.clear();
     m_lines->FeedDecoded(pieces, m_lineBuffer);
+    if (m_lineBuffer.empty())
+        return;
+    // One write for all the lines of a read: the file is unbuffered, and a burst of reports
+    // written a line at a time cost several times the decoding itself.
+    m_batch.clear();
     for (const QByteArray& line : m_lineBuffer)
-        Reported(line);
+        AddExpect(line, m_batch);
+    m_batch.chop(1);
+    m_file.Append(m_batch);
 }
 
 void ScriptRecorder::Reported(QByteArrayView line)
 {
     if (!IsRecording())
         return;
+    m_batch.clear();
+    AddExpect(line, m_batch);
+    m_batch.chop(1);
+    m_file.Append(m_batch);
+}
+
+void ScriptRecorder::AddExpect(QByteArrayView line, QByteArray& out)
+{
     const qint64 now = Now();
     if (m_stimulusMs >= 0 && now - m_stimulusMs <= kAnswerWindowMs) {
-        m_file.Append(script_line::Expect(line, RecordedExpectLimit(now - m_stimulusMs)));
+        out += script_line::Expect(line, RecordedExpectLimit(now - m_stimulusMs)) + '\n';
         return;
     }
-    m_file.Append(script_line::Comment(QStringLiteral(
-        "Needs a touch or a key on the module: it sent the report below by itself.")));
-    m_file.Append(script_line::Expect(line, kUnpromptedMs));
+    out += script_line::Comment(QStringLiteral(
+               "Needs a touch or a key on the module: it sent the report below by itself.")) +
+           '\n';
+    out += script_line::Expect(line, kUnpromptedMs) + '\n';
     m_stimulusMs = now;
 }
 

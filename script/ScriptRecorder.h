@@ -54,11 +54,14 @@ public:
 
 private:
     qint64 Now() const;
+    // The lines of one report, each with its line end.
+    void AddExpect(QByteArrayView line, QByteArray& out);
 
     std::function<qint64()> m_nowMs;
     QElapsedTimer m_steady;
     ScriptFile m_file;
     std::unique_ptr<ReportLines> m_lines;
     std::vector<QByteArray> m_lineBuffer;
+    QByteArray m_batch;
     qint64 m_stimulusMs = -1; // the last send, or the last report that stood for an action
 };

@@ -39,6 +39,7 @@ private slots:
     void runScript_data();
     void runScript();
     void stopEndsTheRunAndKeepsThePort();
+    void closingTheConsoleFinishesTheRecording();
 
 private:
     QString Received() const { return m_f->Get<ReceiveView>(ids::kReceive)->toPlainText(); }
@@ -207,6 +208,18 @@ void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()
     QVERIFY(m_f->console->Comm().GetPortOpen());
     m_f->Click(ids::kClear);
     QTRY_COMPARE(m_engine->StatementCount(), 3);
+}
+
+void ConsoleScriptTest::closingTheConsoleFinishesTheRecording()
+{
+    const QString path = m_storage.filePath(QStringLiteral("closed.ots"));
+    QVERIFY(m_f->console->StartRecording(path));
+    m_f->Click(ids::kClear);
+    QTRY_COMPARE(m_engine->StatementCount(), 2);
+    m_f->Close();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("send Clear;\n"));
 }
 
 QTEST_MAIN(ConsoleScriptTest)
