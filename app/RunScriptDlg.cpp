@@ -39,7 +39,10 @@ QString StepStateText(const StepResult& result)
     case State::Running:
         return QStringLiteral("running");
     case State::Passed:
-        return QStringLiteral("passed, %1 ms").arg(qRound(result.elapsedMs));
+        // An expect's own time is how long it waited, which says little when its report had
+        // already come; the time since the send is what the module took.
+        return QStringLiteral("passed, %1 ms")
+            .arg(qRound(result.latencyMs >= 0 ? result.latencyMs : result.elapsedMs));
     case State::Failed:
         return QStringLiteral("failed: %1").arg(result.reason);
     case State::Skipped:
@@ -79,6 +82,7 @@ CRunScriptDlg::CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent)
     m_steps->setHeaderLabels(
         {QStringLiteral("Line"), QStringLiteral("Step"), QStringLiteral("State")});
     m_progress = new QProgressBar(this);
+    m_progress->setFormat(QStringLiteral("%v of %m steps"));
     m_summary = new QLabel(this);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
     auto* close = new QPushButton(QStringLiteral("Close"), this);

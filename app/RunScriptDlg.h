@@ -68,7 +68,8 @@ private:
     QPushButton* m_stop = nullptr;
 };
 
-// What a step's state shows: "waiting", "running", "passed, 12 ms", "failed: why", "skipped: why".
+// What a step's state shows: "waiting", "running", "passed, 12 ms" (for an expect, from the send
+// to its report), "failed: why", "skipped: why".
 QString StepStateText(const StepResult& result);
 // "N passed, N failed" over the tests of the script, with the skipped and why the run ended
 // when it did not run to its end.
