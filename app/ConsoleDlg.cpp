@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/PortSelection.h"
+#include "app/RunScriptDlg.h"
 #include "app/serial/Pieces.h"
 #include "app/serial/PortFolder.h"
 #include "commands/Controls.h"
@@ -171,6 +172,7 @@ void CConsoleDlg::CreateItems()
     m_editTransmit->setAccessibleName(QStringLiteral("TX"));
     m_comm.setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
     m_comm.setProperty("ctrlId", ids::kSerialControl);
+    m_richReceive->SetMenuExtension([this](QMenu& menu) { AddRecordEntry(menu); });
 }
 
 void CConsoleDlg::BindCommands()
@@ -393,6 +395,11 @@ void CConsoleDlg::OnDestroy(bool askUser)
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
+    if (m_runScript)
+        m_runScript->Stop(QStringLiteral("the console was closed"));
+    const QString recording = FinishRecording();
+    if (!recording.isEmpty())
+        failures.append(recording);
     // Whatever the log has gathered goes to its file now, the closing lines included.
     m_richReceive->StopLog();
     // Last, so the port and the log are not held while the message waits for the user.
@@ -432,6 +439,8 @@ void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(about, this, &CConsoleDlg::ShowAboutBox);
     // The template keeps the generator's button hidden, so this entry is its only way in.
     menu.addAction(QStringLiteral("Unicode Generator..."), this, &CConsoleDlg::OnUnicodeGenerator);
+    menu.addAction(QStringLiteral("Run Script..."), this, [this] { AskForScript(false); })
+        ->setEnabled(m_comm.GetPortOpen());
     menu.exec(event->globalPos());
 }
 
@@ -485,6 +494,7 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
         offset += size;
     }
     m_comm.EndSend();
+    m_recorder.Sent(text);
 }
 
 void CConsoleDlg::OnOpenPort()
@@ -514,6 +524,7 @@ void CConsoleDlg::OnClosePort()
 {
     m_comm.SetPortOpen(false);
     UpdateControlStates();
+    OnPortClosed();
 }
 
 void CConsoleDlg::OnRefreshPorts()
@@ -545,12 +556,16 @@ void CConsoleDlg::OnCommEvent()
     m_decoder.Feed(bytes, pieces);
     for (const ColoredText& piece : pieces)
         CControlUtil::AppendColoredText(m_richReceive, piece.text, piece.colour, false);
+    m_recorder.Decoded(pieces);
+    if (m_runScript)
+        m_runScript->Receive(bytes);
 }
 
 void CConsoleDlg::OnDeviceLost(const QString& message)
 {
     ShowError(message);
     UpdateControlStates();
+    OnPortClosed();
 }
 
 void CConsoleDlg::SendDrawing(const QByteArray& statement)

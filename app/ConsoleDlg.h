@@ -4,10 +4,12 @@
 #include "app/serial/CMSComm.h"
 #include "commands/Drawing.h"
 #include "commands/Style.h"
+#include "script/ScriptRecorder.h"
 
 #include <QDateTime>
 #include <QDialog>
 #include <QHash>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -16,8 +18,10 @@ class QCheckBox;
 class QComboBox;
 class QEventLoop;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class CRunScriptDlg;
 class RandomSource;
 class ReceiveView;
 
@@ -50,6 +54,17 @@ public:
     void SetTimeSource(std::function<QDateTime()> now) { m_now = std::move(now); }
 
     bool IsDemoRunning() const { return m_bDemoRunning; }
+
+    // Records every send and every decoded report into a script at `path` until StopRecording,
+    // closing the port or closing the window; the receive view's menu asks for the file. False,
+    // with the cause shown, when the file cannot be made.
+    bool StartRecording(const QString& path);
+    // Puts the recording in place; a failed write is shown once.
+    void StopRecording();
+    bool IsRecording() const { return m_recorder.IsRecording(); }
+    // Runs the script at `path` on the open port in the Run Script window, which the console's
+    // menu offers after asking for the file; null, with the reason shown, for a script refused.
+    CRunScriptDlg* RunScriptFile(const QString& path);
 
     // Ends the console as a close from the window manager would, for a signal asking the program
     // to end: whatever is open over it is closed, the settings are written, and a failure to
@@ -85,6 +100,12 @@ private:
     void OnDeviceLost(const QString& message);
     void ShowAboutBox();
     void OnUnicodeGenerator();
+    void AddRecordEntry(QMenu& menu);
+    void AskForScript(bool forRecording);
+    // The cause of a failed recording, empty when it was written (or none was going on).
+    QString FinishRecording();
+    // Recording and a script run end with the port.
+    void OnPortClosed();
 
     // Port row and manual send.
     void OnOpenPort();
@@ -168,6 +189,10 @@ private:
     // Escape as the application-wide key filter last saw it.
     bool m_escapeHeld = false;
     quint64 m_escapePresses = 0;
+
+    ScriptRecorder m_recorder;
+    QPointer<CRunScriptDlg> m_runScript;
+    QString m_scriptFolder; // where the next script file dialog opens
 
     QHash<int, QWidget*> m_items;
     QPushButton* m_btnRefreshPorts = nullptr;

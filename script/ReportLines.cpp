@@ -15,7 +15,12 @@ void ReportLines::Feed(QByteArrayView bytes, std::vector<QByteArray>& out)
 {
     m_pieces.clear();
     m_decoder.Feed(bytes, m_pieces);
-    for (const ColoredText& piece : m_pieces)
+    FeedDecoded(m_pieces, out);
+}
+
+void ReportLines::FeedDecoded(const std::vector<ColoredText>& pieces, std::vector<QByteArray>& out)
+{
+    for (const ColoredText& piece : pieces)
         m_pending.append(piece.text);
 
     qsizetype start = 0;

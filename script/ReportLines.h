@@ -21,6 +21,9 @@ public:
     // Appends the lines the bytes complete to `out`; a report split over several calls is put
     // together.
     void Feed(QByteArrayView bytes, std::vector<QByteArray>& out);
+    // The same for text a decoder has already made of the bytes, for an owner that decodes them
+    // for its own view anyway; use either this or Feed on one object, not both.
+    void FeedDecoded(const std::vector<ColoredText>& pieces, std::vector<QByteArray>& out);
 
 private:
     SeededRandom m_colours{1}; // the decoder colours its pieces; the colours are not used here

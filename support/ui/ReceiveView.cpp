@@ -379,6 +379,10 @@ std::unique_ptr<QMenu> ReceiveView::CreateContextMenu()
     QAction* stamps = menu->addAction(tr("Time Stamps"), this, &ReceiveView::SetTimeStamps);
     stamps->setCheckable(true);
     stamps->setChecked(TimeStamps());
+    if (m_extendMenu) {
+        menu->addSeparator();
+        m_extendMenu(*menu);
+    }
     return menu;
 }
 

@@ -81,6 +81,8 @@ public:
     // The context menu: "Copy", "Select All", "Clear", "Save As...", "Log to File...",
     // "Time Stamps". Save As and Log to File ask for a file in a dialog that does not block.
     std::unique_ptr<QMenu> CreateContextMenu();
+    // Entries an owner adds at the end of that menu, each time it is made.
+    void SetMenuExtension(std::function<void(QMenu&)> extend) { m_extendMenu = std::move(extend); }
 
     // What assistive technology reads and moves. Offsets are those of Content(); positions
     // outside the text are held to it.
@@ -139,6 +141,7 @@ private:
     ReceiveTextAnnouncer m_announcer;
 
     ReceiveLog m_log;
+    std::function<void(QMenu&)> m_extendMenu;
     QString m_fileFolder; // where the next file dialog opens, for the rest of the session
     std::thread m_saving; // the last Save As, joined before the next one and when the view goes
 };

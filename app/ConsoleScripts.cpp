@@ -1,0 +1,114 @@
+// The console's script entries: Record Script in the receive view's menu, Run Script in the
+// console's. Kept apart from the window's own code; the console only forwards its sends and what
+// its decoder makes of the port's bytes.
+#include "app/ConsoleDlg.h"
+#include "app/RunScriptDlg.h"
+#include "support/ui/ReceiveView.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+
+bool CConsoleDlg::StartRecording(const QString& path)
+{
+    QString error;
+    if (!m_recorder.Start(path, &error)) {
+        ShowError(QStringLiteral("The script recording could not be started: %1.").arg(error));
+        return false;
+    }
+    return true;
+}
+
+void CConsoleDlg::StopRecording()
+{
+    const QString failure = FinishRecording();
+    if (!failure.isEmpty())
+        ShowError(failure);
+}
+
+QString CConsoleDlg::FinishRecording()
+{
+    QString error;
+    if (m_recorder.Stop(&error))
+        return {};
+    return QStringLiteral("The script recording could not be written, and the file keeps what it "
+                          "held before: %1.")
+        .arg(error);
+}
+
+CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
+{
+    if (m_runScript) {
+        // One run at a time on the one port; the window of the last one makes way.
+        m_runScript->Stop();
+        m_runScript->close();
+    }
+    auto* dialog = new CRunScriptDlg(m_comm, m_rng, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QString error;
+    if (!dialog->Start(path, &error)) {
+        delete dialog;
+        ShowError(QStringLiteral("The script was not run:\n%1").arg(error));
+        return nullptr;
+    }
+    m_runScript = dialog;
+    dialog->show();
+    return dialog;
+}
+
+void CConsoleDlg::OnPortClosed()
+{
+    if (m_runScript)
+        m_runScript->Stop(QStringLiteral("the port was closed"));
+    StopRecording();
+}
+
+void CConsoleDlg::AddRecordEntry(QMenu& menu)
+{
+    QAction* record = menu.addAction(QStringLiteral("Record Script..."), this, [this] {
+        if (IsRecording())
+            StopRecording();
+        else
+            AskForScript(true);
+    });
+    record->setCheckable(true);
+    record->setChecked(IsRecording());
+    if (IsRecording())
+        record->setText(QStringLiteral("Record Script... (%1)")
+                            .arg(QDir::toNativeSeparators(m_recorder.Path())));
+    // Nothing can be sent or received on a closed port; stopping is always offered.
+    record->setEnabled(IsRecording() || m_comm.GetPortOpen());
+}
+
+// Modeless, like the view's own file dialogs: the port keeps being read while it is open.
+void CConsoleDlg::AskForScript(bool forRecording)
+{
+    if (m_scriptFolder.isEmpty())
+        m_scriptFolder = QDir::homePath();
+    auto* dialog = new QFileDialog(
+        this, forRecording ? QStringLiteral("Record Script") : QStringLiteral("Run Script"),
+        m_scriptFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setNameFilters(
+        {QStringLiteral("Test scripts (*.ots)"), QStringLiteral("All files (*)")});
+    if (forRecording) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setDefaultSuffix(QStringLiteral("ots"));
+    } else {
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    }
+    connect(dialog, &QFileDialog::fileSelected, this, [this, forRecording](const QString& path) {
+        m_scriptFolder = QFileInfo(path).absolutePath();
+        // The port may have closed while the dialog was open.
+        if (!m_comm.GetPortOpen()) {
+            ShowError(QStringLiteral("The port is not open."));
+            return;
+        }
+        if (forRecording)
+            StartRecording(path);
+        else
+            RunScriptFile(path);
+    });
+    dialog->open();
+}

@@ -1,0 +1,82 @@
+#include "script/ScriptRecorder.h"
+
+ScriptRecorder::ScriptRecorder(std::function<qint64()> nowMs) : m_nowMs(std::move(nowMs))
+{
+    m_steady.start();
+}
+
+ScriptRecorder::~ScriptRecorder()
+{
+    // A recording never stopped is dropped rather than left as a truncated script.
+    m_file.Discard();
+}
+
+qint64 ScriptRecorder::Now() const
+{
+    return m_nowMs ? m_nowMs() : m_steady.elapsed();
+}
+
+bool ScriptRecorder::Start(const QString& path, QString* error)
+{
+    if (!m_file.Open(path, error))
+        return false;
+    // A report half received when the recording starts is not one the recording saw caused.
+    m_lines = std::make_unique<ReportLines>();
+    m_stimulusMs = -1;
+    return true;
+}
+
+void ScriptRecorder::Sent(QByteArrayView bytes)
+{
+    if (!IsRecording() || bytes.isEmpty())
+        return;
+    m_file.Append(script_line::Send(bytes));
+    m_stimulusMs = Now();
+}
+
+void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
+{
+    if (!IsRecording())
+        return;
+    m_lineBuffer.clear();
+    m_lines->FeedDecoded(pieces, m_lineBuffer);
+    if (m_lineBuffer.empty())
+        return;
+    // One write for all the lines of a read: the file is unbuffered, and a burst of reports
+    // written a line at a time cost several times the decoding itself.
+    m_batch.clear();
+    for (const QByteArray& line : m_lineBuffer)
+        AddExpect(line, m_batch);
+    m_batch.chop(1);
+    m_file.Append(m_batch);
+}
+
+void ScriptRecorder::Reported(QByteArrayView line)
+{
+    if (!IsRecording())
+        return;
+    m_batch.clear();
+    AddExpect(line, m_batch);
+    m_batch.chop(1);
+    m_file.Append(m_batch);
+}
+
+void ScriptRecorder::AddExpect(QByteArrayView line, QByteArray& out)
+{
+    const qint64 now = Now();
+    if (m_stimulusMs >= 0 && now - m_stimulusMs <= kAnswerWindowMs) {
+        out += script_line::Expect(line, RecordedExpectLimit(now - m_stimulusMs)) + '\n';
+        return;
+    }
+    out += script_line::Comment(QStringLiteral(
+               "Needs a touch or a key on the module: it sent the report below by itself.")) +
+           '\n';
+    out += script_line::Expect(line, kUnpromptedMs) + '\n';
+    m_stimulusMs = now;
+}
+
+bool ScriptRecorder::Stop(QString* error)
+{
+    m_lines.reset();
+    return m_file.Finish(error);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "script/ReportLines.h"
+#include "script/ScriptWriter.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Turns a console session into a script while it happens: each send becomes a "send" (or
+// "sendhex") line with the bytes as sent, each report line an "expect" with a limit taken from
+// the time it took to come. Widget-free, so the console only forwards what it sends and decodes.
+//
+// A report counts as the answer to the last send when it comes within kAnswerWindowMs of it; its
+// limit is then twice that latency (RecordedExpectLimit). A report with no send before it, or
+// one that comes later than that (a person touching the module long after the last statement),
+// stands for an action on the module: a comment line above its expect says a touch or key is
+// needed there, and it gets kUnpromptedMs. Reports that follow such a report within the window
+// (the release after a press) are measured from it, as they answer the same action.
+//
+// The pattern language has no escape: a "*" or "?" in a report is written as it is and, being a
+// wildcard, still matches itself (see script_line::Expect).
+class ScriptRecorder
+{
+public:
+    static constexpr qint64 kAnswerWindowMs = 2000;
+    static constexpr int kUnpromptedMs = 30000;
+
+    // `nowMs` is a monotonic clock in milliseconds; a steady clock of its own when empty.
+    explicit ScriptRecorder(std::function<qint64()> nowMs = {});
+    ~ScriptRecorder();
+
+    // Starts a recording into `path`; what was there stays until Stop puts the whole recording
+    // in its place. False with the cause when the file cannot be made.
+    bool Start(const QString& path, QString* error);
+    bool IsRecording() const { return m_file.IsOpen(); }
+    QString Path() const { return m_file.Path(); }
+
+    // A send the console made; empty sends write nothing and are not recorded.
+    void Sent(QByteArrayView bytes);
+    // What the console's decoder made of received bytes; the report lines in it are recorded.
+    void Decoded(const std::vector<ColoredText>& pieces);
+    // One report line, as the script runner sees it.
+    void Reported(QByteArrayView line);
+
+    // Finishes the file; false with the cause when any write failed, the target then left as it
+    // was. Nothing happens, and true is returned, when no recording is going on.
+    bool Stop(QString* error);
+
+private:
+    qint64 Now() const;
+    // The lines of one report, each with its line end.
+    void AddExpect(QByteArrayView line, QByteArray& out);
+
+    std::function<qint64()> m_nowMs;
+    QElapsedTimer m_steady;
+    ScriptFile m_file;
+    std::unique_ptr<ReportLines> m_lines;
+    std::vector<QByteArray> m_lineBuffer;
+    QByteArray m_batch;
+    qint64 m_stimulusMs = -1; // the last send, or the last report that stood for an action
+};

@@ -1,0 +1,226 @@
+// The console's scripts against the virtual module over a real pseudo-terminal: a session
+// recorded at the console, and scripts run from the console's Run Script window.
+#include "app/RunScriptDlg.h"
+#include "module/ModuleEngine.h"
+#include "module/ModuleLine.h"
+#include "script/Script.h"
+#include "script/ScriptRecorder.h"
+#include "support/ui/ReceiveView.h"
+#include "tests/console/ConsoleFixture.h"
+
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr QByteArrayView kButton = "Button 1,20,40,90,70,'Press';";
+constexpr QPoint kOnButton{55, 55};
+
+QString StepState(CRunScriptDlg* run, int step)
+{
+    return run->Steps()->topLevelItem(step)->text(CRunScriptDlg::kStateColumn);
+}
+
+} // namespace
+
+class ConsoleScriptTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void recordedSessionReplays();
+    void runScript_data();
+    void runScript();
+    void stopEndsTheRunAndKeepsThePort();
+    void closingTheConsoleFinishesTheRecording();
+
+private:
+    QString Received() const { return m_f->Get<ReceiveView>(ids::kReceive)->toPlainText(); }
+    QString WriteScript(const QByteArray& text) const;
+    void Touch() const
+    {
+        m_engine->Press(kOnButton);
+        m_engine->Release(kOnButton);
+    }
+
+    std::unique_ptr<ConsoleFixture> m_f;
+    QTemporaryDir m_storage;
+    std::unique_ptr<ModuleEngine> m_engine;
+    std::unique_ptr<ModuleLine> m_line;
+};
+
+void ConsoleScriptTest::init()
+{
+    m_f = std::make_unique<ConsoleFixture>();
+    m_engine = std::make_unique<ModuleEngine>(m_storage.path());
+    m_line = std::make_unique<ModuleLine>();
+    QVERIFY(m_line->Open(9).isEmpty());
+    connect(m_line.get(), &ModuleLine::Received, m_engine.get(), &ModuleEngine::Feed);
+    connect(m_engine.get(), &ModuleEngine::ReportReady, m_line.get(), &ModuleLine::Write);
+    m_f->Start();
+    m_f->SelectPort(9);
+    m_f->Click(ids::kOpen);
+    QTRY_COMPARE(m_engine->StatementCount(), 1);
+}
+
+void ConsoleScriptTest::cleanup()
+{
+    m_f.reset();
+    m_line.reset();
+    m_engine.reset();
+}
+
+QString ConsoleScriptTest::WriteScript(const QByteArray& text) const
+{
+    const QString path = m_storage.filePath(QStringLiteral("run.ots"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        return {};
+    return path;
+}
+
+void ConsoleScriptTest::recordedSessionReplays()
+{
+    const QString path = m_storage.filePath(QStringLiteral("session.ots"));
+    QVERIFY(m_f->console->StartRecording(path));
+    {
+        const auto menu = m_f->Get<ReceiveView>(ids::kReceive)->CreateContextMenu();
+        const QList<QAction*> actions = menu->actions();
+        QVERIFY(actions.last()->text().startsWith(QStringLiteral("Record Script...")));
+        QVERIFY(actions.last()->isChecked());
+    }
+
+    m_f->Transmit()->setPlainText(QString::fromLatin1(kButton));
+    m_f->Click(ids::kSend);
+    QTRY_COMPARE(m_engine->Controls().All().size(), std::size_t(1));
+    // A person reaching for the module: past the time within which a report answers a send.
+    QTest::qWait(ScriptRecorder::kAnswerWindowMs + 300);
+    Touch();
+    QTRY_VERIFY2(Received().contains(QStringLiteral("$on_click (up : ctrl 1)")),
+                 qPrintable(Received()));
+    m_f->Click(ids::kClear);
+    QTRY_COMPARE(m_engine->StatementCount(), 3);
+    // Closing the port finishes the recording.
+    m_f->Click(ids::kClose);
+    QVERIFY(!m_f->console->IsRecording());
+
+    const ParseOutcome recorded = LoadScript(path);
+    QVERIFY(recorded.errors.empty());
+    QStringList steps;
+    for (const ScriptStep& step : recorded.steps)
+        steps << step.source;
+    QCOMPARE(steps, (QStringList{QStringLiteral("send ") + QString::fromLatin1(kButton),
+                                 "expect $on_click (down : ctrl 1) within 30000",
+                                 "expect $on_click (up : ctrl 1) within 200", "send Clear;"}));
+    QVERIFY(
+        m_f->Get<ReceiveView>(ids::kReceive)->CreateContextMenu()->actions().last()->isEnabled() ==
+        false);
+
+    // The recording runs from Run Script, with the touch its comment asks for.
+    m_f->Click(ids::kOpen);
+    QTRY_COMPARE(m_engine->StatementCount(), 4);
+    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    QVERIFY(run);
+    QSignalSpy finished(run, &CRunScriptDlg::Finished);
+    QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
+    QTRY_COMPARE(m_engine->StatementCount(), 5); // the touch finds the button
+    Touch();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().value<ScriptRunner::Outcome>(),
+             ScriptRunner::Outcome::Passed);
+    QCOMPARE(run->Summary(), QStringLiteral("2 passed, 0 failed"));
+    QCOMPARE(run->Progress()->value(), 4);
+}
+
+void ConsoleScriptTest::runScript_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("refusal");
+
+    const QByteArray send = "send " + kButton.toByteArray() + "\n";
+    QTest::newRow("passes") << send + "expect $on_click (down : ctrl 1) within 30000\n"
+                                      "expect $on_click (up : ctrl 1)\n"
+                            << "2 passed, 0 failed" << QString();
+    QTest::newRow("fails on the report that does not match")
+        << send + "expect $on_click (down : ctrl 2) within 1000\n"
+                  "expect $on_click (up : ctrl 1)\n"
+        << "1 passed, 1 failed" << QString();
+    QTest::newRow("refuses a step only the virtual module can do")
+        << send + "touch 55,55\n"
+        << QString() << "run.ots:2: \"touch 55,55\" needs the virtual module";
+}
+
+void ConsoleScriptTest::runScript()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QString, summary);
+    QFETCH(QString, refusal);
+    const QString path = WriteScript(script);
+    QVERIFY(!path.isEmpty());
+    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    if (!refusal.isEmpty()) {
+        QVERIFY(!run);
+        QCOMPARE(m_f->MessageBoxes().size(), 1);
+        QVERIFY2(m_f->MessageBoxes().first()->text().contains(refusal),
+                 qPrintable(m_f->MessageBoxes().first()->text()));
+        QCOMPARE(m_engine->StatementCount(), 1); // nothing was sent
+        return;
+    }
+    QVERIFY(run);
+    QSignalSpy finished(run, &CRunScriptDlg::Finished);
+    QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
+    QTRY_COMPARE(m_engine->StatementCount(), 2);
+    Touch();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(run->Summary(), summary);
+    QVERIFY2(StepState(run, 0).startsWith(QStringLiteral("passed, ")),
+             qPrintable(StepState(run, 0)));
+    if (summary.contains(QStringLiteral("1 failed")))
+        QCOMPARE(StepState(run, 1), QStringLiteral("failed: no report matched within 1000 ms"));
+    // The traffic showed in the receive view as usual.
+    QVERIFY(Received().contains(QStringLiteral("$on_click (up : ctrl 1)")));
+}
+
+void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()
+{
+    const QString path = WriteScript("send Clear;\nexpect $on_nothing within 600000\n");
+    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    QVERIFY(run);
+    QSignalSpy finished(run, &CRunScriptDlg::Finished);
+    QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
+    QTRY_COMPARE(m_engine->StatementCount(), 2);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    run->StopButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 100);
+    QVERIFY(stopping.elapsed() < 100);
+    QCOMPARE(run->Summary(), QStringLiteral("0 passed, 0 failed, 1 skipped (stopped)"));
+
+    QVERIFY(m_f->console->Comm().GetPortOpen());
+    m_f->Click(ids::kClear);
+    QTRY_COMPARE(m_engine->StatementCount(), 3);
+}
+
+void ConsoleScriptTest::closingTheConsoleFinishesTheRecording()
+{
+    const QString path = m_storage.filePath(QStringLiteral("closed.ots"));
+    QVERIFY(m_f->console->StartRecording(path));
+    m_f->Click(ids::kClear);
+    QTRY_COMPARE(m_engine->StatementCount(), 2);
+    m_f->Close();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("send Clear;\n"));
+}
+
+QTEST_MAIN(ConsoleScriptTest)
+#include "tst_console_script.moc"

@@ -1,0 +1,112 @@
+// A recording of a session: the lines it writes, in order, with the limits taken from its timing.
+#include "script/ScriptRecorder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// One thing that happened at the console: "send TEXT" or "report LINE", at a time in ms.
+struct Happening
+{
+    qint64 atMs;
+    QByteArray what;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::vector<Happening>)
+
+class TestScriptRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writesTheSession_data();
+    void writesTheSession();
+    void startRefusesAFolder();
+};
+
+void TestScriptRecorder::writesTheSession_data()
+{
+    const QByteArray touch =
+        "# Needs a touch or a key on the module: it sent the report below by itself.\n";
+    QTest::addColumn<std::vector<Happening>>("session");
+    QTest::addColumn<QByteArray>("script");
+
+    QTest::newRow("answer gets twice its latency, rounded up")
+        << std::vector<Happening>{{0, "send SetClock 2031,7,4,10,20,0;"},
+                                  {0, "report $on_time (10:20:00)"},
+                                  {1000, "send Line 1,1,2,2;"},
+                                  {1160, "report $on_date (2031/7/4)"}}
+        << QByteArray("send SetClock 2031,7,4,10,20,0;\n"
+                      "expect $on_time (10:20:00) within 200\n"
+                      "send Line 1,1,2,2;\n"
+                      "expect $on_date (2031/7/4) within 400\n");
+    QTest::newRow("every report after a send is measured from that send")
+        << std::vector<Happening>{{0, "send Button 1,20,40,90,70,'Press';"},
+                                  {400, "report $on_click (down : ctrl 1)"},
+                                  {1900, "report $on_click (up : ctrl 1)"}}
+        << QByteArray("send Button 1,20,40,90,70,'Press';\n"
+                      "expect $on_click (down : ctrl 1) within 800\n"
+                      "expect $on_click (up : ctrl 1) within 3800\n");
+    QTest::newRow("report with no send before it needs a touch")
+        << std::vector<Happening>{{5000, "report $on_touch (down : 400,300)"},
+                                  {5120, "report $on_touch (up : 400,300)"}}
+        << touch + "expect $on_touch (down : 400,300) within 30000\n"
+                   "expect $on_touch (up : 400,300) within 300\n";
+    QTest::newRow("report long after the last send needs a touch")
+        << std::vector<Happening>{{0, "send Checkbox 3,300,40,370,60,'Check';"},
+                                  {8000, "report $on_check (on : ctrl 3)"},
+                                  {8000, "send Clear;"}}
+        << "send Checkbox 3,300,40,370,60,'Check';\n" + touch +
+               "expect $on_check (on : ctrl 3) within 30000\n"
+               "send Clear;\n";
+    QTest::newRow("bytes no send line holds go as sendhex, empty sends not at all")
+        << std::vector<Happening>{{0, "send Clear; "}, {0, "send "}}
+        << QByteArray("sendhex 43 6C 65 61 72 3B 20\n");
+    QTest::newRow("wildcard and comment characters in a report")
+        << std::vector<Happening>{{0, "send Edit;"}, {10, "report $on_key_press (key # *)"}}
+        << QByteArray("send Edit;\nexpect $on_key_press (key ? *) within 200\n");
+}
+
+void TestScriptRecorder::writesTheSession()
+{
+    QFETCH(std::vector<Happening>, session);
+    QFETCH(QByteArray, script);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("session.ots"));
+    qint64 now = 0;
+    ScriptRecorder recorder([&now] { return now; });
+    QString error;
+    QVERIFY2(recorder.Start(path, &error), qPrintable(error));
+    for (const Happening& h : session) {
+        now = h.atMs;
+        if (h.what.startsWith("send "))
+            recorder.Sent(h.what.sliced(5));
+        else
+            recorder.Reported(h.what.sliced(7));
+    }
+    // Nothing shows at the target before the recording is stopped.
+    QVERIFY(!QFile::exists(path));
+    QVERIFY2(recorder.Stop(&error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), script);
+}
+
+void TestScriptRecorder::startRefusesAFolder()
+{
+    // A folder is never renamed over; the recording is refused before anything is recorded.
+    QTemporaryDir dir;
+    QString error;
+    ScriptRecorder recorder;
+    QVERIFY(!recorder.Start(dir.path(), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!recorder.IsRecording());
+    QVERIFY(recorder.Stop(&error));
+}
+
+QTEST_GUILESS_MAIN(TestScriptRecorder)
+#include "tst_script_recorder.moc"
