@@ -6,6 +6,8 @@
 #include "module/ScreenView.h"
 #include "script/Pattern.h"
 #include "script/VirtualModule.h"
+#include "tests/common/FileBytes.h"
+#include "tests/common/FileSizeLimit.h"
 #include "tests/common/TempConfigHome.h"
 
 #include <QAction>
@@ -20,9 +22,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -69,8 +68,7 @@ void Mouse(QWidget* screen, QEvent::Type type, QPoint at)
 
 QByteArrayList Lines(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList{};
+    return ReadBytes(path).split('\n');
 }
 
 struct Run
@@ -93,29 +91,6 @@ Run Replay(const QString& script, const QString& dataHome)
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
             QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
 }
-
-// Keeps every file this process writes below `bytes` while it lives, as a full disk would.
-struct FileSizeLimit
-{
-    rlimit old{};
-    bool set = false;
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
-        rlimit limit{};
-        if (getrlimit(RLIMIT_FSIZE, &old) == 0) {
-            limit = old;
-            limit.rlim_cur = bytes;
-            set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-        }
-    }
-    ~FileSizeLimit()
-    {
-        if (set)
-            setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, SIG_DFL);
-    }
-};
 
 } // namespace
 
@@ -207,10 +182,7 @@ void TestModuleRecord::sessionReplays()
     QVERIFY(changed > 0);
     QByteArrayList edited = lines;
     edited[changed] = "expect $on_check (off : ctrl 2) within 200";
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(edited.join('\n'));
-    file.close();
+    QVERIFY(WriteBytes(path, edited.join('\n')));
     const Run failing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(
         failing.exit == 1 && failing.out.contains(QLatin1String("6 passed, 1 failed")) &&
@@ -235,10 +207,7 @@ void TestModuleRecord::failedWriteIsToldOnce()
     ModuleWindow window(engine, QStringLiteral("COM9"));
     window.show();
     const QString path = dir.filePath(QStringLiteral("old.ots"));
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("send Clear;\n");
-    old.close();
+    QVERIFY(WriteBytes(path, "send Clear;\n"));
 
     QVERIFY(StartRecording(window, path));
     {
