@@ -143,6 +143,7 @@ void ModuleEngine::Feed(QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return;
+    emit Receiving(bytes);
     m_bytes += bytes.size();
     std::vector<ReadStatement> statements;
     m_reader.Feed(bytes, statements);
@@ -619,17 +620,20 @@ void ModuleEngine::Report(std::uint8_t code, const ReportContent& content)
 
 void ModuleEngine::SendEvent(std::uint8_t code, const ReportContent& content)
 {
+    emit Acting({ModuleAction::Kind::Event, {}, code, content.state});
     Report(code, content);
 }
 
 void ModuleEngine::SendDate()
 {
+    emit Acting({ModuleAction::Kind::Event, {}, report_code::kDate});
     const QDate d = Clock().date();
     Report(report_code::kDate, {false, {d.year(), d.month(), d.day()}});
 }
 
 void ModuleEngine::SendTime()
 {
+    emit Acting({ModuleAction::Kind::Event, {}, report_code::kTime});
     const QTime t = Clock().time();
     Report(report_code::kTime, {false, {t.hour(), t.minute(), t.second()}});
 }
@@ -647,6 +651,7 @@ QPoint OnScreen(QPoint p)
 void ModuleEngine::Press(QPoint p)
 {
     p = OnScreen(p);
+    emit Acting({ModuleAction::Kind::Press, p});
     if (Calibrating()) {
         if (++m_calibrationStep < kCalibrationSteps) {
             DrawCalibrationTarget();
@@ -680,12 +685,14 @@ void ModuleEngine::Press(QPoint p)
 
 void ModuleEngine::Move(QPoint p)
 {
+    p = OnScreen(p);
+    emit Acting({ModuleAction::Kind::Move, p});
     if (m_grabbed < 0)
         return;
     ModuleControl* control = m_controls.Find(m_grabbed);
     if (!control || !control->IsSlider())
         return;
-    const long value = control->ValueAt(OnScreen(p));
+    const long value = control->ValueAt(p);
     if (value == control->value)
         return;
     control->value = value;
@@ -696,9 +703,10 @@ void ModuleEngine::Move(QPoint p)
 
 void ModuleEngine::Release(QPoint p)
 {
+    p = OnScreen(p);
+    emit Acting({ModuleAction::Kind::Release, p});
     const int grabbed = std::exchange(m_grabbed, kNothingHeld);
     if (grabbed == kTouching) {
-        p = OnScreen(p);
         Report(report_code::kTouch, {false, {p.x(), p.y()}});
         return;
     }
@@ -713,5 +721,6 @@ void ModuleEngine::Release(QPoint p)
 
 void ModuleEngine::KeyPress(std::uint8_t key)
 {
+    emit Acting({ModuleAction::Kind::Key, {}, key});
     Report(report_code::kKeyPress, {false, {key}});
 }

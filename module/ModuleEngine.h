@@ -9,9 +9,27 @@
 #include <QImage>
 #include <QObject>
 
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <vector>
+
+// Something the user does to the module: a touch on its screen, a key, a report sent by hand.
+struct ModuleAction
+{
+    enum class Kind
+    {
+        Press,
+        Move,
+        Release,
+        Key,
+        Event,
+    };
+    Kind kind = Kind::Press;
+    QPoint point;          // Press, Move, Release: on the screen
+    std::uint8_t code = 0; // Key: the key; Event: the report code
+    bool state = false;    // Event: the state it is sent with
+};
 
 // The virtual module without a window: it reads statements from the bytes of the line, draws
 // them on an 800 x 480 screen, keeps the touch controls, and turns touches, keys and requests
@@ -69,6 +87,10 @@ public:
     void SendTime();
 
 signals:
+    // Bytes about to be read, and an action about to take effect: a listener sees every cause
+    // ahead of the reports it leads to.
+    void Receiving(QByteArrayView bytes);
+    void Acting(const ModuleAction& action);
     void ReportReady(const QByteArray& report);
     void ScreenChanged();
     void CountsChanged();

@@ -2,10 +2,14 @@
 
 #include "module/ModuleEngine.h"
 #include "module/ScreenView.h"
+#include "script/ModuleRecorder.h"
 #include "support/CodePage.h"
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -16,6 +20,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 namespace {
 
@@ -40,8 +46,12 @@ QString ModuleWindow::ListedText(const QByteArray& statement)
 }
 
 ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidget* parent)
-    : QMainWindow(parent), m_engine(engine)
+    : QMainWindow(parent), m_engine(engine), m_recorder(std::make_unique<ModuleRecorder>(engine))
 {
+    connect(m_recorder.get(), &ModuleRecorder::Failed, this, [this](const QString& error) {
+        m_record->setChecked(false);
+        ShowRecordingError(error);
+    });
     setWindowTitle(QStringLiteral("OrvexaLCD Module %1").arg(portName));
     auto* central = new QWidget(this);
     auto* layout = new QHBoxLayout(central);
@@ -96,12 +106,29 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
     m_screen->setFocus();
 }
 
-ModuleWindow::~ModuleWindow() = default;
+ModuleWindow::~ModuleWindow()
+{
+    // Ended without a close (SIGTERM): the recording is still kept, and a failure can only be
+    // told on the terminal.
+    QString error;
+    if (!StopRecording(&error))
+        std::fprintf(stderr, "orvexa-module: the script was not written: %s\n", qPrintable(error));
+}
+
+void ModuleWindow::closeEvent(QCloseEvent* event)
+{
+    QString error;
+    if (!StopRecording(&error))
+        QMessageBox::warning(this, windowTitle(), tr("The script was not written: %1.").arg(error));
+    QMainWindow::closeEvent(event);
+}
 
 void ModuleWindow::CreateMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("Save Screen..."), this, &ModuleWindow::SaveScreen);
+    m_record = file->addAction(tr("Record Script..."), this, &ModuleWindow::ToggleRecording);
+    m_record->setCheckable(true);
     file->addSeparator();
     file->addAction(tr("&Quit"), this, &QWidget::close);
 
@@ -189,4 +216,59 @@ void ModuleWindow::SaveScreen()
         return;
     if (!m_engine.Screen().save(path, "PNG"))
         QMessageBox::warning(this, windowTitle(), tr("Could not write \"%1\".").arg(path));
+}
+
+void ModuleWindow::ToggleRecording()
+{
+    if (m_recorder->IsRecording()) {
+        QString error;
+        if (!StopRecording(&error))
+            ShowRecordingError(error);
+        return;
+    }
+    // Checked only once a recording runs; the dialog may still be cancelled.
+    m_record->setChecked(false);
+    if (m_recordFolder.isEmpty())
+        m_recordFolder = QDir::homePath();
+    // Not blocking: the module goes on taking bytes and answering while the dialog is open.
+    auto* dialog = new QFileDialog(this, tr("Record Script"), m_recordFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilters({tr("Test scripts (*.ots)"), tr("All files (*)")});
+    dialog->setDefaultSuffix(QStringLiteral("ots"));
+    connect(dialog, &QFileDialog::fileSelected, this, &ModuleWindow::StartRecording);
+    dialog->open();
+}
+
+void ModuleWindow::StartRecording(const QString& path)
+{
+    m_recordFolder = QFileInfo(path).absolutePath();
+    const QStringList comments{
+        QStringLiteral("Recorded on the virtual module %1 from %2.")
+            .arg(m_port->text(), QDateTime::currentDateTime().toString(Qt::ISODate)),
+        QStringLiteral("Replay: orvexa-run --virtual %1").arg(QFileInfo(path).fileName())};
+    QString error;
+    if (!m_recorder->Start(path, comments, &error)) {
+        ShowRecordingError(error);
+        return;
+    }
+    m_record->setChecked(true);
+}
+
+bool ModuleWindow::StopRecording(QString* error)
+{
+    if (m_record)
+        m_record->setChecked(false);
+    return m_recorder->Stop(error);
+}
+
+void ModuleWindow::ShowRecordingError(const QString& text)
+{
+    // Window-modal but not blocking: the module keeps serving its line while the message is up.
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, windowTitle(),
+                        tr("The script was not written: %1.").arg(text), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

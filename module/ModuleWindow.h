@@ -3,7 +3,11 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include <memory>
+
 class ModuleEngine;
+class ModuleRecorder;
+class QAction;
 class QLabel;
 class QListWidget;
 class ScreenView;
@@ -23,10 +27,18 @@ public:
     static QString ListedText(const QByteArray& statement);
     static constexpr qsizetype kListedBytes = 120;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void CreateMenus();
     void Refresh();
     void SaveScreen();
+    void ToggleRecording();
+    void StartRecording(const QString& path);
+    // True when there was no recording or its file was put in place.
+    bool StopRecording(QString* error);
+    void ShowRecordingError(const QString& text);
 
     ModuleEngine& m_engine;
     ScreenView* m_screen = nullptr;
@@ -37,6 +49,9 @@ private:
     QLabel* m_events = nullptr;
     QLabel* m_note = nullptr;
     QListWidget* m_recent = nullptr;
+    QAction* m_record = nullptr;
+    std::unique_ptr<ModuleRecorder> m_recorder;
+    QString m_recordFolder;
     QTimer m_refresh; // the engine may run 20,000 statements a second; the window follows in frames
     bool m_dirty = true;
     bool m_screenDirty = true;

@@ -176,6 +176,14 @@ void ScriptRunner::StartStep()
         m_deadline.start(step.ms);
         return;
     default:
+        if (!m_module && m_promptMs > 0) {
+            m_busy = true;
+            m_awaiting = Awaiting::Prompt;
+            m_lastStimulusNs = NowNs();
+            m_deadline.start(m_promptMs);
+            emit Prompted(static_cast<int>(m_index), m_promptMs);
+            return;
+        }
         if (!m_module) {
             Complete(State::Failed, QStringLiteral("needs the virtual module"));
             return;
@@ -370,6 +378,9 @@ void ScriptRunner::OnDeadline()
         return;
     case Awaiting::Time:
         Complete(State::Passed);
+        return;
+    case Awaiting::Prompt:
+        Complete(State::Skipped, QStringLiteral("left to the person at the module"));
         return;
     case Awaiting::Drain:
         Complete(State::Failed,

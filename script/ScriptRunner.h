@@ -63,6 +63,11 @@ public:
     ~ScriptRunner() override;
 
     void SetFailFast(bool on) { m_failFast = on; }
+    // With no virtual module, each virtual-only step is left to a person or a touch robot at the
+    // module: the runner announces it (Prompted), gives them `waitMs`, and counts it skipped, as
+    // nothing here checked it. Reports that come meanwhile wait for the expects after it. 0 (the
+    // default): such steps fail.
+    void SetPromptForVirtualSteps(int waitMs) { m_promptMs = waitMs; }
     // Where a failed screen step writes the actual screen and the difference picture; the
     // current folder when empty.
     void SetPicturesFolder(const QString& folder) { m_picturesFolder = folder; }
@@ -84,6 +89,7 @@ public:
 
 signals:
     void StepStarted(int index);
+    void Prompted(int index, int waitMs);
     void StepFinished(int index, const StepResult& result);
     void ReportReceived(const QByteArray& line);
     void Finished(ScriptRunner::Outcome outcome);
@@ -116,6 +122,7 @@ private:
     VirtualModule* m_module;
     ReportLines m_lines;
     bool m_failFast = false;
+    int m_promptMs = 0;
     QString m_picturesFolder;
     QString m_lostCause;
 
@@ -134,6 +141,7 @@ private:
         Module, // the virtual module to take everything sent, before a virtual step
         Reports,
         Time,
+        Prompt, // a person doing a virtual-only step by hand
     };
     Awaiting m_awaiting = Awaiting::Nothing;
 

@@ -49,6 +49,8 @@ public:
     QString Path() const { return m_path; }
 
     void Append(QByteArrayView line);
+    // The first write that failed, with its cause; empty while every write went through.
+    QString Error() const { return m_error; }
 
     // Writes what is left and puts the file in place; false with the cause when any write failed,
     // in which case the target is left as it was.

@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int kExitPassed = 0, kExitFailed = 1, kExitError = 2;
+constexpr int kDefaultPromptMs = 5000;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -75,6 +76,7 @@ struct Options
     QString junit;
     int repeat = 1;
     bool failFast = false;
+    int promptMs = 0; // virtual-only steps are left to a person for this long; 0: refused
     QStringList scripts;
 };
 
@@ -104,7 +106,16 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         QStringLiteral("repeat"), QStringLiteral("Run the scripts N times."), QStringLiteral("N"));
     const QCommandLineOption failFast(QStringLiteral("fail-fast"),
                                       QStringLiteral("Stop at the first failed step."));
-    parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast});
+    const QCommandLineOption skipVirtual(
+        QStringLiteral("skip-virtual-steps"),
+        QStringLiteral("On a real module, print each touch, key, event and screen step for a "
+                       "person to do, and wait for them."));
+    const QCommandLineOption promptWait(
+        QStringLiteral("prompt-wait"),
+        QStringLiteral("How long each such step waits (default %1).").arg(kDefaultPromptMs),
+        QStringLiteral("MS"));
+    parser.addOptions(
+        {port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual, promptWait});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -154,6 +165,26 @@ bool ReadOptions(QCoreApplication& application, Options& options)
             return false;
         }
     }
+    if (parser.isSet(skipVirtual)) {
+        if (options.target == Options::Target::Virtual) {
+            PrintError(QStringLiteral("--skip-virtual-steps is for a real module: name --port or "
+                                      "--device"));
+            return false;
+        }
+        options.promptMs = kDefaultPromptMs;
+    }
+    if (parser.isSet(promptWait)) {
+        bool ok = false;
+        options.promptMs = parser.value(promptWait).toInt(&ok);
+        if (!parser.isSet(skipVirtual) || !ok || options.promptMs < 1 ||
+            options.promptMs > kMostStepMs) {
+            PrintError(QStringLiteral("--prompt-wait takes milliseconds, 1 to %1, with "
+                                      "--skip-virtual-steps; not \"%2\"")
+                           .arg(kMostStepMs)
+                           .arg(parser.value(promptWait)));
+            return false;
+        }
+    }
     options.junit = parser.value(junit);
     options.failFast = parser.isSet(failFast);
     options.scripts = parser.positionalArguments();
@@ -175,9 +206,11 @@ public:
     {
         m_runner.ReadPort();
         m_runner.SetFailFast(options.failFast);
+        m_runner.SetPromptForVirtualSteps(options.promptMs);
         if (!options.junit.isEmpty())
             m_runner.SetPicturesFolder(QFileInfo(options.junit).absolutePath());
         connect(&m_runner, &ScriptRunner::StepFinished, this, &CommandRun::OnStep);
+        connect(&m_runner, &ScriptRunner::Prompted, this, &CommandRun::OnPrompt);
         connect(&m_runner, &ScriptRunner::Finished, this, &CommandRun::OnFinished);
         for (int round = 1; round <= options.repeat; ++round)
             for (const Script& script : m_scripts) {
@@ -221,6 +254,17 @@ private:
             Print(QStringLiteral("== %1").arg(run.name));
         m_started = std::chrono::steady_clock::now();
         m_runner.Start(*run.script);
+    }
+
+    void OnPrompt(int index, int waitMs)
+    {
+        const SuiteRun& run = m_runs[m_current];
+        const ScriptStep& step = run.script->steps[static_cast<std::size_t>(index)];
+        Print(QStringLiteral("do   %1:%2  %3  (by hand on the module; going on in %4 ms)")
+                  .arg(run.script->path)
+                  .arg(step.line)
+                  .arg(step.source)
+                  .arg(waitMs));
     }
 
     void OnStep(int index, const StepResult& result)
@@ -320,7 +364,7 @@ int main(int argc, char* argv[])
         ParseOutcome parsed = LoadScript(path);
         if (parsed.errors.empty() && isVirtual)
             parsed.errors = CheckReferencePictures(path, parsed.steps);
-        if (parsed.errors.empty() && !isVirtual)
+        if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
             if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed.steps))
                 parsed.errors.push_back(*refused);
         for (const ScriptError& error : parsed.errors)

@@ -42,6 +42,7 @@ private slots:
     void refusedBeforeSending_data();
     void refusedBeforeSending();
     void realPortSendsAsTheConsole();
+    void virtualStepsLeftToAPerson();
     void lostPortEndsTheRun();
     void interruptWritesResults();
     void examplesPass();
@@ -165,6 +166,9 @@ void ScriptRunTest::virtualRuns_data()
         << QStringList{QStringLiteral("--junit"), QStringLiteral("/nonexistent/r.xml")} << 2
         << QStringList{"!ok ", "cannot write the JUnit file \"/nonexistent/r.xml\""}
         << QStringList{};
+    QTest::newRow("virtual steps left to a person, on the virtual module")
+        << QByteArray("touch 1,1\n") << QStringList{QStringLiteral("--skip-virtual-steps")} << 2
+        << QStringList{"!ok ", "--skip-virtual-steps is for a real module"} << QStringList{};
     QTest::newRow("repeat") << QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n")
                             << QStringList{QStringLiteral("--repeat"), QStringLiteral("2")} << 0
                             << QStringList{"(run 1)", "(run 2)", "2 passed, 0 failed"}
@@ -283,6 +287,35 @@ void ScriptRunTest::realPortSendsAsTheConsole()
     const QByteArray out = run.readAllStandardOutput();
     QVERIFY2(run.exitCode() == 0, out.constData());
     QVERIFY(out.contains("1 passed, 0 failed"));
+}
+
+void ScriptRunTest::virtualStepsLeftToAPerson()
+{
+    PseudoTerminal module;
+    QVERIFY(module.isOpen());
+    QProcess run;
+    Start(run,
+          {QStringLiteral("--device"), module.devicePath(), QStringLiteral("--skip-virtual-steps"),
+           QStringLiteral("--prompt-wait"), QStringLiteral("300"), QStringLiteral("--junit"),
+           m_dir->filePath(QStringLiteral("results.xml")),
+           Write(QStringLiteral("script.ots"),
+                 "send Clear;\ntouch 55,55\nexpect $on_click (down : ctrl 1) within 20000\n"
+                 "screen gone.png\n")});
+    QCOMPARE(module.ReadExactly(6, 20000), QByteArray("Clear;"));
+    // The person reads the prompt and touches the button.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (run.waitForReadyRead(100), run.peek(1 << 16).contains(":2  touch 55,55  (by hand")),
+        20000);
+    QVERIFY(module.Write(EncodeReport(0x81, {true, {1}}, ReportForm::Binary)));
+    QVERIFY(run.waitForFinished(20000));
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    QVERIFY2(run.exitCode() == 0, qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral(":2  touch 55,55: left to the person at the module")) &&
+                 out.contains(QStringLiteral(":4  screen gone.png: left to the person")) &&
+                 out.contains(QStringLiteral("1 passed, 0 failed")),
+             qPrintable(out));
+    // Nothing compared the screen, so it is no pass.
+    QVERIFY(Junit().contains("tests=\"2\" failures=\"0\" errors=\"0\" skipped=\"1\""));
 }
 
 void ScriptRunTest::lostPortEndsTheRun()

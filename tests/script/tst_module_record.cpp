@@ -1,0 +1,235 @@
+// A session on the virtual module's window recorded from its File menu: statements arrive over a
+// real pseudo-terminal, the screen is touched, clicked, dragged and typed on, and the file then
+// holds the steps in order and replays with orvexa-run; one changed expect fails its step.
+#include "app/serial/CMSComm.h"
+#include "module/ModuleWindow.h"
+#include "module/ScreenView.h"
+#include "script/Pattern.h"
+#include "script/VirtualModule.h"
+#include "tests/common/FileBytes.h"
+#include "tests/common/FileSizeLimit.h"
+#include "tests/common/TempConfigHome.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QAction* RecordEntry(ModuleWindow& window)
+{
+    for (QAction* menu : window.menuBar()->actions())
+        if (menu->menu())
+            for (QAction* action : menu->menu()->actions())
+                if (action->text() == QLatin1String("Record Script..."))
+                    return action;
+    return nullptr;
+}
+
+// Chooses the entry and answers its file dialog with `path`.
+bool StartRecording(ModuleWindow& window, const QString& path)
+{
+    QAction* entry = RecordEntry(window);
+    if (!entry)
+        return false;
+    entry->trigger();
+    QList<QFileDialog*> dialogs = window.findChildren<QFileDialog*>();
+    dialogs.removeIf([](const QFileDialog* dialog) { return !dialog->isVisible(); });
+    if (dialogs.size() != 1)
+        return false;
+    QFileDialog* dialog = dialogs[0];
+    dialog->selectFile(path);
+    // Replacing a file is asked about first: yes.
+    QTimer::singleShot(0, dialog, [dialog] {
+        for (QMessageBox* box : dialog->findChildren<QMessageBox*>())
+            if (box->isVisible())
+                box->button(QMessageBox::Yes)->click();
+    });
+    return QMetaObject::invokeMethod(dialog, "accept") && entry->isChecked();
+}
+
+void Mouse(QWidget* screen, QEvent::Type type, QPoint at)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, at, screen->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(screen, &event);
+}
+
+QByteArrayList Lines(const QString& path)
+{
+    return ReadBytes(path).split('\n');
+}
+
+struct Run
+{
+    int exit = -1;
+    QString out;
+};
+
+Run Replay(const QString& script, const QString& dataHome)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    process.setProcessEnvironment(environment);
+    process.start(
+        QStringLiteral(ORVEXA_RUN_EXE),
+        {QStringLiteral("--virtual"), QStringLiteral("--speed"), QStringLiteral("230400"), script});
+    if (!process.waitForFinished(60000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
+            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
+}
+
+} // namespace
+
+class TestModuleRecord : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sessionReplays();
+    void failedWriteIsToldOnce();
+};
+
+void TestModuleRecord::sessionReplays()
+{
+    TempConfigHome home;
+    QTemporaryDir dir;
+    VirtualModule module(dir.filePath(QStringLiteral("storage")));
+    QCOMPARE(module.Open(), QString());
+    ModuleWindow window(module.Engine(), QStringLiteral("COM9"));
+    auto* screen = window.findChild<ScreenView*>();
+    QVERIFY(screen);
+    screen->setFixedSize(ModuleEngine::kWidth, ModuleEngine::kHeight); // 1:1
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(screen->ToScreen(QPointF(55.5, 55.5)), QPoint(55, 55));
+
+    const QString path = dir.filePath(QStringLiteral("session.ots"));
+    QVERIFY(StartRecording(window, path));
+
+    CMSComm console;
+    console.SetDevicePath(module.DevicePath());
+    console.SetSettings(QStringLiteral("230400,n,8,1"));
+    console.SetPortOpen(true);
+    const QByteArray statements =
+        "MakeTestEnvironment;Button 1,20,40,90,70,'Press';Checkbox 2,200,40,260,70,'Check';"
+        "XSlider 3,300,200,700,240,100;";
+    console.SetOutput(statements);
+    console.EndSend();
+    QTRY_COMPARE(module.Engine().StatementCount(), qint64(4));
+
+    QTest::mouseClick(screen, Qt::LeftButton, {}, QPoint(55, 55));
+    QTest::mouseClick(screen, Qt::LeftButton, {}, QPoint(230, 55));
+    Mouse(screen, QEvent::MouseButtonPress, QPoint(320, 220));
+    Mouse(screen, QEvent::MouseMove, QPoint(321, 220)); // the same value: nothing to repeat
+    Mouse(screen, QEvent::MouseMove, QPoint(500, 220));
+    Mouse(screen, QEvent::MouseMove, QPoint(600, 220));
+    Mouse(screen, QEvent::MouseButtonRelease, QPoint(600, 220));
+    QTest::keyClick(screen, 'a');
+    RecordEntry(window)->trigger();
+    QVERIFY(!RecordEntry(window)->isChecked());
+
+    // Waits come only from a slow machine; a send may have come in two bursts.
+    QByteArrayList steps;
+    const QByteArrayList lines = Lines(path);
+    QVERIFY(lines.size() > 2 && lines[0].startsWith("# Recorded on the virtual module COM9"));
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty() || line.startsWith('#') || line.startsWith("wait "))
+            continue;
+        if (line.startsWith("send ") && !steps.isEmpty() && steps.back().startsWith("send "))
+            steps.back() += line.mid(5);
+        else
+            steps.append(line);
+    }
+    const QByteArrayList expected{"send " + statements,
+                                  "touch 55,55",
+                                  "expect $on_click (down : ctrl 1) within 200",
+                                  "expect $on_click (up : ctrl 1) within 200",
+                                  "touch 230,55",
+                                  "expect $on_check (on : ctrl 2) within 200",
+                                  "press 320,220",
+                                  "expect $on_position (ctrl 3 : *) within 200",
+                                  "move 500,220",
+                                  "expect $on_position (ctrl 3 : *) within 200",
+                                  "move 600,220",
+                                  "expect $on_position (ctrl 3 : *) within 200",
+                                  "release 600,220",
+                                  "key 97",
+                                  "expect $on_key_press (ascii code=&H61) within 200"};
+    QCOMPARE(steps.size(), expected.size());
+    for (qsizetype i = 0; i < steps.size(); ++i)
+        QVERIFY2(MatchesPattern(expected[i], steps[i]), steps[i].constData());
+
+    const Run passing = Replay(path, dir.filePath(QStringLiteral("data")));
+    QVERIFY2(passing.exit == 0 && passing.out.contains(QLatin1String("7 passed, 0 failed")),
+             qPrintable(passing.out));
+
+    // The checkbox was checked, not cleared: the replay fails on that step and only there.
+    const qsizetype changed = lines.indexOf("expect $on_check (on : ctrl 2) within 200");
+    QVERIFY(changed > 0);
+    QByteArrayList edited = lines;
+    edited[changed] = "expect $on_check (off : ctrl 2) within 200";
+    QVERIFY(WriteBytes(path, edited.join('\n')));
+    const Run failing = Replay(path, dir.filePath(QStringLiteral("data")));
+    QVERIFY2(
+        failing.exit == 1 && failing.out.contains(QLatin1String("6 passed, 1 failed")) &&
+            failing.out.contains(
+                QStringLiteral("FAIL %1:%2  expect $on_check (off").arg(path).arg(changed + 1)),
+        qPrintable(failing.out));
+
+    // Closing the module ends a recording too.
+    const QString closed = dir.filePath(QStringLiteral("closed.ots"));
+    QVERIFY(StartRecording(window, closed));
+    console.SetOutput("Clear;");
+    console.EndSend();
+    QTRY_COMPARE(module.Engine().StatementCount(), qint64(5));
+    window.close();
+    QVERIFY(Lines(closed).contains("send Clear;"));
+}
+
+void TestModuleRecord::failedWriteIsToldOnce()
+{
+    QTemporaryDir dir;
+    ModuleEngine engine(dir.path());
+    ModuleWindow window(engine, QStringLiteral("COM9"));
+    window.show();
+    const QString path = dir.filePath(QStringLiteral("old.ots"));
+    QVERIFY(WriteBytes(path, "send Clear;\n"));
+
+    QVERIFY(StartRecording(window, path));
+    {
+        const FileSizeLimit limit(4096);
+        // Long enough that its first part is written at once, and fails.
+        engine.Feed(QByteArray("PSet 1,1;").repeated(4000));
+        engine.Feed(QByteArray("PSet 1,1;").repeated(4000));
+        engine.KeyPress('a');
+    }
+    const auto boxes = [&window] {
+        QList<QMessageBox*> shown = window.findChildren<QMessageBox*>();
+        shown.removeIf([](const QMessageBox* box) { return !box->isVisible(); });
+        return shown;
+    };
+    QCOMPARE(boxes().size(), 1);
+    QVERIFY2(boxes()[0]->text().contains(path), qPrintable(boxes()[0]->text()));
+    QVERIFY(!RecordEntry(window)->isChecked());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.ots")});
+    QCOMPARE(Lines(path), (QByteArrayList{"send Clear;", ""}));
+    window.close();
+    QCOMPARE(boxes().size(), 1);
+}
+
+QTEST_MAIN(TestModuleRecord)
+#include "tst_module_record.moc"
