@@ -132,23 +132,16 @@ void CConsoleDlg::ShowError(const QString& text)
 
 void CConsoleDlg::ReportUnreadableFiles()
 {
-    const QStringList& problems = m_settings.ReadProblems();
-    if (problems.isEmpty())
+    const QString text = m_settings.ReadProblems();
+    if (text.isEmpty())
         return;
-    const QString text = QStringLiteral("The saved settings could not be read, so the console "
-                                        "starts with its defaults where they are missing.\n\n") +
-                         problems.join(u'\n');
     std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
     // Once the window shows, so the message stands over it rather than alone on the desktop.
     QTimer::singleShot(0, this, [this, text] { ShowError(text); });
 }
 
-void CConsoleDlg::ReportSaveFailures(const QStringList& failures, bool askUser)
+void CConsoleDlg::ReportSaveFailure(const QString& text, bool askUser)
 {
-    const QString text =
-        QStringLiteral("What this session changed could not be saved, and the files keep what "
-                       "they held before.\n\n") +
-        failures.join(u'\n');
     // Standard error always: a console ended by a signal or by the session going away has no
     // one to click a message.
     std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
@@ -256,16 +249,15 @@ void CConsoleDlg::OnDestroy(bool askUser)
     options.randomTextPos = m_chkRandomTextPos->isChecked();
     options.printText = CWindowUtil::GetWindowText(m_editPrintText);
     options.timeStamps = m_richReceive->TimeStamps();
-    const QStringList failures =
-        m_settings.Save(options, CWindowUtil::GetWindowText(m_editTransmit));
+    const QString failure = m_settings.Save(options, CWindowUtil::GetWindowText(m_editTransmit));
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
     // Whatever the log has gathered goes to its file now, the closing lines included.
     m_richReceive->StopLog();
     // Last, so the port and the log are not held while the message waits for the user.
-    if (!failures.isEmpty())
-        ReportSaveFailures(failures, askUser);
+    if (!failure.isEmpty())
+        ReportSaveFailure(failure, askUser);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)

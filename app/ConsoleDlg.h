@@ -84,7 +84,7 @@ private:
     // Saves the settings; `askUser` shows a failure in a message before the window goes.
     void OnDestroy(bool askUser);
     void ReportUnreadableFiles();
-    void ReportSaveFailures(const QStringList& failures, bool askUser);
+    void ReportSaveFailure(const QString& text, bool askUser);
     void OnCommEvent();
     void OnDeviceLost(const QString& message);
     void ShowAboutBox();

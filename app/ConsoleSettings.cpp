@@ -88,7 +88,16 @@ void ConsoleSettings::SetSavedPortListed(bool listed)
     m_keptPort = !listed && m_loadedPort > 0 ? m_loadedPort : 0;
 }
 
-QStringList ConsoleSettings::Save(const ConsoleOptions& options, const QString& transmitText) const
+QString ConsoleSettings::ReadProblems() const
+{
+    if (m_readProblems.isEmpty())
+        return {};
+    return QStringLiteral("The saved settings could not be read, so the console starts with its "
+                          "defaults where they are missing.\n\n") +
+           m_readProblems.join(u'\n');
+}
+
+QString ConsoleSettings::Save(const ConsoleOptions& options, const QString& transmitText) const
 {
     const int port = m_keptPort > 0 ? m_keptPort : options.port;
     std::vector<std::pair<QString, QString>> values{
@@ -108,5 +117,9 @@ QStringList ConsoleSettings::Save(const ConsoleOptions& options, const QString& 
     if ((m_transmitExact || transmitText != m_transmitLoaded) &&
         !CStringUtil::WriteTextFile(m_textFile, transmitText, false, &failure))
         failures.append(failure);
-    return failures;
+    if (failures.isEmpty())
+        return {};
+    return QStringLiteral("What this session changed could not be saved, and the files keep what "
+                          "they held before.\n\n") +
+           failures.join(u'\n');
 }

@@ -35,8 +35,9 @@ public:
     // transmit text is read only when `maxTransmitCharacters` could hold it.
     ConsoleOptions Load(qsizetype maxTransmitCharacters);
 
-    // What Load could not read, one line per file, naming it; empty when all went well.
-    const QStringList& ReadProblems() const { return m_readProblems; }
+    // What Load could not read, for the user: a line per file naming it and the cause; empty when
+    // all went well.
+    QString ReadProblems() const;
     // The transmit-box file as Load found it.
     const LoadedText& SavedText() const { return m_savedText; }
 
@@ -51,8 +52,8 @@ public:
     // Writes the options as one replace of the settings file under the lock between processes,
     // so a crash at any moment leaves it whole, old or new; then the transmit text to its own
     // file. What was not shown whole is left as stored unless it was changed. Returns what could
-    // not be saved, one line per file, naming it; empty on success.
-    QStringList Save(const ConsoleOptions& options, const QString& transmitText) const;
+    // not be saved, for the user: a line per file naming it and the cause; empty on success.
+    QString Save(const ConsoleOptions& options, const QString& transmitText) const;
 
     QString SettingsFile() const { return m_settingsFile; }
     QString TextFile() const { return m_textFile; }
