@@ -27,12 +27,14 @@ struct ConsoleOptions
 class ConsoleSettings
 {
 public:
-    // The console's own files, under the config folder.
+    // The console's own files, under the config folder as it is named now: a close saves where
+    // the start read.
     ConsoleSettings();
     ConsoleSettings(QString settingsFile, QString textFile);
 
-    // Reads both files; a value that is missing or cannot be read keeps its default. The
-    // transmit text is read only when `maxTransmitCharacters` could hold it.
+    // Reads both files; a missing value, or a file that cannot be read, gives the default, and a
+    // number is read as DecimalValue reads it. The transmit text is read only when
+    // `maxTransmitCharacters` could hold it.
     ConsoleOptions Load(qsizetype maxTransmitCharacters);
 
     // What Load could not read, for the user: a line per file naming it and the cause; empty when
