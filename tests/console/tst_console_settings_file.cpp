@@ -1,6 +1,7 @@
 // The console's settings on real files, without a window: what a start reads, what a close
 // writes back, and that a close killed halfway leaves the settings file whole.
 #include "app/ConsoleSettings.h"
+#include "support/ui/TransmitBox.h"
 #include "tests/common/FileBytes.h"
 
 #include <QCoreApplication>
@@ -22,7 +23,7 @@ Q_DECLARE_METATYPE(ConsoleOptions)
 namespace {
 
 constexpr char kWriterOption[] = "--settings-writer";
-constexpr qsizetype kBoxCharacters = 16 * 1024;
+constexpr qsizetype kBoxCharacters = TransmitBox::kMaxCharacters;
 
 ConsoleOptions Options(int port, int speed, bool color, bool textPos, QString text, bool stamps)
 {
