@@ -5,20 +5,12 @@
 #include "app/RunScriptDlg.h"
 #include "app/serial/Pieces.h"
 #include "app/serial/PortFolder.h"
-#include "commands/Controls.h"
 #include "commands/Demos.h"
-#include "commands/Format.h"
-#include "commands/Session.h"
-#include "commands/ui/CommandDlg.h"
 #include "resources/AppIcon.h"
 #include "resources/ControlIds.h"
 #include "resources/VersionText.h"
 #include "support/CodePage.h"
-#include "support/Decimal.h"
-#include "support/FileUtil.h"
 #include "support/Paths.h"
-#include "support/StoredText.h"
-#include "support/StringUtil.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/DialogBuilder.h"
 #include "support/ui/ReceiveView.h"
@@ -32,10 +24,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -48,24 +37,8 @@
 
 namespace {
 
-const QString kSection = QStringLiteral("gen");
-// What the settings reader returns of a value at most, its end included.
-constexpr int kSettingCharacters = 2000;
-
-QByteArray FileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Statement sent after every open, so the module starts each session from a known state.
 constexpr QByteArrayView kMakeTestEnvironment = "MakeTestEnvironment;";
-
-QString ReadGenSetting(const char* key, const char* defaultValue)
-{
-    return CFileUtil::ReadSetting(GetSettingsFilePath(), QString::fromLatin1(key), kSection,
-                                  QString::fromLatin1(defaultValue));
-}
 
 bool IsEnterOrEscape(const QEvent* event)
 {
@@ -77,53 +50,6 @@ bool IsEnterOrEscape(const QEvent* event)
 }
 
 } // namespace
-
-const CConsoleDlg::CommandEntry CConsoleDlg::kCommandTable[] = {
-    {ids::kOpen, &CConsoleDlg::OnOpenPort},
-    {ids::kClose, &CConsoleDlg::OnClosePort},
-    {ids::kRefreshPorts, &CConsoleDlg::OnRefreshPorts},
-    {ids::kSend, &CConsoleDlg::OnSend},
-    {ids::kExit, &CConsoleDlg::OnExit},
-
-    {ids::kLine, &CConsoleDlg::OnLine},
-    {ids::kPSet, &CConsoleDlg::OnPSet},
-    {ids::kBox, &CConsoleDlg::OnBox},
-    {ids::kBoxFill, &CConsoleDlg::OnBoxFill},
-    {ids::kRoundBox, &CConsoleDlg::OnRoundBox},
-    {ids::kRoundBoxFill, &CConsoleDlg::OnRoundBoxFill},
-    {ids::kCircle, &CConsoleDlg::OnCircle},
-    {ids::kCircleFill, &CConsoleDlg::OnCircleFill},
-    {ids::kArc, &CConsoleDlg::OnArc},
-    {ids::kBezier, &CConsoleDlg::OnBezier},
-    {ids::kPrint, &CConsoleDlg::OnPrint},
-
-    {ids::kButtonCtrl, &CConsoleDlg::OnButtonCtrl},
-    {ids::kEditCtrl, &CConsoleDlg::OnEditCtrl},
-    {ids::kCheckboxCtrl, &CConsoleDlg::OnCheckboxCtrl},
-    {ids::kSliderCtrl, &CConsoleDlg::OnSliderCtrl},
-    {ids::kProgressCtrl, &CConsoleDlg::OnProgressCtrl},
-    {ids::kShowCursor, &CConsoleDlg::OnShowCursor},
-    {ids::kHideCursor, &CConsoleDlg::OnHideCursor},
-    {ids::kDrawImage, &CConsoleDlg::OnDrawImage},
-    {ids::kSound, &CConsoleDlg::OnSound},
-
-    {ids::kDotSize, &CConsoleDlg::OnDotSize},
-    {ids::kColor, &CConsoleDlg::OnColor},
-    {ids::kTextPosTopLeft, &CConsoleDlg::OnTextPosTopLeft},
-    {ids::kTextPosRect, &CConsoleDlg::OnTextPosRect},
-    {ids::kCtrlFont, &CConsoleDlg::OnCtrlFont},
-    {ids::kCtrlColor, &CConsoleDlg::OnCtrlColor},
-    {ids::kTextFont, &CConsoleDlg::OnTextFont},
-    {ids::kTextColor, &CConsoleDlg::OnTextColor},
-
-    {ids::kDemo1, &CConsoleDlg::OnDemo1},
-    {ids::kDemo2, &CConsoleDlg::OnDemo2},
-    {ids::kDemo3, &CConsoleDlg::OnDemo3},
-    {ids::kDemoOff, &CConsoleDlg::OnDemoOff},
-    {ids::kClear, &CConsoleDlg::OnClear},
-    {ids::kTouchCalibration, &CConsoleDlg::OnTouchCalibration},
-    {ids::kSetClock, &CConsoleDlg::OnSetClock},
-};
 
 CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -177,16 +103,11 @@ void CConsoleDlg::CreateItems()
 
 void CConsoleDlg::BindCommands()
 {
-    for (const CommandEntry& entry : kCommandTable) {
-        auto* button = qobject_cast<QPushButton*>(Item(entry.id));
-        Q_ASSERT(button);
-        connect(button, &QPushButton::clicked, this,
-                [this, handler = entry.handler] { RunHandler(handler); });
-    }
+    BindButtons();
     connect(&m_comm, &CMSComm::CommEvent, this, &CConsoleDlg::OnCommEvent);
     connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::OnDeviceLost);
     connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::OnOutputDropped);
-    connect(m_comboPort, &QComboBox::activated, this, [this] { m_keptPort = 0; });
+    connect(m_comboPort, &QComboBox::activated, this, [this] { m_settings.ForgetSavedPort(); });
     connect(qobject_cast<TransmitBox*>(m_editTransmit), &TransmitBox::Refused, this,
             [this](qsizetype wanted) {
                 ShowError(QStringLiteral("The transmit box holds at most %L1 characters; the "
@@ -195,24 +116,6 @@ void CConsoleDlg::BindCommands()
                               .arg(wanted));
             });
     qApp->installEventFilter(this);
-}
-
-// A rejected write to the serial control ends the handler at that step; the error is shown and
-// whatever the handler had not done yet stays undone.
-void CConsoleDlg::RunHandler(Handler handler)
-{
-    if (m_handlerRunning)
-        return;
-    m_handlerRunning = true;
-    try {
-        (this->*handler)();
-    } catch (const std::exception& error) {
-        ShowError(QString::fromUtf8(error.what()));
-    }
-    m_handlerRunning = false;
-    // The window was closed while the handler waited; it closes now that the handler is done.
-    if (std::exchange(m_closeRequested, false))
-        close();
 }
 
 void CConsoleDlg::ShowError(const QString& text)
@@ -231,28 +134,16 @@ void CConsoleDlg::ShowError(const QString& text)
 
 void CConsoleDlg::ReportUnreadableFiles()
 {
-    QStringList problems;
-    for (const QString& file : {GetSettingsFilePath(), GetSavedTextFilePath()}) {
-        const QString problem = CFileUtil::SettingsReadProblem(file);
-        if (!problem.isEmpty())
-            problems.append(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(file), problem));
-    }
-    if (problems.isEmpty())
+    const QString text = m_settings.ReadProblems();
+    if (text.isEmpty())
         return;
-    const QString text = QStringLiteral("The saved settings could not be read, so the console "
-                                        "starts with its defaults where they are missing.\n\n") +
-                         problems.join(u'\n');
     std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
     // Once the window shows, so the message stands over it rather than alone on the desktop.
     QTimer::singleShot(0, this, [this, text] { ShowError(text); });
 }
 
-void CConsoleDlg::ReportSaveFailures(const QStringList& failures, bool askUser)
+void CConsoleDlg::ReportSaveFailure(const QString& text, bool askUser)
 {
-    const QString text =
-        QStringLiteral("What this session changed could not be saved, and the files keep what "
-                       "they held before.\n\n") +
-        failures.join(u'\n');
     // Standard error always: a console ended by a signal or by the session going away has no
     // one to click a message.
     std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
@@ -288,48 +179,36 @@ void CConsoleDlg::OnInitDialog()
 {
     setWindowIcon(AppIcon());
 
+    const ConsoleOptions saved = m_settings.Load(TransmitBox::kMaxCharacters);
     ReportUnreadableFiles();
-    const int savedPort = DecimalValue(ReadGenSetting("port_num", "-1"));
-    const int speedIndex = DecimalValue(ReadGenSetting("baudrate_index", "5"));
-    const int randomColor = DecimalValue(ReadGenSetting("random_color", "1"));
-    const int randomTextPos = DecimalValue(ReadGenSetting("random_ltpoption", "1"));
-    const QString printText = ReadGenSetting("text", "Taldern Technology");
 
     FillPortList();
     QStringList entries;
     for (int i = 0; i < m_comboPort->count(); ++i)
         entries.append(m_comboPort->itemText(i));
-    m_comboPort->setCurrentIndex(PortEntryToSelect(entries, savedPort));
-    // An adapter unplugged for one session must not lose its number: until the user picks an
-    // entry or opens a port, the saved number is what is written back.
-    if (savedPort > 0 && m_comboPort->currentIndex() < 0)
-        m_keptPort = savedPort;
+    m_comboPort->setCurrentIndex(PortEntryToSelect(entries, saved.port));
+    m_settings.SetSavedPortListed(m_comboPort->currentIndex() >= 0);
 
     for (int i = 0; i < kSpeedCount; ++i)
         m_comboSpeed->addItem(GetBaudRateText(i));
 
-    const LoadedText saved = LoadStoredText(GetSavedTextFilePath(), TransmitBox::kMaxCharacters);
-    m_editTransmit->setPlainText(saved.text);
-    m_transmitLoaded = m_editTransmit->toPlainText();
+    const LoadedText& text = m_settings.SavedText();
+    m_editTransmit->setPlainText(text.text);
     // The box itself may change what it is given (line ends, non-breaking spaces).
-    m_transmitExact = saved.exact && m_transmitLoaded == saved.text;
-    if (saved.tooLarge)
+    m_settings.SetTransmitShown(m_editTransmit->toPlainText());
+    if (text.tooLarge)
         m_editTransmit->setPlaceholderText(
             QStringLiteral("hcode.txt holds %L1 bytes, more than the transmit box shows (%L2 "
                            "characters). It is kept as it is unless you type here.")
-                .arg(saved.fileBytes)
+                .arg(text.fileBytes)
                 .arg(TransmitBox::kMaxCharacters));
 
-    m_comboSpeed->setCurrentIndex(speedIndex >= 0 && speedIndex < kSpeedCount ? speedIndex : -1);
-    m_chkRandomColor->setChecked(randomColor != 0);
-    m_chkRandomTextPos->setChecked(randomTextPos != 0);
-    m_editPrintText->setText(printText);
-    // A value cut at the reader's limit, or a settings file that does not decode exactly, may
-    // not hold the stored text whole.
-    m_printTextLoaded = printText;
-    m_printTextExact = printText.size() < kSettingCharacters - 1 &&
-                       DecodesExactly(FileBytes(GetSettingsFilePath()));
-    m_richReceive->SetTimeStamps(DecimalValue(ReadGenSetting("rx_timestamps", "0")) != 0);
+    m_comboSpeed->setCurrentIndex(
+        saved.speedIndex >= 0 && saved.speedIndex < kSpeedCount ? saved.speedIndex : -1);
+    m_chkRandomColor->setChecked(saved.randomColor);
+    m_chkRandomTextPos->setChecked(saved.randomTextPos);
+    m_editPrintText->setText(saved.printText);
+    m_richReceive->SetTimeStamps(saved.timeStamps);
 
     UpdateControlStates();
 
@@ -365,33 +244,14 @@ void CConsoleDlg::OnDestroy(bool askUser)
     m_destroyed = true;
     qApp->removeEventFilter(this);
 
-    const QString file = GetSettingsFilePath();
-    const int port =
-        m_keptPort > 0
-            ? m_keptPort
-            : PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), true);
-    // One read-modify-write for all of them: another console closing at the same moment then
-    // either sees all of this one's values or none, and what it wrote is kept.
-    std::vector<std::pair<QString, QString>> values{
-        {QStringLiteral("port_num"), QString::number(port)},
-        {QStringLiteral("baudrate_index"), QString::number(m_comboSpeed->currentIndex())},
-        {QStringLiteral("random_color"), QString::number(m_chkRandomColor->isChecked() ? 1 : 0)},
-        {QStringLiteral("random_ltpoption"),
-         QString::number(m_chkRandomTextPos->isChecked() ? 1 : 0)},
-    };
-    const QString printText = CWindowUtil::GetWindowTextTrimmed(m_editPrintText, false);
-    if (m_printTextExact || printText != m_printTextLoaded)
-        values.emplace_back(QStringLiteral("text"), printText);
-    values.emplace_back(QStringLiteral("rx_timestamps"),
-                        QString::number(m_richReceive->TimeStamps() ? 1 : 0));
-    QStringList failures;
-    QString failure;
-    if (!CFileUtil::WriteSettings(file, kSection, values, &failure))
-        failures.append(failure);
-    const QString transmitText = CWindowUtil::GetWindowTextTrimmed(m_editTransmit, false);
-    if ((m_transmitExact || transmitText != m_transmitLoaded) &&
-        !CStringUtil::WriteTextFile(GetSavedTextFilePath(), transmitText, false, &failure))
-        failures.append(failure);
+    ConsoleOptions options;
+    options.port = PortNumberFromText(CWindowUtil::GetWindowText(m_comboPort), true);
+    options.speedIndex = m_comboSpeed->currentIndex();
+    options.randomColor = m_chkRandomColor->isChecked();
+    options.randomTextPos = m_chkRandomTextPos->isChecked();
+    options.printText = CWindowUtil::GetWindowText(m_editPrintText);
+    options.timeStamps = m_richReceive->TimeStamps();
+    const QString failure = m_settings.Save(options, CWindowUtil::GetWindowText(m_editTransmit));
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
@@ -403,8 +263,8 @@ void CConsoleDlg::OnDestroy(bool askUser)
     // Whatever the log has gathered goes to its file now, the closing lines included.
     m_richReceive->StopLog();
     // Last, so the port and the log are not held while the message waits for the user.
-    if (!failures.isEmpty())
-        ReportSaveFailures(failures, askUser);
+    if (!failure.isEmpty())
+        ReportSaveFailure(failure, askUser);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
@@ -504,11 +364,10 @@ void CConsoleDlg::OnOpenPort()
         ShowError(NoPortSelectedMessage(m_comboPort->count() > 0, GetPortFolderPath()));
         return;
     }
-    m_keptPort = 0;
+    m_settings.ForgetSavedPort();
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
-    const int port =
-        PortNumberFromText(CWindowUtil::GetWindowTextTrimmed(m_comboPort, false), false);
+    const int port = PortNumberFromText(CWindowUtil::GetWindowText(m_comboPort), false);
     const int speedIndex = m_comboSpeed->currentIndex();
     m_comm.SetCommPort(static_cast<short>(qBound(-1, port, 32767)));
     TraceText(QByteArray("Set Comm Port ") + QByteArray::number(port), false);
@@ -535,9 +394,9 @@ void CConsoleDlg::OnRefreshPorts()
 
 void CConsoleDlg::OnSend()
 {
-    // The echo keeps exactly what was typed; only the bytes on the line are in the module's code
-    // page.
-    const QString text = CWindowUtil::GetWindowTextTrimmed(m_editTransmit, true);
+    // Blanks at both ends are neither sent nor kept in the box; the rest is echoed as typed, and
+    // only the bytes on the line are in the module's code page.
+    const QString text = CWindowUtil::GetWindowTextTrimmed(m_editTransmit);
     m_editTransmit->setPlainText(text);
     SendCommand(ToCp949(text), false);
 }
@@ -566,139 +425,6 @@ void CConsoleDlg::OnDeviceLost(const QString& message)
     ShowError(message);
     UpdateControlStates();
     OnPortClosed();
-}
-
-void CConsoleDlg::SendDrawing(const QByteArray& statement)
-{
-    SendCommand(WithRandomColor(m_rng, statement, m_chkRandomColor->isChecked()), true);
-}
-
-void CConsoleDlg::OnLine()
-{
-    SendDrawing(ComposeLine(m_rng));
-}
-void CConsoleDlg::OnPSet()
-{
-    SendDrawing(m_psetGrid.Next());
-}
-void CConsoleDlg::OnBox()
-{
-    SendDrawing(ComposeBox(m_rng));
-}
-void CConsoleDlg::OnBoxFill()
-{
-    SendDrawing(ComposeBoxFill(m_rng));
-}
-void CConsoleDlg::OnRoundBox()
-{
-    SendDrawing(ComposeRoundBox(m_rng));
-}
-void CConsoleDlg::OnRoundBoxFill()
-{
-    SendDrawing(ComposeRoundBoxFill(m_rng));
-}
-void CConsoleDlg::OnCircle()
-{
-    SendDrawing(ComposeCircle(m_rng));
-}
-void CConsoleDlg::OnCircleFill()
-{
-    SendDrawing(ComposeCircleFill(m_rng));
-}
-void CConsoleDlg::OnArc()
-{
-    SendDrawing(ComposeArc(m_rng));
-}
-void CConsoleDlg::OnBezier()
-{
-    SendDrawing(ComposeBezier(m_rng));
-}
-
-void CConsoleDlg::OnPrint()
-{
-    const QString text = CWindowUtil::GetWindowTextTrimmed(m_editPrintText, true);
-    SendDrawing(ComposePrint(m_rng, ToCp949(text), m_chkRandomTextPos->isChecked()));
-}
-
-void CConsoleDlg::OnButtonCtrl()
-{
-    SendCommand(ComposeButtonCtrl(m_rng), true);
-}
-void CConsoleDlg::OnEditCtrl()
-{
-    SendCommand(ComposeEditCtrl(), true);
-}
-void CConsoleDlg::OnCheckboxCtrl()
-{
-    SendCommand(ComposeCheckboxCtrl(m_rng), true);
-}
-void CConsoleDlg::OnSliderCtrl()
-{
-    SendCommand(ComposeSliderCtrl(), true);
-}
-void CConsoleDlg::OnProgressCtrl()
-{
-    SendCommand(ComposeProgressCtrl(), true);
-}
-void CConsoleDlg::OnShowCursor()
-{
-    SendCommand(ComposeShowCursor(), true);
-}
-void CConsoleDlg::OnHideCursor()
-{
-    SendCommand(ComposeHideCursor(), true);
-}
-void CConsoleDlg::OnDrawImage()
-{
-    SendCommand(ComposeDrawImage(m_rng), true);
-}
-void CConsoleDlg::OnSound()
-{
-    SendCommand(ComposeSound(), true);
-}
-
-void CConsoleDlg::SendProposal(const StyleProposal& proposal)
-{
-    CCommandDlg dialog(this);
-    dialog.m_strCommand = FromCp949(proposal.text);
-    dialog.m_nSelStart = proposal.selStart;
-    dialog.m_nSelEnd = proposal.selEnd;
-    if (dialog.exec() == CCommandDlg::kOk)
-        SendCommand(ToCp949(dialog.m_strCommand), true);
-}
-
-void CConsoleDlg::OnDotSize()
-{
-    const bool ctrl = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier);
-    SendProposal(ComposeDotSize(m_rng, ctrl));
-}
-void CConsoleDlg::OnColor()
-{
-    SendProposal(ComposeColorProposal(m_rng));
-}
-void CConsoleDlg::OnTextPosTopLeft()
-{
-    SendProposal(ComposeTextPosTopLeft(m_rng));
-}
-void CConsoleDlg::OnTextPosRect()
-{
-    SendProposal(ComposeTextPosRect(m_rng));
-}
-void CConsoleDlg::OnCtrlFont()
-{
-    SendProposal(ComposeFont(m_rng, m_fonts, "CtrlFont "));
-}
-void CConsoleDlg::OnTextFont()
-{
-    SendProposal(ComposeFont(m_rng, m_fonts, "Textfont "));
-}
-void CConsoleDlg::OnTextColor()
-{
-    SendProposal(ComposeStyleColor(m_rng, "TextColor "));
-}
-void CConsoleDlg::OnCtrlColor()
-{
-    SendProposal(ComposeStyleColor(m_rng, "CtrlColor "));
 }
 
 // Everything is queued before the handler returns; the serial control drains the queue from the
@@ -762,25 +488,6 @@ void CConsoleDlg::OnDemo3()
 void CConsoleDlg::OnDemoOff()
 {
     m_bDemoRunning = false;
-}
-
-void CConsoleDlg::OnClear()
-{
-    SendCommand(ComposeClear(), true);
-}
-
-void CConsoleDlg::OnTouchCalibration()
-{
-    const auto answer = QMessageBox::question(
-        QApplication::activeWindow(), QStringLiteral("Touch Calibration"),
-        QStringLiteral("A Sharp pen ready ?"), QMessageBox::Yes | QMessageBox::No);
-    if (answer == QMessageBox::Yes)
-        SendCommand(ComposeCalibrate(), true);
-}
-
-void CConsoleDlg::OnSetClock()
-{
-    SendCommand(ComposeSetClock(m_now()), true);
 }
 
 void CConsoleDlg::OnOutputDropped(qint64 bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ConsoleSettings.h"
 #include "app/report/ReportDecoder.h"
 #include "app/serial/CMSComm.h"
 #include "commands/Drawing.h"
@@ -27,7 +28,9 @@ class ReceiveView;
 
 // The test console: one dialog that owns the serial control, the transmit and receive boxes and
 // the command buttons. Handlers gather their inputs, let commands/ compose the statement and
-// send it; no statement text is built here.
+// send it; the window adds only the fixed statement every open sends first and the names the
+// font and colour rows hand to their composers. The buttons' table and the rows that send one
+// composed statement are in ConsoleCommands.cpp.
 class CConsoleDlg : public QDialog
 {
     Q_OBJECT
@@ -88,6 +91,7 @@ private:
 
     void CreateItems();
     void BindCommands();
+    void BindButtons();
     void RunHandler(Handler handler);
     void ShowError(const QString& text);
 
@@ -95,7 +99,7 @@ private:
     // Saves the settings; `askUser` shows a failure in a message before the window goes.
     void OnDestroy(bool askUser);
     void ReportUnreadableFiles();
-    void ReportSaveFailures(const QStringList& failures, bool askUser);
+    void ReportSaveFailure(const QString& text, bool askUser);
     void OnCommEvent();
     void OnDeviceLost(const QString& message);
     void ShowAboutBox();
@@ -171,14 +175,7 @@ private:
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };
     bool m_destroyed = false;
     bool m_closingForSignal = false;
-    // The saved port, absent at start, written back unchanged at close (0: the list's choice).
-    int m_keptPort = 0;
-    // What the saved texts showed at start, and whether that was all of them: a text that was
-    // not shown whole is written back only when the user changed it.
-    QString m_transmitLoaded;
-    bool m_transmitExact = true;
-    QString m_printTextLoaded;
-    bool m_printTextExact = true;
+    ConsoleSettings m_settings;
 
     bool m_bDemoRunning = false;
     // A handler is running: a click meanwhile (possible while a demo waits with the window live)

@@ -20,11 +20,14 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 
 // Sets `key` in `section` to `value`, keeping every other line of the file as it was: an existing
 // key has its value replaced in place, a new key goes after the last entry of its section, a new
-// section goes at the end. The file is created when missing (its folder is not) and always written
-// in UTF-8. The new content replaces the old one atomically, so on any failure the previous file
-// stays whole. Returns false, writing nothing, when the file cannot be read or written, or when
-// the entry could not be read back as written: a line break or a lone surrogate in section, key
-// or value, a key holding "=" or starting with "[".
+// section goes at the end. The file is created when missing (its folder is not). A file that
+// decodes exactly is written whole in UTF-8 (a UTF-8 mark at its start kept); one that does not
+// (bytes valid in neither UTF-8 nor code page 949) keeps the bytes of its unchanged lines and gets
+// the changed ones in its own code page, unless it would then read another way, when it too is
+// written whole in UTF-8. The new content replaces the old one atomically, so on any failure the
+// previous file stays whole. Returns false, writing nothing, when the file cannot be read or
+// written, or when the entry could not be read back as written: a line break or a lone surrogate
+// in section, key or value, a key holding "=" or starting with "[".
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& file);
 

@@ -7,7 +7,7 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
-QString CWindowUtil::GetWindowTextTrimmed(const QWidget* wnd, bool trim)
+QString CWindowUtil::GetWindowText(const QWidget* wnd)
 {
     QString text;
     if (auto* edit = qobject_cast<const QLineEdit*>(wnd))
@@ -22,7 +22,12 @@ QString CWindowUtil::GetWindowTextTrimmed(const QWidget* wnd, bool trim)
         text = label->text();
     else if (wnd)
         text = wnd->windowTitle();
-    return trim ? text.trimmed() : text;
+    return text;
+}
+
+QString CWindowUtil::GetWindowTextTrimmed(const QWidget* wnd)
+{
+    return GetWindowText(wnd).trimmed();
 }
 
 QList<QWidget*> CWindowUtil::ListChildWindows(const QWidget* parent)

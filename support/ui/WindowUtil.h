@@ -22,9 +22,11 @@ struct WinRect
 class CWindowUtil
 {
 public:
-    // The text a control shows: a button's caption, an edit's contents, a list's current entry;
-    // with blanks at both ends removed only when `trim` is set, as it is returned whole otherwise.
-    static QString GetWindowTextTrimmed(const QWidget* wnd, bool trim);
+    // The text a control shows, whole: a button's caption, an edit's contents, a list's current
+    // entry.
+    static QString GetWindowText(const QWidget* wnd);
+    // The same without the blanks at both ends.
+    static QString GetWindowTextTrimmed(const QWidget* wnd);
 
     // Direct child controls of `parent`, in creation order; none for a null parent. Windows it
     // owns (dialogs, message boxes) are not controls and are left out.
