@@ -1,0 +1,164 @@
+// The console's window: it grows with the receive view and the transmit box taking the room,
+// keeps its size from one run to the next, and sends a file from the transmit box's menu.
+#include "ConsoleFixture.h"
+
+#include "app/FileSendDlg.h"
+#include "support/ui/ReceiveView.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+
+class ConsoleWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_f = std::make_unique<ConsoleFixture>(); }
+    void cleanup()
+    {
+        m_f.reset();
+        m_module.reset();
+    }
+    void resizing_data();
+    void resizing();
+    void sendFile_data();
+    void sendFile();
+
+private:
+    std::unique_ptr<ConsoleFixture> m_f;
+    std::unique_ptr<PseudoTerminal> m_module;
+};
+
+void ConsoleWindowTest::resizing_data()
+{
+    QTest::addColumn<QSize>("extra");
+    QTest::newRow("template size") << QSize(0, 0);
+    QTest::newRow("wider") << QSize(300, 0);
+    QTest::newRow("taller") << QSize(0, 401);
+    QTest::newRow("wider and taller") << QSize(257, 333);
+    QTest::newRow("smaller than the template") << QSize(-60, -80);
+}
+
+void ConsoleWindowTest::resizing()
+{
+    QFETCH(QSize, extra);
+    CConsoleDlg& console = m_f->Start();
+    const QSize templateSize = console.size();
+    QCOMPARE(console.minimumSize(), templateSize);
+    QHash<QWidget*, QRect> before;
+    for (QWidget* child : console.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        before.insert(child, child->geometry());
+    QWidget* transmit = m_f->Transmit();
+    QWidget* receive = m_f->Get<QWidget>(ids::kReceive);
+
+    console.resize(templateSize + extra);
+    const QSize grown = extra.expandedTo(QSize(0, 0));
+    QTRY_COMPARE(console.size(), templateSize + grown);
+    QCOMPARE(transmit->width(), before[transmit].width() + grown.width());
+    QCOMPARE(receive->width(), before[receive].width() + grown.width());
+    QCOMPARE(transmit->height() + receive->height(),
+             before[transmit].height() + before[receive].height() + grown.height());
+    QVERIFY(transmit->height() >= before[transmit].height());
+    QVERIFY(receive->geometry().top() - transmit->geometry().bottom() >=
+            before[receive].top() - before[transmit].bottom());
+    for (QPushButton* button : console.findChildren<QPushButton*>(Qt::FindDirectChildrenOnly)) {
+        const QRect was = before[button];
+        const QRect now = button->geometry();
+        QCOMPARE(now.size(), was.size());
+        QCOMPARE(now.left(), was.left());
+        QVERIFY(console.rect().contains(now));
+        // A button keeps its distance to the edge of what is above it: the window's top, the
+        // transmit box or the receive view.
+        QWidget* above = was.top() > before[receive].bottom()    ? receive
+                         : was.top() > before[transmit].bottom() ? transmit
+                                                                 : nullptr;
+        if (above)
+            QCOMPARE(now.top() - above->geometry().bottom(), was.top() - before[above].bottom());
+        else
+            QCOMPARE(now.top(), was.top());
+    }
+
+    // Kept once the user has stopped resizing, and the size of the next start.
+    m_f->Close();
+    CConsoleDlg& again = m_f->Start();
+    QTRY_COMPARE(again.size(), templateSize + grown);
+    QCOMPARE(m_f->Transmit()->width(), before[transmit].width() + grown.width());
+}
+
+void ConsoleWindowTest::sendFile_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QString>("shown"); // in a message box when the file is refused
+    QTest::newRow("whole file") << qint64(300000) << false << QString();
+    QTest::newRow("cancelled") << qint64(3000000) << true << QString();
+    QTest::newRow("empty file") << qint64(0) << false << u"is empty"_s;
+}
+
+// Chosen through the transmit box's menu entry and its file dialog.
+void ConsoleWindowTest::sendFile()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, cancel);
+    QFETCH(QString, shown);
+    m_module = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_f->StartOpen(*m_module, 4));
+    const QString path = m_f->home.filePath(u"statements.txt"_s);
+    QByteArray content;
+    for (qint64 i = 0; content.size() < size; ++i)
+        content += "Line " + QByteArray::number(i % 800) + ",0,799,479;\r\n";
+    content.truncate(size);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == size);
+    file.close();
+
+    QAction* entry = nullptr;
+    for (QAction* action : m_f->Transmit()->actions())
+        if (action->text() == u"Send File...")
+            entry = action;
+    QVERIFY(entry);
+    entry->trigger();
+    QFileDialog* chooser = nullptr;
+    QTRY_VERIFY((chooser = m_f->console->findChild<QFileDialog*>()) != nullptr);
+    chooser->selectFile(path);
+    static_cast<QDialog*>(chooser)->accept();
+    if (!shown.isEmpty()) {
+        QTRY_COMPARE(m_f->MessageBoxes().size(), 1);
+        QVERIFY(m_f->MessageBoxes()[0]->text().contains(shown));
+        QCOMPARE(m_module->ReadFor(100), QByteArray());
+        return;
+    }
+
+    QByteArray received = m_module->ReadExactly(cancel ? 100000 : size, 30000);
+    if (cancel) {
+        FileSendDlg* sending = m_f->console->findChild<FileSendDlg*>();
+        QVERIFY(sending && sending->isVisible());
+        sending->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    }
+    for (QByteArray more = m_module->ReadFor(300); !more.isEmpty(); more = m_module->ReadFor(300))
+        received += more;
+    QVERIFY(content.startsWith(received));
+    const QString text = m_f->Get<ReceiveView>(ids::kReceive)->toPlainText();
+    if (!cancel) {
+        QCOMPARE(received.size(), size);
+        QVERIFY2(text.contains(u"[Send File: %1 bytes of statements.txt were sent]"_s.arg(size)),
+                 qPrintable(text));
+        return;
+    }
+    const auto match =
+        QRegularExpression(u"\\[Send File: (\\d+) of (\\d+) bytes of statements.txt were not "
+                           "sent: cancelled\\]"_s)
+            .match(text);
+    QVERIFY2(match.hasMatch(), qPrintable(text));
+    QCOMPARE(match.captured(2).toLongLong(), size);
+    QCOMPARE(received.size() + match.captured(1).toLongLong(), size);
+    QTRY_VERIFY(!m_f->console->findChild<FileSendDlg*>());
+}
+
+QTEST_MAIN(ConsoleWindowTest)
+#include "tst_console_window.moc"
