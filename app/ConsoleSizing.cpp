@@ -62,8 +62,9 @@ ConsoleSizing::ConsoleSizing(QWidget* window, QWidget* transmit, QWidget* receiv
     window->setMinimumSize(m_templateSize);
     window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_savedSize = m_templateSize;
+    // Not empty: the reader writes a missing key back when its default is empty.
     const auto kept = ParseSizeSetting(CFileUtil::ReadSetting(
-        GetSettingsFilePath(), QString::fromLatin1(kSettingKey), kSection, QString()));
+        GetSettingsFilePath(), QString::fromLatin1(kSettingKey), kSection, QStringLiteral("0,0")));
     if (kept) {
         m_savedSize = kept->expandedTo(m_templateSize);
         window->resize(m_savedSize);

@@ -14,7 +14,7 @@ constexpr qsizetype kMinBlock = 64;
 constexpr qsizetype kMaxBlock = 8 * 1024;
 // What one pass of the event loop hands over at most, so a device that takes everything at once
 // cannot keep the loop from its other work.
-constexpr qint64 kPerPass = 256 * 1024;
+constexpr qint64 kPerPass = 32 * 1024;
 
 } // namespace
 
