@@ -191,6 +191,7 @@ void CConsoleDlg::BindCommands()
     connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::OnOutputDropped);
     connect(&m_comm, &CMSComm::OutputTaken, this, &CConsoleDlg::UpdateDemoRunning);
     connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::UpdateDemoRunning);
+    connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::UpdateDemoRunning);
     auto* sendFile = new QAction(QStringLiteral("Send File..."), m_editTransmit);
     connect(sendFile, &QAction::triggered, this, &CConsoleDlg::OnSendFile);
     m_editTransmit->addAction(sendFile);

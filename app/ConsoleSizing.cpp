@@ -104,6 +104,9 @@ void ConsoleSizing::Layout()
 void ConsoleSizing::Save()
 {
     m_saveTimer.stop();
+    // A maximised window keeps the size it had before, for when it is restored.
+    if (m_window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
     const QSize size = m_window->size();
     // A failed write is not reported: the next start opens at the size it can read.
     if (CFileUtil::WriteSetting(GetSettingsFilePath(), QString::fromLatin1(kSettingKey),

@@ -229,6 +229,7 @@ void ConsoleDemosTest::closingThePortStopsAtASendBoundary()
     closed = true;
     reader.join();
     QVERIFY(!m_f->console->Comm().GetPortOpen());
+    QVERIFY(!m_f->console->IsDemoRunning());
     QVERIFY2(received.endsWith(';'), received.right(40).constData());
     const QString text = Receive()->toPlainText();
     const QRegularExpression note("\\[(\\d+) bytes of queued output were not sent");

@@ -26,6 +26,8 @@ private slots:
     }
     void resizing_data();
     void resizing();
+    void keptSize_data();
+    void keptSize();
     void sendFile_data();
     void sendFile();
 
@@ -88,6 +90,36 @@ void ConsoleWindowTest::resizing()
     CConsoleDlg& again = m_f->Start();
     QTRY_COMPARE(again.size(), templateSize + grown);
     QCOMPARE(m_f->Transmit()->width(), before[transmit].width() + grown.width());
+}
+
+void ConsoleWindowTest::keptSize_data()
+{
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addColumn<QSize>("extra"); // over the template size, as opened
+    QTest::newRow("larger") << QByteArray("+120,+90") << QSize(120, 90);
+    QTest::newRow("smaller than the template") << QByteArray("+-20,+-30") << QSize(0, 0);
+    QTest::newRow("narrower, taller") << QByteArray("+-20,+30") << QSize(0, 30);
+    QTest::newRow("not a size") << QByteArray("wide") << QSize(0, 0);
+    QTest::newRow("beyond any screen") << QByteArray("99999,99999") << QSize(0, 0);
+}
+
+// A kept size opens the window, never below the template; a damaged one opens the template.
+void ConsoleWindowTest::keptSize()
+{
+    QFETCH(QByteArray, kept);
+    QFETCH(QSize, extra);
+    const QSize templateSize = m_f->Start().size();
+    m_f->Close();
+    if (kept.startsWith('+')) {
+        const QList<QByteArray> parts = kept.mid(1).split(',');
+        kept = QByteArray::number(templateSize.width() + parts[0].toInt()) + ',' +
+               QByteArray::number(templateSize.height() + parts[1].mid(1).toInt());
+    }
+    QFile settings(m_f->SettingsFile());
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.write("[gen]\nwindow_size=" + kept + "\n");
+    settings.close();
+    QTRY_COMPARE(m_f->Start().size(), templateSize + extra);
 }
 
 void ConsoleWindowTest::sendFile_data()
