@@ -735,8 +735,7 @@ void CConsoleDlg::OnSendFile()
 {
     // One file at a time: the entry brings a running send's window forward.
     if (auto* running = findChild<FileSendDlg*>()) {
-        running->raise();
-        running->activateWindow();
+        running->BringForward();
         return;
     }
     const int bytesPerSecond = GetBaudRateText(m_comboSpeed->currentIndex()).toInt() / 10;

@@ -46,6 +46,15 @@ void FileSendDlg::ChooseAndSend()
     chooser->open();
 }
 
+void FileSendDlg::BringForward()
+{
+    QWidget* shown = isVisible() ? static_cast<QWidget*>(this) : findChild<QFileDialog*>();
+    if (shown) {
+        shown->raise();
+        shown->activateWindow();
+    }
+}
+
 bool FileSendDlg::Send(const QString& path)
 {
     const QString refusal = m_sender.Start(path, m_bytesPerSecond);

@@ -19,6 +19,8 @@ public:
 
     // Lets the user choose a file (without blocking the event loop) and sends it.
     void ChooseAndSend();
+    // Raises what this send shows now: the file chooser, or the progress window.
+    void BringForward();
     // Sends `path`; false (with Refused raised, and the window deleted) when it cannot start.
     bool Send(const QString& path);
 
