@@ -5,20 +5,9 @@
 #include <QRect>
 #include <QTimer>
 
-#include <optional>
 #include <vector>
 
 class QWidget;
-
-// Where a control of the console goes when the window is `extra` larger than its template:
-// the transmit box takes a quarter of the extra height and the receive view the rest, both take
-// the extra width, and every other control keeps its size and its distance to the top of the
-// window or of the box above it. All rectangles are the template's, in pixels.
-QRect GrownPlace(const QRect& place, const QRect& transmit, const QRect& receive, QSize extra);
-
-// The window size as kept in the settings: "width,height" in pixels.
-QString SizeSettingText(QSize size);
-std::optional<QSize> ParseSizeSetting(const QString& text);
 
 // Makes the console resizable above its template size, lays its controls out as the window grows
 // and keeps the size in the settings under "window_size", read when made and written once the
