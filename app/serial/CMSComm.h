@@ -2,10 +2,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QObject>
 #include <QString>
-
-#include <QHash>
 
 #include <deque>
 #include <stdexcept>
