@@ -78,8 +78,12 @@ void CConsoleDlg::BindButtons()
 // whatever the handler had not done yet stays undone.
 void CConsoleDlg::RunHandler(Handler handler)
 {
-    if (m_handlerRunning)
+    if (m_handlerRunning) {
+        // Demo Off is the one button that acts on a running handler: the demo it stops.
+        if (handler == &CConsoleDlg::OnDemoOff)
+            OnDemoOff();
         return;
+    }
     m_handlerRunning = true;
     try {
         (this->*handler)();

@@ -1,6 +1,8 @@
 #include "app/ConsoleDlg.h"
 
 #include "app/AboutBox.h"
+#include "app/ConsoleSizing.h"
+#include "app/FileSendDlg.h"
 #include "app/PortSelection.h"
 #include "app/RunScriptDlg.h"
 #include "app/serial/Pieces.h"
@@ -19,6 +21,7 @@
 #include "trace/TraceClient.h"
 #include "unicode/ui/UnicodeGenDlg.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -37,6 +40,9 @@
 
 namespace {
 
+// The send group of the demos' output, so Demo Off can drop it and nothing else.
+constexpr int kDemoGroup = 1;
+
 // Statement sent after every open, so the module starts each session from a known state.
 constexpr QByteArrayView kMakeTestEnvironment = "MakeTestEnvironment;";
 
@@ -53,7 +59,8 @@ bool IsEnterOrEscape(const QEvent* event)
 
 CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       m_rng(rng), m_decoder(rng)
 {
     CreateItems();
@@ -99,6 +106,7 @@ void CConsoleDlg::CreateItems()
     m_comm.setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
     m_comm.setProperty("ctrlId", ids::kSerialControl);
     m_richReceive->SetMenuExtension([this](QMenu& menu) { AddRecordEntry(menu); });
+    new ConsoleSizing(this, m_editTransmit, m_richReceive);
 }
 
 void CConsoleDlg::BindCommands()
@@ -107,6 +115,12 @@ void CConsoleDlg::BindCommands()
     connect(&m_comm, &CMSComm::CommEvent, this, &CConsoleDlg::OnCommEvent);
     connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::OnDeviceLost);
     connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::OnOutputDropped);
+    connect(&m_comm, &CMSComm::OutputTaken, this, &CConsoleDlg::UpdateDemoRunning);
+    connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::UpdateDemoRunning);
+    connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::UpdateDemoRunning);
+    auto* sendFile = new QAction(QStringLiteral("Send File..."), m_editTransmit);
+    connect(sendFile, &QAction::triggered, this, &CConsoleDlg::OnSendFile);
+    m_editTransmit->addAction(sendFile);
     connect(m_comboPort, &QComboBox::activated, this, [this] { m_settings.ForgetSavedPort(); });
     connect(qobject_cast<TransmitBox*>(m_editTransmit), &TransmitBox::Refused, this,
             [this](qsizetype wanted) {
@@ -251,7 +265,7 @@ void CConsoleDlg::OnDestroy(bool askUser)
     options.randomTextPos = m_chkRandomTextPos->isChecked();
     options.printText = CWindowUtil::GetWindowText(m_editPrintText);
     options.timeStamps = m_richReceive->TimeStamps();
-    const QString failure = m_settings.Save(options, CWindowUtil::GetWindowText(m_editTransmit));
+    QString failure = m_settings.Save(options, CWindowUtil::GetWindowText(m_editTransmit));
 
     if (m_comm.GetPortOpen())
         m_comm.SetPortOpen(false);
@@ -259,7 +273,7 @@ void CConsoleDlg::OnDestroy(bool askUser)
         m_runScript->Stop(QStringLiteral("the console was closed"));
     const QString recording = FinishRecording();
     if (!recording.isEmpty())
-        failures.append(recording);
+        failure += (failure.isEmpty() ? QString() : QStringLiteral("\n")) + recording;
     // Whatever the log has gathered goes to its file now, the closing lines included.
     m_richReceive->StopLog();
     // Last, so the port and the log are not held while the message waits for the user.
@@ -277,7 +291,10 @@ bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
         if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
             m_escapeHeld = event->type() == QEvent::KeyPress;
             m_escapePresses += m_escapeHeld ? 1 : 0;
-            // A demo waiting for its next picture stops at once rather than after the wait.
+            // A demo stops at once: its waiting output and its wait for the next picture.
+            auto* widget = qobject_cast<QWidget*>(watched);
+            if (m_escapeHeld && m_bDemoRunning && widget && widget->window() == this)
+                OnDemoOff();
             if (m_escapeHeld && m_demoWait)
                 m_demoWait->quit();
         }
@@ -336,10 +353,11 @@ void CConsoleDlg::UpdateControlStates()
         w->setEnabled(open);
 
     // The band from two pixels above "Line" to two below the receive box holds every control
-    // that talks to the module.
+    // that talks to the module, however wide the window has grown.
     const WinRect line = CWindowUtil::GetRectInParent(Item(ids::kLine));
     const WinRect receive = CWindowUtil::GetRectInParent(m_richReceive);
-    CWindowUtil::EnableChildrenInRect(this, open, {0, line.top - 2, 1000, receive.bottom + 2});
+    CWindowUtil::EnableChildrenInRect(this, open,
+                                      {0, line.top - 2, qMax(1000, width()), receive.bottom + 2});
 }
 
 void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
@@ -432,6 +450,7 @@ void CConsoleDlg::OnDeviceLost(const QString& message)
 // the first failed send.
 void CConsoleDlg::SendAll(const std::vector<QByteArray>& sends)
 {
+    const SendGroupScope demo(m_comm, kDemoGroup);
     // Only the last echo could ever be seen, as nothing repaints inside the handler, and echoing
     // each of Demo 1's 10,002 texts would hold the window for most of a second. A send that fails
     // still leaves its own text in the box.
@@ -460,34 +479,72 @@ bool CConsoleDlg::DemoWait(int ms)
     disconnect(stopOnLoss);
     m_demoWait = nullptr;
     return !m_closeRequested && !m_escapeHeld && m_escapePresses == pressesBefore &&
-           m_comm.GetPortOpen();
+           m_bDemoRunning && m_comm.GetPortOpen();
 }
 
+// A demo runs from its button until the line has taken the last of its output, or Demo Off.
 void CConsoleDlg::OnDemo1()
 {
+    m_bDemoRunning = true;
     SendAll(Demo1Sends(m_rng));
+    UpdateDemoRunning();
 }
 
 void CConsoleDlg::OnDemo2()
 {
-    m_bDemoRunning = false;
+    m_bDemoRunning = true;
     SendAll(Demo2Sends(m_rng));
+    UpdateDemoRunning();
 }
 
 void CConsoleDlg::OnDemo3()
 {
     constexpr int kPictureMs = 2000;
-    SendCommand(Demo3Opening(), true);
+    m_bDemoRunning = true;
+    SendAll({Demo3Opening()});
     for (int picture = 1; picture <= kDemo3Pictures; ++picture) {
         SendAll(Demo3PictureSends(picture));
         if (!DemoWait(kPictureMs))
             break;
     }
+    UpdateDemoRunning();
+}
+
+void CConsoleDlg::UpdateDemoRunning()
+{
+    // Demo 3 runs on while its handler waits for the next picture.
+    if (m_bDemoRunning && !m_demoWait && m_comm.QueuedOutputBytes(kDemoGroup) == 0)
+        m_bDemoRunning = false;
 }
 
 void CConsoleDlg::OnDemoOff()
 {
-    m_bDemoRunning = false;
+    if (!std::exchange(m_bDemoRunning, false))
+        return;
+    if (m_demoWait)
+        m_demoWait->quit();
+    const qint64 dropped = m_comm.GetPortOpen() ? m_comm.DropQueuedSends(kDemoGroup) : 0;
+    if (dropped > 0)
+        CControlUtil::AppendColoredText(
+            m_richReceive,
+            QStringLiteral(
+                "\r\n[%1 bytes of queued output were not sent: the demo was stopped]\r\n")
+                .arg(dropped)
+                .toLatin1(),
+            0x0000C0, true);
+}
+
+void CConsoleDlg::OnSendFile()
+{
+    // One file at a time: the entry brings a running send's window forward.
+    if (auto* running = findChild<FileSendDlg*>()) {
+        running->BringForward();
+        return;
+    }
+    const int bytesPerSecond = GetBaudRateText(m_comboSpeed->currentIndex()).toInt() / 10;
+    auto* dialog = new FileSendDlg(m_comm, m_richReceive, bytesPerSecond, this);
+    connect(dialog, &FileSendDlg::Refused, this, &CConsoleDlg::ShowError);
+    dialog->ChooseAndSend();
 }
 
 void CConsoleDlg::OnOutputDropped(qint64 bytes)

@@ -56,6 +56,7 @@ public:
     // Where SetClock takes the local time from; the wall clock unless a test sets another.
     void SetTimeSource(std::function<QDateTime()> now) { m_now = std::move(now); }
 
+    // From a demo's button until the line has taken its output or Demo Off (or Escape) stops it.
     bool IsDemoRunning() const { return m_bDemoRunning; }
 
     // Records every send and every decoded report into a script at `path` until StopRecording,
@@ -163,6 +164,8 @@ private:
     void OnDemo2();
     void OnDemo3();
     void OnDemoOff();
+    void UpdateDemoRunning();
+    void OnSendFile();
     void OnClear();
     void OnTouchCalibration();
     void OnSetClock();

@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -314,18 +315,24 @@ void CMSComm::Close()
     const int fd = std::exchange(m_fd, -1);
     std::deque<Piece> pending = std::exchange(m_outQueue, {});
     const qsizetype headWritten = std::exchange(m_headWritten, 0);
+    m_headSendBegun = false;
+    m_queuedByGroup.clear();
+    m_droppedAtClose.clear();
     m_input.clear();
 
     // The send being written is finished, piece by piece, if the device takes it in time; every
     // later send is dropped whole.
     const auto deadline = std::chrono::steady_clock::now() + kFinishSendLimit;
     qint64 dropped = 0;
+    qint64 finished = 0;
     bool finishing = true;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         const QByteArrayView rest =
             QByteArrayView(pending[i].bytes).sliced(i == 0 ? headWritten : 0);
         const qsizetype taken = finishing ? WriteBefore(fd, rest, deadline) : 0;
         dropped += rest.size() - taken;
+        finished += taken;
+        m_droppedAtClose[pending[i].group] += rest.size() - taken;
         if (taken < rest.size() || pending[i].endsSend)
             finishing = false;
     }
@@ -334,6 +341,8 @@ void CMSComm::Close()
     ::close(fd);
     if (dropped > 0)
         emit OutputDropped(dropped);
+    if (finished > 0)
+        emit OutputTaken();
 }
 
 void CMSComm::LoseDevice(const QString& cause, Report report)
@@ -343,8 +352,15 @@ void CMSComm::LoseDevice(const QString& cause, Report report)
     StopNotifiers();
     // Nothing can reach a device that is gone: what was queued for it goes with it.
     ::close(std::exchange(m_fd, -1));
+    m_droppedAtClose.clear();
+    for (const Piece& piece : m_outQueue)
+        m_droppedAtClose[piece.group] += piece.bytes.size();
+    if (!m_outQueue.empty())
+        m_droppedAtClose[m_outQueue.front().group] -= m_headWritten;
     m_outQueue.clear();
+    m_queuedByGroup.clear();
     m_headWritten = 0;
+    m_headSendBegun = false;
     m_input.clear();
 
     const QString message = PortName() + QStringLiteral(": ") + cause;
@@ -448,8 +464,7 @@ bool CMSComm::WriteQueued(QString& cause)
             ++m_shortWrites;
             break;
         }
-        m_outQueue.pop_front();
-        m_headWritten = 0;
+        PopFront();
     }
     m_writeNotifier->setEnabled(!m_outQueue.empty());
     return true;
@@ -461,7 +476,8 @@ void CMSComm::SetOutput(QByteArrayView piece)
         throw Error(QStringLiteral("the port is not open"));
     if (piece.isEmpty())
         return;
-    m_outQueue.push_back(Piece{QByteArray(piece.data(), piece.size()), false});
+    m_outQueue.push_back(Piece{QByteArray(piece.data(), piece.size()), false, m_sendGroup});
+    m_queuedByGroup[m_sendGroup] += piece.size();
     if (m_outQueue.size() > 1)
         return; // behind pieces still waiting for the device
     QString cause;
@@ -475,6 +491,50 @@ void CMSComm::EndSend()
 {
     if (!m_outQueue.empty())
         m_outQueue.back().endsSend = true;
+    else
+        m_headSendBegun = false; // written whole already
+}
+
+void CMSComm::PopFront()
+{
+    const Piece& head = m_outQueue.front();
+    m_headSendBegun = !head.endsSend;
+    m_queuedByGroup[head.group] -= head.bytes.size();
+    m_outQueue.pop_front();
+    m_headWritten = 0;
+}
+
+int CMSComm::SetSendGroup(int group)
+{
+    return std::exchange(m_sendGroup, group);
+}
+
+qint64 CMSComm::DropQueuedSends(int group)
+{
+    // The send at the head has begun when any of its bytes went out; it runs to its end mark.
+    std::size_t keep = 0;
+    if (m_headWritten > 0 || m_headSendBegun) {
+        while (keep < m_outQueue.size() && !m_outQueue[keep].endsSend)
+            ++keep;
+        keep = std::min(keep + 1, m_outQueue.size());
+    }
+    qint64 dropped = 0;
+    std::deque<Piece> kept(
+        std::make_move_iterator(m_outQueue.begin()),
+        std::make_move_iterator(m_outQueue.begin() + static_cast<std::ptrdiff_t>(keep)));
+    for (std::size_t i = keep; i < m_outQueue.size(); ++i) {
+        Piece& piece = m_outQueue[i];
+        if (piece.group == group) {
+            dropped += piece.bytes.size();
+            m_queuedByGroup[group] -= piece.bytes.size();
+        } else {
+            kept.push_back(std::move(piece));
+        }
+    }
+    m_outQueue = std::move(kept);
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_outQueue.empty());
+    return dropped;
 }
 
 qint64 CMSComm::QueuedOutputBytes() const
@@ -485,9 +545,19 @@ qint64 CMSComm::QueuedOutputBytes() const
     return total;
 }
 
+qint64 CMSComm::QueuedOutputBytes(int group) const
+{
+    qint64 queued = m_queuedByGroup.value(group);
+    if (!m_outQueue.empty() && m_outQueue.front().group == group)
+        queued -= m_headWritten;
+    return queued;
+}
+
 void CMSComm::OnWritable()
 {
     QString cause;
     if (!WriteQueued(cause))
         LoseDevice(cause, Report::Now);
+    else
+        emit OutputTaken();
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -71,8 +72,18 @@ public:
     // Closing finishes the send being written and drops whole sends after it.
     void EndSend();
 
-    // Output handed over but not yet taken by the device.
+    // Sends handed over from now on belong to `group` (0, the default, is no group), so that a
+    // group can be told apart in the queue and dropped on its own. Returns the previous group.
+    int SetSendGroup(int group);
+    // Drops the queued sends of `group` that have not begun; the one being written is finished.
+    // Sends of other groups keep their places. Returns the bytes dropped.
+    qint64 DropQueuedSends(int group);
+    // What the last close or loss of the device dropped of `group`'s output.
+    qint64 DroppedAtClose(int group) const { return m_droppedAtClose.value(group); }
+
+    // Output handed over but not yet taken by the device: all of it, or `group`'s.
     qint64 QueuedOutputBytes() const;
+    qint64 QueuedOutputBytes(int group) const;
     // Write calls that did not finish their piece because the device was full. Every piece costs
     // one write call, plus these: pieces are never merged.
     qint64 ShortWrites() const { return m_shortWrites; }
@@ -94,12 +105,17 @@ signals:
     void DeviceLost(const QString& message);
     // Closing dropped this many bytes of queued output; raised from within SetPortOpen(false).
     void OutputDropped(qint64 bytes);
+    // The device took queued output in a pass of the event loop, or closing finished a send: the
+    // queue is shorter, so a sender that hands its output over as the line takes it may go on
+    // (or learn that the port has closed).
+    void OutputTaken();
 
 private:
     struct Piece
     {
         QByteArray bytes;
         bool endsSend;
+        int group;
     };
     struct ReadOutcome
     {
@@ -124,6 +140,7 @@ private:
     void OnReadable();
     void OnWritable();
     void LoseDevice(const QString& cause, Report report);
+    void PopFront();
 
     short m_port = 1;
     QString m_devicePath;
@@ -138,6 +155,26 @@ private:
     QSocketNotifier* m_writeNotifier = nullptr;
     std::deque<Piece> m_outQueue;
     qsizetype m_headWritten = 0;
+    // Earlier pieces of the send at the head of the queue have been written: it has begun.
+    bool m_headSendBegun = false;
+    int m_sendGroup = 0;
+    // Bytes of whole pieces in the queue, by group.
+    QHash<int, qint64> m_queuedByGroup;
+    QHash<int, qint64> m_droppedAtClose;
     qint64 m_shortWrites = 0;
     QByteArray m_input;
+};
+
+// Tags the sends handed over to `comm` during its life with `group`.
+class SendGroupScope
+{
+public:
+    SendGroupScope(CMSComm& comm, int group) : m_comm(comm), m_previous(comm.SetSendGroup(group)) {}
+    ~SendGroupScope() { m_comm.SetSendGroup(m_previous); }
+    SendGroupScope(const SendGroupScope&) = delete;
+    SendGroupScope& operator=(const SendGroupScope&) = delete;
+
+private:
+    CMSComm& m_comm;
+    int m_previous;
 };

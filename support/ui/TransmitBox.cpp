@@ -2,14 +2,17 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -258,4 +261,14 @@ void TransmitBox::inputMethodEvent(QInputMethodEvent* event)
         return;
     }
     QPlainTextEdit::inputMethodEvent(event);
+}
+
+void TransmitBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    const std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    if (!actions().isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(actions());
+    }
+    menu->exec(event->globalPos());
 }

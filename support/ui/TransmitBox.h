@@ -32,6 +32,8 @@ protected:
     void insertFromMimeData(const QMimeData* source) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    // The standard editing entries, then the box's own actions (QWidget::addAction).
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     qsizetype LengthAfterInserting(qsizetype inserted) const;

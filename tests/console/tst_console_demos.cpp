@@ -2,6 +2,7 @@
 // window stays live while it runs, and closing or losing the port ends it cleanly.
 #include "ConsoleFixture.h"
 
+#include "commands/Demos.h"
 #include "support/CodePage.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/WriteCount.h"
@@ -55,6 +56,8 @@ private slots:
     void demo3_data();
     void demo3();
     void closingThePortStopsAtASendBoundary();
+    void demoOffStopsAtASendBoundary_data();
+    void demoOffStopsAtASendBoundary();
 
 private:
     ReceiveView* Receive() const { return m_f->Get<ReceiveView>(ids::kReceive); }
@@ -88,6 +91,7 @@ void ConsoleDemosTest::demo1QueuesEverythingAndLosesNothing()
     // Nobody reads yet: a handler that waited for the line would never return.
     m_f->Click(ids::kDemo1);
     QVERIFY(comm.QueuedOutputBytes() > 0);
+    QVERIFY(m_f->console->IsDemoRunning());
 
     BackgroundReader reader(*m_module, "BoxFill 300,300,400,400;");
     QTRY_VERIFY_WITH_TIMEOUT(reader.done(), 60000);
@@ -117,6 +121,7 @@ void ConsoleDemosTest::demo1QueuesEverythingAndLosesNothing()
     for (qsizetype i = 0; i < 10000; ++i)
         QVERIFY2(line.match(QString::fromLatin1(lines[i])).hasMatch(), lines[i].constData());
     QCOMPARE(comm.QueuedOutputBytes(), 0);
+    QTRY_VERIFY(!m_f->console->IsDemoRunning());
 }
 
 void ConsoleDemosTest::demo2()
@@ -245,6 +250,7 @@ void ConsoleDemosTest::closingThePortStopsAtASendBoundary()
     closed = true;
     reader.join();
     QVERIFY(!m_f->console->Comm().GetPortOpen());
+    QVERIFY(!m_f->console->IsDemoRunning());
     QVERIFY2(received.endsWith(';'), received.right(40).constData());
     const QString text = Receive()->toPlainText();
     const QRegularExpression note("\\[(\\d+) bytes of queued output were not sent");
@@ -255,6 +261,53 @@ void ConsoleDemosTest::closingThePortStopsAtASendBoundary()
     m_f->Click(ids::kOpen);
     QCOMPARE(m_module->ReadExactly(20, 3000), QByteArray("MakeTestEnvironment;"));
     QVERIFY(m_f->MessageBoxes().isEmpty());
+}
+
+void ConsoleDemosTest::demoOffStopsAtASendBoundary_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Demo Off") << false;
+    QTest::newRow("Escape") << true;
+}
+
+// What reaches the line is the demo's start up to the end of a statement, the receive view says
+// how much of the rest was dropped, and a send of the user's queued behind the demo still goes.
+void ConsoleDemosTest::demoOffStopsAtASendBoundary()
+{
+    QFETCH(bool, escape);
+    // The console's source replayed: Demo 1 draws all its lines before the first piece size.
+    SeededRandom replay(20261208);
+    for (qint64 i = 0; i < m_f->rng.Drawn(); ++i)
+        replay.Draw();
+    QByteArray demo;
+    std::vector<qsizetype> boundaries{0};
+    for (const QByteArray& send : Demo1Sends(replay)) {
+        demo += send;
+        boundaries.push_back(demo.size());
+    }
+
+    m_f->Click(ids::kDemo1);
+    m_f->Click(ids::kClear);
+    QVERIFY(m_f->console->IsDemoRunning());
+    QByteArray received = m_module->ReadExactly(20000, 10000);
+    QCOMPARE(received.size(), 20000);
+    if (escape)
+        QTest::keyClick(m_f->console.get(), Qt::Key_Escape);
+    else
+        m_f->Click(ids::kDemoOff);
+    QVERIFY(!m_f->console->IsDemoRunning());
+    for (QByteArray more = m_module->ReadFor(300); !more.isEmpty(); more = m_module->ReadFor(300))
+        received += more;
+
+    QVERIFY2(received.endsWith("Clear;"), received.right(40).constData());
+    received.chop(6);
+    QVERIFY(std::binary_search(boundaries.begin(), boundaries.end(), received.size()));
+    QVERIFY(demo.startsWith(received));
+    const QRegularExpression note(
+        "\\[(\\d+) bytes of queued output were not sent: the demo was stopped\\]");
+    const auto match = note.match(Receive()->toPlainText());
+    QVERIFY2(match.hasMatch(), qPrintable(Receive()->toPlainText().right(200)));
+    QCOMPARE(received.size() + match.captured(1).toLongLong(), demo.size());
 }
 
 QTEST_MAIN(ConsoleDemosTest)

@@ -394,6 +394,58 @@ private slots:
         QCOMPARE(m_comm->GetInput(), QByteArray("x"));
         QCOMPARE(lost.count(), 1);
     }
+
+    void dropQueuedSends_data()
+    {
+        // Sends in order: group, then its pieces' sizes. The first, far larger than the
+        // terminal takes while nobody reads, is left half written at the head of the queue.
+        QTest::addColumn<QList<QList<int>>>("sends");
+        QTest::addColumn<QList<int>>("arriving"); // the sends that reach the line, by index
+        QTest::newRow("the group's half-written send is finished")
+            << QList<QList<int>>{{1, 200000}, {1, 10}, {0, 20}, {1, 30, 40}, {0, 50}}
+            << QList<int>{0, 2, 4};
+        QTest::newRow("the send begun is finished to its last piece")
+            << QList<QList<int>>{{1, 200000, 60, 70}, {1, 10}, {0, 20}} << QList<int>{0, 2};
+        QTest::newRow("another group's send is kept")
+            << QList<QList<int>>{{0, 200000}, {1, 10}, {1, 30}, {0, 20}} << QList<int>{0, 3};
+        QTest::newRow("nothing of the group queued")
+            << QList<QList<int>>{{0, 200000}, {0, 20}} << QList<int>{0, 1};
+    }
+    // Demo Off and a cancelled file drop their own queued sends and nothing else, without
+    // cutting a send the device has begun.
+    void dropQueuedSends()
+    {
+        QFETCH(QList<QList<int>>, sends);
+        QFETCH(QList<int>, arriving);
+        Prepare();
+        std::vector<QByteArray> texts;
+        qint64 groupBytes = 0;
+        for (qsizetype i = 0; i < sends.size(); ++i) {
+            const SendGroupScope group(*m_comm, sends[i][0]);
+            QByteArray text;
+            for (qsizetype p = 1; p < sends[i].size(); ++p) {
+                const QByteArray piece = Pattern(sends[i][p]).replace('a', char('A' + i));
+                m_comm->SetOutput(piece);
+                text += piece;
+            }
+            m_comm->EndSend();
+            texts.push_back(text);
+            groupBytes += sends[i][0] == 1 ? text.size() : 0;
+        }
+        const qint64 groupQueued = m_comm->QueuedOutputBytes(1);
+        QVERIFY(groupQueued <= groupBytes);
+
+        QByteArray expected;
+        qint64 kept = 0;
+        for (int i : arriving) {
+            expected += texts[i];
+            kept += sends[i][0] == 1 ? texts[i].size() : 0;
+        }
+        QCOMPARE(m_comm->DropQueuedSends(1), groupBytes - kept);
+        QCOMPARE(m_terminal->ReadExactly(expected.size(), 10000), expected);
+        QCOMPARE(m_terminal->ReadFor(100), QByteArray());
+        QCOMPARE(m_comm->QueuedOutputBytes(1), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CMSComm)

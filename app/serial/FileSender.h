@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/serial/CMSComm.h"
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+
+// Sends a file's bytes, as they are, through the serial control: read in blocks as the line takes
+// them, so a file of any size costs a bounded amount of memory. Each block is a send of its own,
+// which is where a cancel or a close may cut the file.
+class FileSender : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome
+    {
+        Sent,
+        Cancelled,
+        PortClosed,
+        DeviceLost,
+        ReadFailed,
+    };
+    Q_ENUM(Outcome)
+
+    // The send group of the file's blocks in the serial control.
+    static constexpr int kSendGroup = 2;
+    // Output of the file waiting in the control at most (plus one block).
+    static constexpr qint64 kQueueLimit = 64 * 1024;
+
+    explicit FileSender(CMSComm& comm, QObject* parent = nullptr);
+
+    // Starts sending `path` on the open port; blocks hold about 100 ms of a line taking
+    // `bytesPerSecond`. Returns an empty text when sending has begun, else why it has not.
+    QString Start(const QString& path, int bytesPerSecond);
+    // Drops the blocks not yet begun; the one being written is finished. Finished follows.
+    void Cancel();
+
+    bool IsSending() const { return m_sending; }
+    qint64 Total() const { return m_total; }
+    // Bytes the device has taken.
+    qint64 Sent() const;
+    // What a cancel, close or read failure left unsent; valid once Finished has been raised.
+    qint64 NotSent() const { return m_notSent; }
+    QString FileName() const;
+    // Why reading failed, for Outcome::ReadFailed.
+    QString ReadError() const { return m_readError; }
+    qsizetype BlockSize() const { return m_block; }
+
+signals:
+    void Progress(qint64 sent, qint64 total);
+    void Finished(FileSender::Outcome outcome, qint64 notSent);
+
+private:
+    void Refill();
+    void ScheduleRefill();
+    void OnPortGone(Outcome outcome);
+    void Finish(Outcome outcome, qint64 notSent);
+
+    CMSComm& m_comm;
+    QFile m_file;
+    qint64 m_total = 0;
+    qint64 m_handed = 0;
+    qint64 m_notSent = 0;
+    qsizetype m_block = 4096;
+    bool m_sending = false;
+    bool m_refillScheduled = false;
+    QString m_readError;
+};
+
+// The receive view's note on how a file send ended.
+QString FileSendNote(const QString& fileName, FileSender::Outcome outcome, qint64 total,
+                     qint64 notSent, const QString& readError);
