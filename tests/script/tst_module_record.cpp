@@ -8,31 +8,20 @@
 #include "script/VirtualModule.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/FileSizeLimit.h"
+#include "tests/common/ScriptSession.h"
 #include "tests/common/TempConfigHome.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMouseEvent>
-#include <QProcess>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
 QAction* RecordEntry(ModuleWindow& window)
 {
-    for (QAction* menu : window.menuBar()->actions())
-        if (menu->menu())
-            for (QAction* action : menu->menu()->actions())
-                if (action->text() == QLatin1String("Record Script..."))
-                    return action;
-    return nullptr;
+    return MenuEntry(*window.menuBar(), QStringLiteral("Record Script..."));
 }
 
 // Chooses the entry and answers its file dialog with `path`.
@@ -42,28 +31,7 @@ bool StartRecording(ModuleWindow& window, const QString& path)
     if (!entry)
         return false;
     entry->trigger();
-    QList<QFileDialog*> dialogs = window.findChildren<QFileDialog*>();
-    dialogs.removeIf([](const QFileDialog* dialog) { return !dialog->isVisible(); });
-    if (dialogs.size() != 1)
-        return false;
-    QFileDialog* dialog = dialogs[0];
-    dialog->selectFile(path);
-    // Replacing a file is asked about first: yes.
-    QTimer::singleShot(0, dialog, [dialog] {
-        for (QMessageBox* box : dialog->findChildren<QMessageBox*>())
-            if (box->isVisible())
-                box->button(QMessageBox::Yes)->click();
-    });
-    return QMetaObject::invokeMethod(dialog, "accept") && entry->isChecked();
-}
-
-void Mouse(QWidget* screen, QEvent::Type type, QPoint at)
-{
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, screen->mapToGlobal(at), button, held, Qt::NoModifier);
-    QApplication::sendEvent(screen, &event);
+    return AnswerFileDialog(window, path) && entry->isChecked();
 }
 
 QByteArrayList Lines(const QString& path)
@@ -71,25 +39,9 @@ QByteArrayList Lines(const QString& path)
     return ReadBytes(path).split('\n');
 }
 
-struct Run
+ScriptRun Replay(const QString& script, const QString& dataHome)
 {
-    int exit = -1;
-    QString out;
-};
-
-Run Replay(const QString& script, const QString& dataHome)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-    process.setProcessEnvironment(environment);
-    process.start(
-        QStringLiteral(ORVEXA_RUN_EXE),
-        {QStringLiteral("--virtual"), QStringLiteral("--speed"), QStringLiteral("230400"), script});
-    if (!process.waitForFinished(60000))
-        return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2,
-            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
+    return ReplayOnVirtualModule(QStringLiteral(ORVEXA_RUN_EXE), script, dataHome);
 }
 
 } // namespace
@@ -133,11 +85,11 @@ void TestModuleRecord::sessionReplays()
 
     QTest::mouseClick(screen, Qt::LeftButton, {}, QPoint(55, 55));
     QTest::mouseClick(screen, Qt::LeftButton, {}, QPoint(230, 55));
-    Mouse(screen, QEvent::MouseButtonPress, QPoint(320, 220));
-    Mouse(screen, QEvent::MouseMove, QPoint(321, 220)); // the same value: nothing to repeat
-    Mouse(screen, QEvent::MouseMove, QPoint(500, 220));
-    Mouse(screen, QEvent::MouseMove, QPoint(600, 220));
-    Mouse(screen, QEvent::MouseButtonRelease, QPoint(600, 220));
+    SendMouse(screen, QEvent::MouseButtonPress, QPoint(320, 220));
+    SendMouse(screen, QEvent::MouseMove, QPoint(321, 220)); // the same value: nothing to repeat
+    SendMouse(screen, QEvent::MouseMove, QPoint(500, 220));
+    SendMouse(screen, QEvent::MouseMove, QPoint(600, 220));
+    SendMouse(screen, QEvent::MouseButtonRelease, QPoint(600, 220));
     QTest::keyClick(screen, 'a');
     RecordEntry(window)->trigger();
     QVERIFY(!RecordEntry(window)->isChecked());
@@ -173,7 +125,7 @@ void TestModuleRecord::sessionReplays()
     for (qsizetype i = 0; i < steps.size(); ++i)
         QVERIFY2(MatchesPattern(expected[i], steps[i]), steps[i].constData());
 
-    const Run passing = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ScriptRun passing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(passing.exit == 0 && passing.out.contains(QLatin1String("7 passed, 0 failed")),
              qPrintable(passing.out));
 
@@ -183,7 +135,7 @@ void TestModuleRecord::sessionReplays()
     QByteArrayList edited = lines;
     edited[changed] = "expect $on_check (off : ctrl 2) within 200";
     QVERIFY(WriteBytes(path, edited.join('\n')));
-    const Run failing = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ScriptRun failing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(
         failing.exit == 1 && failing.out.contains(QLatin1String("6 passed, 1 failed")) &&
             failing.out.contains(
