@@ -170,6 +170,8 @@ private:
     void OnTouchCalibration();
     void OnSetClock();
     void OnOutputDropped(qint64 bytes);
+    // Says in the receive view that queued output was dropped, how much and why.
+    void NoteNotSent(qint64 bytes, const char* why);
 
     RandomSource& m_rng;
     ReportDecoder m_decoder;
