@@ -10,6 +10,7 @@
 #include "app/report/ReportDecoder.h"
 #include "bench/ConsoleDriving.h"
 #include "bench/EventLoopTiming.h"
+#include "bench/ProcessFigures.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
 #include "support/ui/ControlUtil.h"
@@ -60,13 +61,6 @@ qint64 NowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-double CpuSeconds(clockid_t clock)
-{
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
 double Ms(qint64 ns)

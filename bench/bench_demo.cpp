@@ -5,6 +5,7 @@
 
 #include "app/ConsoleDlg.h"
 #include "bench/ConsoleDriving.h"
+#include "bench/ProcessFigures.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
 #include "tests/common/PseudoTerminal.h"
@@ -25,19 +26,8 @@
 namespace {
 
 constexpr int kPort = 9;
-constexpr int k38400 = 5; // speed list index
+constexpr int k38400 = 5;                   // speed list index
 constexpr int kBytesPerSecond = 38400 / 10; // 8 data bits, a start and a stop bit
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 void Click(CConsoleDlg& console, int id)
 {

@@ -15,6 +15,8 @@
 
 #include "EventLoopTiming.h"
 
+#include "bench/ProcessFigures.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -35,25 +37,6 @@
 namespace {
 
 constexpr double kTargetPerSecond = 20'000;
-
-double CpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-long StatusKiB(const char* key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 QByteArray Demo1Stream()
 {

@@ -10,6 +10,8 @@
 #include "script/VirtualModule.h"
 #include "tests/common/TempConfigHome.h"
 
+#include "bench/ProcessFigures.h"
+
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -22,13 +24,6 @@
 namespace {
 
 constexpr double kTargetStepsPerSecond = 2000;
-
-double CpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 Script PairScript(const QString& statement, int pairs)
 {

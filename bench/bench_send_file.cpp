@@ -11,6 +11,8 @@
 #include "tests/common/PseudoTerminal.h"
 #include "tests/common/TempConfigHome.h"
 
+#include "bench/ProcessFigures.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -23,17 +25,6 @@ namespace {
 
 constexpr int kPort = 9;
 constexpr qint64 kFileBytes = 50LL * 1024 * 1024;
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 bool WriteFile(const QString& path)
 {

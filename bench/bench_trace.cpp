@@ -7,6 +7,8 @@
 #include "trace/TraceSocket.h"
 #include "trace/TraceWnd.h"
 
+#include "bench/ProcessFigures.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -18,17 +20,6 @@
 #include <vector>
 
 namespace {
-
-long RssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 int RunViewer()
 {
@@ -98,14 +89,14 @@ int main(int argc, char** argv)
     viewer.waitForFinished();
 
     ResetTraceWindow();
-    const long before = RssKiB();
+    const long before = ResidentKiB();
     Measure("to the window in this process", 100000);
     CTraceWnd* window = InProcessTraceWindow();
     QCoreApplication::processEvents();
     std::printf("  window holding %lld lines (%lld dropped): %ld KiB more resident, view %lld "
                 "characters\n",
                 static_cast<long long>(window->Log().Size()),
-                static_cast<long long>(window->Log().Dropped()), RssKiB() - before,
+                static_cast<long long>(window->Log().Dropped()), ResidentKiB() - before,
                 static_cast<long long>(window->View()->textSize()));
     ResetTraceWindow();
     return 0;
