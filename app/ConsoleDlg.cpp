@@ -430,6 +430,7 @@ void CConsoleDlg::OnCommEvent()
     for (const ColoredText& piece : pieces)
         CControlUtil::AppendColoredText(m_richReceive, piece.text, piece.colour, false);
     m_recorder.Decoded(pieces);
+    m_decoder.Recycle(pieces);
     if (m_runScript)
         m_runScript->Receive(bytes);
 }

@@ -116,6 +116,7 @@ void FeedView(ReportDecoder& decoder, ReceiveView& view, QByteArrayView bytes)
     decoder.Feed(bytes, pieces);
     for (const ColoredText& piece : pieces)
         CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
+    decoder.Recycle(pieces);
 }
 
 // What the view keeps besides showing the text.

@@ -13,7 +13,7 @@ ReportLines::ReportLines() = default;
 
 void ReportLines::Feed(QByteArrayView bytes, std::vector<QByteArray>& out)
 {
-    m_pieces.clear();
+    m_decoder.Recycle(m_pieces);
     m_decoder.Feed(bytes, m_pieces);
     FeedDecoded(m_pieces, out);
 }

@@ -144,18 +144,42 @@ private:
 
 ReportDecoder::ReportDecoder(RandomSource& rng) : m_rng(rng) {}
 
-void ReportDecoder::OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer,
-                              qsizetype room) const
+namespace {
+
+// A spare array holds at most this much, so the pool stays small however large a read was.
+constexpr qsizetype kMostSpareRoom = 4 * 1024;
+constexpr std::size_t kMostSpares = 1024;
+
+} // namespace
+
+void ReportDecoder::OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer, qsizetype room)
 {
     // Closed first: a new piece may move the one the writer is on.
     writer.Close();
     if (out.empty() || out.back().colour != m_colour) {
-        // Allocated at its size at once: growing an empty array goes the long way round, once
-        // for every report.
-        out.push_back(ColoredText{QByteArray(room, Qt::Uninitialized), m_colour});
-        out.back().text.truncate(0);
+        if (!m_spare.empty() && m_spare.back().capacity() >= room) {
+            out.push_back(ColoredText{std::move(m_spare.back()), m_colour});
+            m_spare.pop_back();
+        } else {
+            // Allocated at its size at once: growing an empty array goes the long way round.
+            out.push_back(ColoredText{QByteArray(room, Qt::Uninitialized), m_colour});
+            out.back().text.truncate(0);
+        }
     }
     writer.Open(out.back().text, room);
+}
+
+void ReportDecoder::Recycle(std::vector<ColoredText>& pieces)
+{
+    for (ColoredText& piece : pieces) {
+        // An array still shared with a copy the caller kept would be copied on the next write.
+        if (m_spare.size() < kMostSpares && piece.text.isDetached() &&
+            piece.text.capacity() <= kMostSpareRoom) {
+            piece.text.resize(0); // keeps the capacity, where clear() would free it
+            m_spare.push_back(std::move(piece.text));
+        }
+    }
+    pieces.clear();
 }
 
 void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)

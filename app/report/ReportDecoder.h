@@ -31,13 +31,17 @@ public:
     // already in out is added to it, so the view gets few, large appends.
     void Feed(QByteArrayView bytes, std::vector<ColoredText>& out);
 
+    // Takes back the arrays of pieces the caller is done with and empties `pieces`. Later pieces
+    // are written into them, so a steady stream of reports costs no allocation per report.
+    void Recycle(std::vector<ColoredText>& pieces);
+
     // The meaning of a complete report: "$on_click (down : ctrl 5)".
     static QByteArray DecodeEvent(const ReportEvent& event, const std::uint8_t* report,
                                   bool binary);
 
 private:
     class PieceWriter;
-    void OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer, qsizetype room) const;
+    void OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer, qsizetype room);
 
     RandomSource& m_rng;
     int m_position = -1; // of the next byte in the current report; -1 between reports
@@ -45,4 +49,5 @@ private:
     bool m_binary = false;
     // Bytes before the first report show in black.
     ColorRef m_colour = 0;
+    std::vector<QByteArray> m_spare; // empty arrays that keep their room, for the next pieces
 };

@@ -243,6 +243,44 @@ private slots:
         QCOMPARE(out[2].text, QByteArray("02 89 00 00 00 00 00 03 : $on_buffer_overflow\r\n43 "));
         QCOMPARE(out[2].colour, ColorRef{0x00B300B3});
     }
+
+    // Arrays handed back are written again: no text of an earlier read may show through, and a
+    // piece the caller kept a copy of must stay as it was.
+    void recycledPiecesShowTheSame_data()
+    {
+        QTest::addColumn<int>("chunk");
+        QTest::newRow("a byte per read") << 1;
+        QTest::newRow("reads that split reports") << 7;
+        QTest::newRow("reads of many reports") << 200;
+    }
+    void recycledPiecesShowTheSame()
+    {
+        QFETCH(int, chunk);
+        QByteArray bytes;
+        for (int i = 0; i < 40; ++i)
+            bytes += Binary(i % 3 ? "0281050100000003" : "41028A000000000003FF");
+        SeededRandom freshRng(7);
+        SeededRandom reusedRng(7);
+        ReportDecoder fresh(freshRng);
+        ReportDecoder reused(reusedRng);
+        std::vector<ColoredText> pieces;
+        for (qsizetype at = 0; at < bytes.size(); at += chunk) {
+            const QByteArrayView read = QByteArrayView(bytes).sliced(at).first(
+                std::min<qsizetype>(chunk, bytes.size() - at));
+            std::vector<ColoredText> expected;
+            fresh.Feed(read, expected);
+            const std::vector<ColoredText> kept = pieces;
+            const QByteArray keptText = Shown(kept);
+            reused.Recycle(pieces);
+            reused.Feed(read, pieces);
+            QCOMPARE(pieces.size(), expected.size());
+            for (std::size_t i = 0; i < pieces.size(); ++i) {
+                QCOMPARE(pieces[i].text, expected[i].text);
+                QCOMPARE(pieces[i].colour, expected[i].colour);
+            }
+            QCOMPARE(Shown(kept), keptText);
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(ReportDecoderTest)
