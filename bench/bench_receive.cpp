@@ -10,6 +10,8 @@
 #include "support/ui/ReceiveView.h"
 #include "tests/common/ReportStream.h"
 
+#include "bench/ProcessFigures.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,25 +33,6 @@ namespace {
 constexpr qsizetype kBytesPerFrame = 160'000;
 constexpr qsizetype kChunk = 4096;
 constexpr double kTargetBytesPerSecond = 10'000'000;
-
-double CpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-long RssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 QByteArray Stream(char kind, qsizetype size)
 {
@@ -284,7 +267,7 @@ int main(int argc, char** argv)
         SeededRandom rng(3);
         ReportDecoder decoder(rng);
         QCoreApplication::processEvents();
-        const long before = RssKiB();
+        const long before = ResidentKiB();
         long peak = before;
         qsizetype sinceFrame = 0;
         for (int round = 0; round < 100; ++round) {
@@ -297,9 +280,9 @@ int main(int argc, char** argv)
                     sinceFrame = 0;
                 }
             }
-            peak = std::max(peak, RssKiB());
+            peak = std::max(peak, ResidentKiB());
         }
-        const long after = RssKiB();
+        const long after = ResidentKiB();
         std::printf("Memory over 100 MB received (binary reports, %lld characters held at the "
                     "end):\n  VmRSS growth %.1f MB at the end, %.1f MB at the peak  %s\n",
                     static_cast<long long>(view.textSize()), (after - before) / 1024.0,
