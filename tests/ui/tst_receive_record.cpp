@@ -5,6 +5,7 @@
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/FileBytes.h"
+#include "tests/common/FileSizeLimit.h"
 #include "tests/console/ConsoleFixture.h"
 
 #include <QAbstractButton>
@@ -69,29 +70,6 @@ void Feed(ReportDecoder& decoder, ReceiveView& view, QByteArrayView bytes)
     for (const ColoredText& piece : pieces)
         CControlUtil::AppendColoredText(&view, piece.text, piece.colour, false);
 }
-
-// Keeps every file this process writes below `bytes` while it lives, as a full disk would.
-struct FileSizeLimit
-{
-    rlimit old{};
-    bool set = false;
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
-        rlimit limit{};
-        if (getrlimit(RLIMIT_FSIZE, &old) == 0) {
-            limit = old;
-            limit.rlim_cur = bytes;
-            set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-        }
-    }
-    ~FileSizeLimit()
-    {
-        if (set)
-            setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, SIG_DFL);
-    }
-};
 
 } // namespace
 
