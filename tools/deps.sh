@@ -3,7 +3,7 @@
 #   build    builds and runs the console and the virtual module (all that tools/console needs)
 #   package  writes the Debian package (tools/package)
 #   test     the package checks of the test suite, and git for the check that it ignores builds
-#   fuzz     clang and its libFuzzer runtime (tools/fuzz)
+#   fuzz     clang, its libFuzzer runtime and the symbolizer its crash reports use (tools/fuzz)
 # A newcomer's first command should not wait for a compiler and linters it never uses, so the
 # console's own set is kept small and the other scripts ask for theirs. Recommended packages are
 # left out for the same reason (a GTK theme with its desktop stack, Vulkan drivers, manual pages):
@@ -17,8 +17,9 @@ declare -A sets=(
            qt6-svg-dev fonts-nanum"
   [package]="dpkg-dev"
   [test]="desktop-file-utils appstream lintian dpkg-dev git"
-  # The package that ships libclang_rt.fuzzer for Debian 12's clang.
-  [fuzz]="clang libclang-rt-14-dev"
+  # libclang-rt-14-dev ships libclang_rt.fuzzer for Debian 12's clang; llvm puts
+  # llvm-symbolizer in PATH, without which a crash's stack shows bare addresses.
+  [fuzz]="clang libclang-rt-14-dev llvm"
 )
 
 me=tools/deps.sh
