@@ -2,10 +2,12 @@
 # Installs the Debian packages of the named sets when any is missing: deps.sh <set>...
 #   build    builds and runs the console and the virtual module (all that tools/console needs)
 #   package  writes the Debian package (tools/package)
-#   test     the package checks of the test suite
-#   fuzz     clang and its libFuzzer runtime (tools/fuzz)
+#   test     the package checks of the test suite, and git for the check that it ignores builds
+#   fuzz     clang, its libFuzzer runtime and the symbolizer its crash reports use (tools/fuzz)
 # A newcomer's first command should not wait for a compiler and linters it never uses, so the
-# console's own set is kept small and the other scripts ask for theirs.
+# console's own set is kept small and the other scripts ask for theirs. Recommended packages are
+# left out for the same reason (a GTK theme with its desktop stack, Vulkan drivers, manual pages):
+# every package a set needs is named in it.
 # Nothing missing: silent. Not root and no sudo: names what is missing and the command to run
 # as root, installs nothing and fails.
 set -euo pipefail
@@ -14,9 +16,10 @@ declare -A sets=(
   [build]="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
            qt6-svg-dev fonts-nanum"
   [package]="dpkg-dev"
-  [test]="desktop-file-utils appstream lintian dpkg-dev"
-  # The package that ships libclang_rt.fuzzer for Debian 12's clang.
-  [fuzz]="clang libclang-rt-14-dev"
+  [test]="desktop-file-utils appstream lintian dpkg-dev git"
+  # libclang-rt-14-dev ships libclang_rt.fuzzer for Debian 12's clang; llvm puts
+  # llvm-symbolizer in PATH, without which a crash's stack shows bare addresses.
+  [fuzz]="clang libclang-rt-14-dev llvm"
 )
 
 me=tools/deps.sh
@@ -50,7 +53,7 @@ if [ "$(id -u)" -ne 0 ]; then
       echo "$me: these packages are missing: ${missing[*]}"
       echo "Installing them needs root, and sudo is not installed. Run this command (it asks for"
       echo "root's password), then the command you ran again:"
-      echo "  su -c 'apt-get update && apt-get install -y ${missing[*]}'"
+      echo "  su -c 'apt-get update && apt-get install -y --no-install-recommends ${missing[*]}'"
     } >&2
     exit 1
   fi
@@ -86,7 +89,8 @@ apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get)
 echo "Installing ${#missing[@]} packages with what they need: ${missing[*]}"
 echo "  reading the package lists (apt-get update)"
 if ! "${apt[@]}" update >"$log" 2>&1 ||
-  ! "${apt[@]}" install -y -o APT::Status-Fd=1 "${missing[@]}" 2>&1 | progress "$log"; then
+  ! "${apt[@]}" install -y --no-install-recommends -o APT::Status-Fd=1 "${missing[@]}" 2>&1 |
+  progress "$log"; then
   cat "$log" >&2
   echo "$me: installing ${missing[*]} failed (apt's output above)" >&2
   exit 1

@@ -81,10 +81,12 @@ void ModuleProgramTest::programDrawsAndCleansUpOnTerminate()
 {
     TempConfigHome home;
     QTemporaryDir data;
+    QTemporaryDir runtime; // private, as Qt wants it, so Qt has nothing to say about it
     const QString snapshot = data.filePath(QStringLiteral("screen.png"));
     QProcess module;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     module.setProcessEnvironment(environment);
     module.start(QStringLiteral(ORVEXA_MODULE_EXE),
@@ -112,6 +114,10 @@ void ModuleProgramTest::programDrawsAndCleansUpOnTerminate()
     ::close(line);
     QCOMPARE(module.exitStatus(), QProcess::NormalExit);
     QCOMPARE(module.exitCode(), 0);
+    // Asked for nothing else, the module says nothing else.
+    diagnostics += module.readAllStandardError();
+    QVERIFY2(diagnostics.startsWith("dump: ") && diagnostics.count('\n') == 1,
+             diagnostics.constData());
     QVERIFY(!QFileInfo(entry).isSymLink());
     QCOMPARE(QColor(QImage(snapshot).pixel(400, 240)), QColor(Qt::red));
 }
