@@ -23,11 +23,11 @@
 class QMenu;
 
 // Read-only coloured text that keeps up with any line rate of the serial port. Text is kept as
-// 8-bit characters with colour runs; long lines wrap at the view width and are laid out by
-// arithmetic alone (a fixed-pitch font makes every wrapped row the same number of characters),
-// so only the rows on screen cost anything to paint. Appends only mark the view dirty; layout
-// and repaint follow at the next display frame, and at most 30 times a second while text
-// streams in.
+// 8-bit characters with colour runs; long lines wrap at the view width, at a blank where one
+// fits (see ReceiveText). A fixed-pitch font makes the width a number of characters, so a line
+// is laid out once, as it arrives, and only the rows on screen cost anything to paint. Appends
+// only mark the view dirty; layout and repaint follow at the next display frame, and at most 30
+// times a second while text streams in.
 //
 // The view can also keep a record: Save As writes what it holds, a live log receives every piece
 // of text as it is shown, and time stamps begin each new line. All of them are off until asked
