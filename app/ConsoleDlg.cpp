@@ -371,6 +371,24 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
     m_recorder.Sent(text);
 }
 
+QByteArray CConsoleDlg::ToLineText(const QString& text)
+{
+    const QList<char32_t> lacking = CharactersCp949Lacks(text);
+    if (!lacking.isEmpty()) {
+        constexpr qsizetype kMostNamed = 12;
+        QStringList named;
+        for (const char32_t c : lacking.first(std::min(lacking.size(), kMostNamed)))
+            named << QStringLiteral("%1 (U+%2)")
+                         .arg(QString::fromUcs4(&c, 1),
+                              QString::number(c, 16).toUpper().rightJustified(4, u'0'));
+        if (lacking.size() > kMostNamed)
+            named << QStringLiteral("%1 more").arg(lacking.size() - kMostNamed);
+        ShowError(QStringLiteral("The module's code page (949) has no %1: each is sent as \"?\".")
+                      .arg(named.join(QStringLiteral(", "))));
+    }
+    return ToCp949(text);
+}
+
 void CConsoleDlg::OnOpenPort()
 {
     // Nothing selected has no number to open; the saved one stays for when its device is back.
@@ -412,7 +430,7 @@ void CConsoleDlg::OnSend()
     // only the bytes on the line are in the module's code page.
     const QString text = CWindowUtil::GetWindowTextTrimmed(m_editTransmit);
     m_editTransmit->setPlainText(text);
-    SendCommand(ToCp949(text), false);
+    SendCommand(ToLineText(text), false);
 }
 
 void CConsoleDlg::OnExit()

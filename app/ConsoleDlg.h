@@ -95,6 +95,9 @@ private:
     void BindButtons();
     void RunHandler(Handler handler);
     void ShowError(const QString& text);
+    // Text the user typed as the line's code page; characters it cannot hold go as "?", and a
+    // message names them first, once for the text.
+    QByteArray ToLineText(const QString& text);
 
     void OnInitDialog();
     // Saves the settings; `askUser` shows a failure in a message before the window goes.
