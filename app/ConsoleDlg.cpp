@@ -475,7 +475,10 @@ void CConsoleDlg::OnSendFile()
 
 void CConsoleDlg::OnOutputDropped(qint64 bytes)
 {
-    NoteNotSent(bytes, "the port was closed");
+    // The file's part is in Send File's own note; each byte is named once.
+    const qint64 others = bytes - m_comm.DroppedAtClose(FileSender::kSendGroup);
+    if (others > 0)
+        NoteNotSent(others, "the port was closed");
 }
 
 void CConsoleDlg::NoteNotSent(qint64 bytes, const char* why)
