@@ -102,6 +102,7 @@ void CConsoleDlg::CreateItems()
     m_comm.setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
     m_comm.setProperty("ctrlId", ids::kSerialControl);
     m_richReceive->SetMenuExtension([this](QMenu& menu) { AddRecordEntry(menu); });
+    m_recorder.SetFailureHandler([this](const QString& error) { OnRecordingFailed(error); });
     new ConsoleSizing(this, m_editTransmit, m_richReceive);
 }
 
@@ -226,7 +227,8 @@ void CConsoleDlg::OnInitDialog()
     for (QPushButton* demo : {m_btnDemo1, m_btnDemo2, m_btnDemo3, m_btnDemoOff})
         demo->setVisible(demos);
 
-    setWindowTitle(QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion()));
+    m_title = QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion());
+    setWindowTitle(m_title);
 }
 
 void CConsoleDlg::closeEvent(QCloseEvent* event)

@@ -112,6 +112,10 @@ private:
     void AskForScript(bool forRecording);
     // The cause of a failed recording, empty when it was written (or none was going on).
     QString FinishRecording();
+    // A write failed: the recording has ended, and the user is told at once.
+    void OnRecordingFailed(const QString& error);
+    // The title and the receive view say whether a recording runs, and into which file.
+    void ShowRecordingState();
     // Recording and a script run end with the port.
     void OnPortClosed();
 
@@ -195,6 +199,7 @@ private:
     bool m_escapeHeld = false;
     quint64 m_escapePresses = 0;
 
+    QString m_title; // without the recording's note
     ScriptRecorder m_recorder;
     QPointer<CRunScriptDlg> m_runScript;
     QString m_scriptFolder; // where the next script file dialog opens

@@ -17,6 +17,7 @@ bool CConsoleDlg::StartRecording(const QString& path)
         ShowError(QStringLiteral("The script recording could not be started: %1.").arg(error));
         return false;
     }
+    ShowRecordingState();
     return true;
 }
 
@@ -30,11 +31,31 @@ void CConsoleDlg::StopRecording()
 QString CConsoleDlg::FinishRecording()
 {
     QString error;
-    if (m_recorder.Stop(&error))
+    const bool written = m_recorder.Stop(&error);
+    ShowRecordingState();
+    if (written)
         return {};
     return QStringLiteral("The script recording could not be written, and the file keeps what it "
                           "held before: %1.")
         .arg(error);
+}
+
+void CConsoleDlg::OnRecordingFailed(const QString& error)
+{
+    ShowRecordingState();
+    ShowError(QStringLiteral("The script recording has stopped: it could not be written (%1). "
+                             "The file keeps what it held before.")
+                  .arg(error));
+}
+
+void CConsoleDlg::ShowRecordingState()
+{
+    const QString name = QFileInfo(m_recorder.Path()).fileName();
+    const bool recording = IsRecording();
+    setWindowTitle(recording ? QStringLiteral("%1 \u2014 recording to %2").arg(m_title, name)
+                             : m_title);
+    m_richReceive->SetStatusMark(recording ? QStringLiteral("\u25CF Recording to %1").arg(name)
+                                           : QString());
 }
 
 CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)

@@ -26,12 +26,26 @@ bool ScriptRecorder::Start(const QString& path, QString* error)
     return true;
 }
 
+void ScriptRecorder::Write(QByteArrayView lines)
+{
+    m_file.Append(lines);
+    if (m_file.Error().isEmpty())
+        return;
+    // Dropped at once: an unnamed temporary file on a full disk would hold the space for as long
+    // as the recording ran, and nothing more could be recorded anyway.
+    const QString error = m_file.Error();
+    m_file.Discard();
+    m_lines.reset();
+    if (m_onFailed)
+        m_onFailed(error);
+}
+
 void ScriptRecorder::Sent(QByteArrayView bytes)
 {
     if (!IsRecording() || bytes.isEmpty())
         return;
-    m_file.Append(script_line::Send(bytes));
     m_stimulusMs = Now();
+    Write(script_line::Send(bytes));
 }
 
 void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
@@ -48,7 +62,7 @@ void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
     for (const QByteArray& line : m_lineBuffer)
         AddExpect(line, m_batch);
     m_batch.chop(1);
-    m_file.Append(m_batch);
+    Write(m_batch);
 }
 
 void ScriptRecorder::Reported(QByteArrayView line)
@@ -58,7 +72,7 @@ void ScriptRecorder::Reported(QByteArrayView line)
     m_batch.clear();
     AddExpect(line, m_batch);
     m_batch.chop(1);
-    m_file.Append(m_batch);
+    Write(m_batch);
 }
 
 void ScriptRecorder::AddExpect(QByteArrayView line, QByteArray& out)

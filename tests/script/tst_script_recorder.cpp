@@ -1,6 +1,9 @@
 // A recording of a session: the lines it writes, in order, with the limits taken from its timing.
 #include "script/ScriptRecorder.h"
+#include "tests/common/FileBytes.h"
+#include "tests/common/FileSizeLimit.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +29,8 @@ private slots:
     void writesTheSession_data();
     void writesTheSession();
     void startRefusesAFolder();
+    void aFailedWriteEndsTheRecordingAtOnce_data();
+    void aFailedWriteEndsTheRecordingAtOnce();
 };
 
 void TestScriptRecorder::writesTheSession_data()
@@ -106,6 +111,50 @@ void TestScriptRecorder::startRefusesAFolder()
     QVERIFY(!error.isEmpty());
     QVERIFY(!recorder.IsRecording());
     QVERIFY(recorder.Stop(&error));
+}
+
+void TestScriptRecorder::aFailedWriteEndsTheRecordingAtOnce_data()
+{
+    QTest::addColumn<bool>("bySend"); // else by a burst of reports
+    QTest::newRow("a send") << true;
+    QTest::newRow("reports") << false;
+}
+
+// A full disk: the recording ends at the write that fails, naming the cause, once; the old
+// script stays, and no temporary file is left holding space.
+void TestScriptRecorder::aFailedWriteEndsTheRecordingAtOnce()
+{
+    QFETCH(bool, bySend);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("old.ots"));
+    QVERIFY(WriteBytes(path, "send Clear;\n"));
+    ScriptRecorder recorder([] { return qint64(0); });
+    QStringList failures;
+    recorder.SetFailureHandler([&failures](const QString& error) { failures << error; });
+    QString error;
+    QVERIFY2(recorder.Start(path, &error), qPrintable(error));
+    recorder.Sent("Line 1,1,2,2;");
+    {
+        const FileSizeLimit limit(4096);
+        QVERIFY(limit.set);
+        for (int i = 0; i < 3; ++i) {
+            if (bySend)
+                recorder.Sent(QByteArray("PSet 1,1;").repeated(600));
+            else
+                for (int report = 0; report < 200; ++report)
+                    recorder.Reported("$on_touch (down : 400,300)");
+        }
+    }
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures[0].contains(path) && failures[0].contains(QStringLiteral("File too large")),
+             qPrintable(failures[0]));
+    QVERIFY(!recorder.IsRecording());
+    recorder.Sent("Clear;");
+    QCOMPARE(failures.size(), 1);
+    QVERIFY(recorder.Stop(&error));
+    QCOMPARE(ReadBytes(path), QByteArray("send Clear;\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("old.ots")});
 }
 
 QTEST_GUILESS_MAIN(TestScriptRecorder)
