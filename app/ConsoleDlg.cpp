@@ -472,6 +472,7 @@ void CConsoleDlg::OnSendFile()
     const int bytesPerSecond = GetBaudRateText(m_comboSpeed->currentIndex()).toInt() / 10;
     auto* dialog = new FileSendDlg(m_comm, m_richReceive, bytesPerSecond, this);
     connect(dialog, &FileSendDlg::Refused, this, &CConsoleDlg::ShowError);
+    RecordFileSend(dialog->Sender());
     dialog->ChooseAndSend();
 }
 

@@ -23,6 +23,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class CRunScriptDlg;
+class FileSender;
 class RandomSource;
 class ReceiveView;
 
@@ -116,6 +117,8 @@ private:
     void OnRecordingFailed(const QString& error);
     // The title and the receive view say whether a recording runs, and into which file.
     void ShowRecordingState();
+    // A file's blocks and how its send ended go into the recording.
+    void RecordFileSend(FileSender& sender);
     // Recording and a script run end with the port.
     void OnPortClosed();
 

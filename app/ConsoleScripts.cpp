@@ -1,7 +1,8 @@
 // The console's script entries: Record Script in the receive view's menu, Run Script in the
-// console's. Kept apart from the window's own code; the console only forwards its sends and what
-// its decoder makes of the port's bytes.
+// console's. Kept apart from the window's own code; the console only forwards its sends, those
+// of Send File and Run Script, and what its decoder makes of the port's bytes.
 #include "app/ConsoleDlg.h"
+#include "app/FileSendDlg.h"
 #include "app/RunScriptDlg.h"
 #include "support/ui/ReceiveView.h"
 
@@ -18,6 +19,11 @@ bool CConsoleDlg::StartRecording(const QString& path)
         return false;
     }
     ShowRecordingState();
+    // A file already on its way: the rest of it is recorded, and the comment says so.
+    if (auto* sending = findChild<FileSendDlg*>()) {
+        if (FileSender& sender = sending->Sender(); sender.IsSending())
+            m_recorder.FileStarted(sender.FileName(), sender.Total(), sender.TakenTold());
+    }
     return true;
 }
 
@@ -58,6 +64,21 @@ void CConsoleDlg::ShowRecordingState()
                                            : QString());
 }
 
+void CConsoleDlg::RecordFileSend(FileSender& sender)
+{
+    connect(&sender, &FileSender::Started, this,
+            [this](const QString& name, qint64 total) { m_recorder.FileStarted(name, total, 0); });
+    connect(&sender, &FileSender::Taken, this,
+            [this](const QByteArray& bytes) { m_recorder.FileSent(bytes); });
+    connect(&sender, &FileSender::Finished, this,
+            [this, &sender](FileSender::Outcome outcome, qint64 notSent) {
+                const QString note = FileSendNote(sender.FileName(), outcome, sender.Total(),
+                                                  notSent, sender.ReadError());
+                // The note's brackets set it apart in the receive view; a comment needs none.
+                m_recorder.FileFinished(note.mid(1, note.size() - 2));
+            });
+}
+
 CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
 {
     if (m_runScript) {
@@ -67,6 +88,9 @@ CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
     }
     auto* dialog = new CRunScriptDlg(m_comm, m_rng, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The run writes to the port itself; its sends are the session's as much as the console's.
+    connect(&dialog->Runner(), &ScriptRunner::Sent, this,
+            [this](const QByteArray& bytes) { m_recorder.Sent(bytes); });
     QString error;
     if (!dialog->Start(path, &error)) {
         delete dialog;

@@ -23,6 +23,7 @@ bool ScriptRecorder::Start(const QString& path, QString* error)
     // A report half received when the recording starts is not one the recording saw caused.
     m_lines = std::make_unique<ReportLines>();
     m_stimulusMs = -1;
+    m_fileBlocksRecorded = false;
     return true;
 }
 
@@ -73,6 +74,35 @@ void ScriptRecorder::Reported(QByteArrayView line)
     AddExpect(line, m_batch);
     m_batch.chop(1);
     Write(m_batch);
+}
+
+void ScriptRecorder::FileStarted(const QString& name, qint64 size, qint64 alreadySent)
+{
+    if (!IsRecording())
+        return;
+    m_fileBlocksRecorded = size <= kMostFileBytes;
+    QString comment = QStringLiteral("Send File: %1, %2 bytes").arg(name).arg(size);
+    if (alreadySent > 0)
+        comment += QStringLiteral(", %1 of them sent before this recording began").arg(alreadySent);
+    comment += m_fileBlocksRecorded
+                   ? QStringLiteral("; the sends below repeat it block by block.")
+                   : QStringLiteral("; not repeated here: files over %1 bytes are left out of "
+                                    "recordings.")
+                         .arg(kMostFileBytes);
+    Write(script_line::Comment(comment));
+}
+
+void ScriptRecorder::FileSent(QByteArrayView bytes)
+{
+    if (m_fileBlocksRecorded)
+        Sent(bytes);
+}
+
+void ScriptRecorder::FileFinished(const QString& note)
+{
+    m_fileBlocksRecorded = false;
+    if (IsRecording())
+        Write(script_line::Comment(note));
 }
 
 void ScriptRecorder::AddExpect(QByteArrayView line, QByteArray& out)

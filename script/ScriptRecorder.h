@@ -33,6 +33,9 @@ class ScriptRecorder
 public:
     static constexpr qint64 kAnswerWindowMs = 2000;
     static constexpr int kUnpromptedMs = 30000;
+    // A sent file up to this size is recorded block by block; a larger one only by name, since
+    // its sendhex lines (three characters a byte) would pass what a script may hold.
+    static constexpr qint64 kMostFileBytes = 4 * 1024 * 1024;
 
     // `nowMs` is a monotonic clock in milliseconds; a steady clock of its own when empty.
     explicit ScriptRecorder(std::function<qint64()> nowMs = {});
@@ -57,6 +60,14 @@ public:
     // One report line, as the script runner sees it.
     void Reported(QByteArrayView line);
 
+    // A file sent as it is (Send File), `size` bytes of which `alreadySent` went out before the
+    // recording began. A comment names it; its blocks follow as sends as the line takes them.
+    void FileStarted(const QString& name, qint64 size, qint64 alreadySent);
+    // Bytes of that file the line has taken: a block, or the part of one a cut left.
+    void FileSent(QByteArrayView bytes);
+    // How the file's send ended, as a comment.
+    void FileFinished(const QString& note);
+
     // Finishes the file; false with the cause when it could not be put in place, the target then
     // left as it was. Nothing happens, and true is returned, when no recording is going on (a
     // failed write has ended it already).
@@ -75,5 +86,6 @@ private:
     std::vector<QByteArray> m_lineBuffer;
     QByteArray m_batch;
     qint64 m_stimulusMs = -1;          // the last send, or the last report that stood for an action
+    bool m_fileBlocksRecorded = false; // the file being sent is small enough to repeat
     std::function<void(const QString&)> m_onFailed;
 };

@@ -9,7 +9,9 @@
 #include "tests/common/FileSizeLimit.h"
 #include "tests/console/ConsoleFixture.h"
 
+#include <QAction>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -42,6 +44,7 @@ private slots:
     void stopEndsTheRunAndKeepsThePort();
     void closingTheConsoleFinishesTheRecording();
     void aFullDiskEndsTheRecordingAtOnce();
+    void recordingHoldsRunScriptsAndSendFilesSends();
 
 private:
     QString Received() const { return m_f->Get<ReceiveView>(ids::kReceive)->toPlainText(); }
@@ -260,6 +263,40 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
     m_f->Click(ids::kClose);
     QCOMPARE(m_f->MessageBoxes().size(), 0);
     QCOMPARE(ReadBytes(path), QByteArray("send Clear;\n"));
+}
+
+// What Run Script and Send File put on the line is recorded too, so the script repeats the session.
+void ConsoleScriptTest::recordingHoldsRunScriptsAndSendFilesSends()
+{
+    const QString path = m_storage.filePath(QStringLiteral("whole.ots"));
+    QVERIFY(m_f->console->StartRecording(path));
+
+    CRunScriptDlg* run =
+        m_f->console->RunScriptFile(WriteScript("send Clear;\nsend Line 1,1,2,2;\n"));
+    QVERIFY(run);
+    QSignalSpy finished(run, &CRunScriptDlg::Finished);
+    QVERIFY(finished.wait(10000));
+    QTRY_COMPARE(m_engine->StatementCount(), 3);
+
+    const QString sent = m_storage.filePath(QStringLiteral("s.txt"));
+    QVERIFY(WriteBytes(sent, "Line 3,3,4,4;Clear;"));
+    const QList<QAction*> entries = m_f->Transmit()->actions();
+    QVERIFY(!entries.isEmpty());
+    entries[0]->trigger();
+    QFileDialog* chooser = nullptr;
+    QTRY_VERIFY((chooser = m_f->console->findChild<QFileDialog*>()) != nullptr);
+    chooser->selectFile(sent);
+    static_cast<QDialog*>(chooser)->accept();
+    QTRY_COMPARE(m_engine->StatementCount(), 5);
+    QTRY_VERIFY(Received().contains(QStringLiteral("[Send File: 19 bytes of s.txt were sent]")));
+
+    m_f->console->StopRecording();
+    QCOMPARE(ReadBytes(path),
+             QByteArray("send Clear;\n"
+                        "send Line 1,1,2,2;\n"
+                        "# Send File: s.txt, 19 bytes; the sends below repeat it block by block.\n"
+                        "send Line 3,3,4,4;Clear;\n"
+                        "# Send File: 19 bytes of s.txt were sent\n"));
 }
 
 QTEST_MAIN(ConsoleScriptTest)
