@@ -145,7 +145,7 @@ void CConsoleDlg::OnBezier()
 void CConsoleDlg::OnPrint()
 {
     const QString text = CWindowUtil::GetWindowTextTrimmed(m_editPrintText);
-    SendDrawing(ComposePrint(m_rng, ToCp949(text), m_chkRandomTextPos->isChecked()));
+    SendDrawing(ComposePrint(m_rng, ToLineText(text), m_chkRandomTextPos->isChecked()));
 }
 
 void CConsoleDlg::OnButtonCtrl()
@@ -192,7 +192,7 @@ void CConsoleDlg::SendProposal(const StyleProposal& proposal)
     dialog.m_nSelStart = proposal.selStart;
     dialog.m_nSelEnd = proposal.selEnd;
     if (dialog.exec() == CCommandDlg::kOk)
-        SendCommand(ToCp949(dialog.m_strCommand), true);
+        SendCommand(ToLineText(dialog.m_strCommand), true);
 }
 
 void CConsoleDlg::OnDotSize()

@@ -102,6 +102,7 @@ void CConsoleDlg::CreateItems()
     m_comm.setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
     m_comm.setProperty("ctrlId", ids::kSerialControl);
     m_richReceive->SetMenuExtension([this](QMenu& menu) { AddRecordEntry(menu); });
+    m_recorder.SetFailureHandler([this](const QString& error) { OnRecordingFailed(error); });
     new ConsoleSizing(this, m_editTransmit, m_richReceive);
 }
 
@@ -226,7 +227,8 @@ void CConsoleDlg::OnInitDialog()
     for (QPushButton* demo : {m_btnDemo1, m_btnDemo2, m_btnDemo3, m_btnDemoOff})
         demo->setVisible(demos);
 
-    setWindowTitle(QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion()));
+    m_title = QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion());
+    setWindowTitle(m_title);
 }
 
 void CConsoleDlg::closeEvent(QCloseEvent* event)
@@ -371,6 +373,24 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
     m_recorder.Sent(text);
 }
 
+QByteArray CConsoleDlg::ToLineText(const QString& text)
+{
+    const QList<char32_t> lacking = CharactersCp949Lacks(text);
+    if (!lacking.isEmpty()) {
+        constexpr qsizetype kMostNamed = 12;
+        QStringList named;
+        for (const char32_t c : lacking.first(std::min(lacking.size(), kMostNamed)))
+            named << QStringLiteral("%1 (U+%2)")
+                         .arg(QString::fromUcs4(&c, 1),
+                              QString::number(c, 16).toUpper().rightJustified(4, u'0'));
+        if (lacking.size() > kMostNamed)
+            named << QStringLiteral("%1 more").arg(lacking.size() - kMostNamed);
+        ShowError(QStringLiteral("The module's code page (949) has no %1: each is sent as \"?\".")
+                      .arg(named.join(QStringLiteral(", "))));
+    }
+    return ToCp949(text);
+}
+
 void CConsoleDlg::OnOpenPort()
 {
     // Nothing selected has no number to open; the saved one stays for when its device is back.
@@ -412,7 +432,7 @@ void CConsoleDlg::OnSend()
     // only the bytes on the line are in the module's code page.
     const QString text = CWindowUtil::GetWindowTextTrimmed(m_editTransmit);
     m_editTransmit->setPlainText(text);
-    SendCommand(ToCp949(text), false);
+    SendCommand(ToLineText(text), false);
 }
 
 void CConsoleDlg::OnExit()
@@ -452,12 +472,16 @@ void CConsoleDlg::OnSendFile()
     const int bytesPerSecond = GetBaudRateText(m_comboSpeed->currentIndex()).toInt() / 10;
     auto* dialog = new FileSendDlg(m_comm, m_richReceive, bytesPerSecond, this);
     connect(dialog, &FileSendDlg::Refused, this, &CConsoleDlg::ShowError);
+    RecordFileSend(dialog->Sender());
     dialog->ChooseAndSend();
 }
 
 void CConsoleDlg::OnOutputDropped(qint64 bytes)
 {
-    NoteNotSent(bytes, "the port was closed");
+    // The file's part is in Send File's own note; each byte is named once.
+    const qint64 others = bytes - m_comm.DroppedAtClose(FileSender::kSendGroup);
+    if (others > 0)
+        NoteNotSent(others, "the port was closed");
 }
 
 void CConsoleDlg::NoteNotSent(qint64 bytes, const char* why)

@@ -23,6 +23,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class CRunScriptDlg;
+class FileSender;
 class RandomSource;
 class ReceiveView;
 
@@ -95,6 +96,9 @@ private:
     void BindButtons();
     void RunHandler(Handler handler);
     void ShowError(const QString& text);
+    // Text the user typed as the line's code page; characters it cannot hold go as "?", and a
+    // message names them first, once for the text.
+    QByteArray ToLineText(const QString& text);
 
     void OnInitDialog();
     // Saves the settings; `askUser` shows a failure in a message before the window goes.
@@ -109,6 +113,12 @@ private:
     void AskForScript(bool forRecording);
     // The cause of a failed recording, empty when it was written (or none was going on).
     QString FinishRecording();
+    // A write failed: the recording has ended, and the user is told at once.
+    void OnRecordingFailed(const QString& error);
+    // The title and the receive view say whether a recording runs, and into which file.
+    void ShowRecordingState();
+    // A file's blocks and how its send ended go into the recording.
+    void RecordFileSend(FileSender& sender);
     // Recording and a script run end with the port.
     void OnPortClosed();
 
@@ -192,6 +202,7 @@ private:
     bool m_escapeHeld = false;
     quint64 m_escapePresses = 0;
 
+    QString m_title; // without the recording's note
     ScriptRecorder m_recorder;
     QPointer<CRunScriptDlg> m_runScript;
     QString m_scriptFolder; // where the next script file dialog opens

@@ -1,7 +1,8 @@
 // The console's script entries: Record Script in the receive view's menu, Run Script in the
-// console's. Kept apart from the window's own code; the console only forwards its sends and what
-// its decoder makes of the port's bytes.
+// console's. Kept apart from the window's own code; the console only forwards its sends, those
+// of Send File and Run Script, and what its decoder makes of the port's bytes.
 #include "app/ConsoleDlg.h"
+#include "app/FileSendDlg.h"
 #include "app/RunScriptDlg.h"
 #include "support/ui/ReceiveView.h"
 
@@ -17,6 +18,12 @@ bool CConsoleDlg::StartRecording(const QString& path)
         ShowError(QStringLiteral("The script recording could not be started: %1.").arg(error));
         return false;
     }
+    ShowRecordingState();
+    // A file already on its way: the rest of it is recorded, and the comment says so.
+    if (auto* sending = findChild<FileSendDlg*>()) {
+        if (FileSender& sender = sending->Sender(); sender.IsSending())
+            m_recorder.FileStarted(sender.FileName(), sender.Total(), sender.TakenTold());
+    }
     return true;
 }
 
@@ -30,11 +37,46 @@ void CConsoleDlg::StopRecording()
 QString CConsoleDlg::FinishRecording()
 {
     QString error;
-    if (m_recorder.Stop(&error))
+    const bool written = m_recorder.Stop(&error);
+    ShowRecordingState();
+    if (written)
         return {};
     return QStringLiteral("The script recording could not be written, and the file keeps what it "
                           "held before: %1.")
         .arg(error);
+}
+
+void CConsoleDlg::OnRecordingFailed(const QString& error)
+{
+    ShowRecordingState();
+    ShowError(QStringLiteral("The script recording has stopped: it could not be written (%1). "
+                             "The file keeps what it held before.")
+                  .arg(error));
+}
+
+void CConsoleDlg::ShowRecordingState()
+{
+    const QString name = QFileInfo(m_recorder.Path()).fileName();
+    const bool recording = IsRecording();
+    setWindowTitle(recording ? QStringLiteral("%1 \u2014 recording to %2").arg(m_title, name)
+                             : m_title);
+    m_richReceive->SetStatusMark(recording ? QStringLiteral("\u25CF Recording to %1").arg(name)
+                                           : QString());
+}
+
+void CConsoleDlg::RecordFileSend(FileSender& sender)
+{
+    connect(&sender, &FileSender::Started, this,
+            [this](const QString& name, qint64 total) { m_recorder.FileStarted(name, total, 0); });
+    connect(&sender, &FileSender::Taken, this,
+            [this](const QByteArray& bytes) { m_recorder.FileSent(bytes); });
+    connect(&sender, &FileSender::Finished, this,
+            [this, &sender](FileSender::Outcome outcome, qint64 notSent) {
+                const QString note = FileSendNote(sender.FileName(), outcome, sender.Total(),
+                                                  notSent, sender.ReadError());
+                // The note's brackets set it apart in the receive view; a comment needs none.
+                m_recorder.FileFinished(note.mid(1, note.size() - 2));
+            });
 }
 
 CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
@@ -46,6 +88,9 @@ CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
     }
     auto* dialog = new CRunScriptDlg(m_comm, m_rng, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The run writes to the port itself; its sends are the session's as much as the console's.
+    connect(&dialog->Runner(), &ScriptRunner::Sent, this,
+            [this](const QByteArray& bytes) { m_recorder.Sent(bytes); });
     QString error;
     if (!dialog->Start(path, &error)) {
         delete dialog;

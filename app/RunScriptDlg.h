@@ -47,6 +47,7 @@ public:
     QProgressBar* Progress() const { return m_progress; }
     QPushButton* StopButton() const { return m_stop; }
     QString Summary() const;
+    ScriptRunner& Runner() { return m_runner; }
 
 signals:
     void Finished(ScriptRunner::Outcome outcome);

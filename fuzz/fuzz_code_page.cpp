@@ -1,9 +1,10 @@
 // Code page 949 both ways: any bytes decode to some text that keeps every byte below 0x41, valid
 // CP949 round-trips byte for byte, and text encodes with exactly one "?" for each character the
-// code page cannot hold.
+// code page cannot hold, which are the characters named as lacking.
 #include "fuzz/FuzzData.h"
 #include "support/CodePage.h"
 
+#include <QSet>
 #include <QStringView>
 
 #include <array>
@@ -60,7 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<char32_t> sent = Characters(text);
     const std::vector<char32_t> received = Characters(back);
     FUZZ_CHECK(sent.size() == received.size());
-    for (std::size_t i = 0; i < sent.size(); ++i)
+    QSet<char32_t> lost; // a lone surrogate is named as the replacement character it becomes
+    for (std::size_t i = 0; i < sent.size(); ++i) {
         FUZZ_CHECK(received[i] == sent[i] || received[i] == U'?');
+        if (received[i] != sent[i])
+            lost.insert(QChar::isSurrogate(sent[i]) ? char32_t(kReplacement) : sent[i]);
+    }
+    const QList<char32_t> lacking = CharactersCp949Lacks(text);
+    FUZZ_CHECK(lacking.size() == lost.size() &&
+               QSet<char32_t>(lacking.begin(), lacking.end()) == lost);
+    FUZZ_CHECK(CanEncodeCp949(text) == lost.isEmpty());
     return 0;
 }

@@ -50,9 +50,11 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
 {
     connect(m_recorder.get(), &ModuleRecorder::Failed, this, [this](const QString& error) {
         m_record->setChecked(false);
+        ShowRecordingState();
         ShowRecordingError(error);
     });
-    setWindowTitle(QStringLiteral("OrvexaLCD Module %1").arg(portName));
+    m_title = QStringLiteral("OrvexaLCD Module %1").arg(portName);
+    setWindowTitle(m_title);
     auto* central = new QWidget(this);
     auto* layout = new QHBoxLayout(central);
     m_screen = new ScreenView(engine, central);
@@ -73,6 +75,11 @@ ModuleWindow::ModuleWindow(ModuleEngine& engine, const QString& portName, QWidge
     counts->addRow(tr("Bytes received"), m_bytes);
     counts->addRow(tr("Events sent"), m_events);
     side->addLayout(counts);
+    m_recordingMark = new QLabel(central);
+    m_recordingMark->setAccessibleName(QStringLiteral("Recording"));
+    m_recordingMark->setStyleSheet(QStringLiteral("QLabel { color: #B00000; font-weight: bold; }"));
+    m_recordingMark->hide();
+    side->addWidget(m_recordingMark);
     m_note = new QLabel(central);
     m_note->setAccessibleName(QStringLiteral("Sound"));
     side->addWidget(m_note);
@@ -254,13 +261,25 @@ void ModuleWindow::StartRecording(const QString& path)
         return;
     }
     m_record->setChecked(true);
+    ShowRecordingState();
 }
 
 bool ModuleWindow::StopRecording(QString* error)
 {
     if (m_record)
         m_record->setChecked(false);
-    return m_recorder->Stop(error);
+    const bool written = m_recorder->Stop(error);
+    ShowRecordingState();
+    return written;
+}
+
+void ModuleWindow::ShowRecordingState()
+{
+    const bool recording = m_recorder->IsRecording();
+    const QString name = QFileInfo(m_recorder->Path()).fileName();
+    setWindowTitle(recording ? tr("%1 \u2014 recording to %2").arg(m_title, name) : m_title);
+    m_recordingMark->setText(recording ? tr("\u25CF Recording to %1").arg(name) : QString());
+    m_recordingMark->setVisible(recording);
 }
 
 void ModuleWindow::ShowRecordingError(const QString& text)

@@ -39,6 +39,8 @@ private:
     // True when there was no recording or its file was put in place.
     bool StopRecording(QString* error);
     void ShowRecordingError(const QString& text);
+    // The title and the mark under the counts say whether a recording runs, and into which file.
+    void ShowRecordingState();
 
     ModuleEngine& m_engine;
     ScreenView* m_screen = nullptr;
@@ -48,6 +50,8 @@ private:
     QLabel* m_bytes = nullptr;
     QLabel* m_events = nullptr;
     QLabel* m_note = nullptr;
+    QLabel* m_recordingMark = nullptr;
+    QString m_title; // without the recording's note
     QListWidget* m_recent = nullptr;
     QAction* m_record = nullptr;
     std::unique_ptr<ModuleRecorder> m_recorder;

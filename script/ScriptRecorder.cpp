@@ -23,15 +23,30 @@ bool ScriptRecorder::Start(const QString& path, QString* error)
     // A report half received when the recording starts is not one the recording saw caused.
     m_lines = std::make_unique<ReportLines>();
     m_stimulusMs = -1;
+    m_fileBlocksRecorded = false;
     return true;
+}
+
+void ScriptRecorder::Write(QByteArrayView lines)
+{
+    m_file.Append(lines);
+    if (m_file.Error().isEmpty())
+        return;
+    // Dropped at once: an unnamed temporary file on a full disk would hold the space for as long
+    // as the recording ran, and nothing more could be recorded anyway.
+    const QString error = m_file.Error();
+    m_file.Discard();
+    m_lines.reset();
+    if (m_onFailed)
+        m_onFailed(error);
 }
 
 void ScriptRecorder::Sent(QByteArrayView bytes)
 {
     if (!IsRecording() || bytes.isEmpty())
         return;
-    m_file.Append(script_line::Send(bytes));
     m_stimulusMs = Now();
+    Write(script_line::Send(bytes));
 }
 
 void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
@@ -48,7 +63,7 @@ void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
     for (const QByteArray& line : m_lineBuffer)
         AddExpect(line, m_batch);
     m_batch.chop(1);
-    m_file.Append(m_batch);
+    Write(m_batch);
 }
 
 void ScriptRecorder::Reported(QByteArrayView line)
@@ -58,7 +73,36 @@ void ScriptRecorder::Reported(QByteArrayView line)
     m_batch.clear();
     AddExpect(line, m_batch);
     m_batch.chop(1);
-    m_file.Append(m_batch);
+    Write(m_batch);
+}
+
+void ScriptRecorder::FileStarted(const QString& name, qint64 size, qint64 alreadySent)
+{
+    if (!IsRecording())
+        return;
+    m_fileBlocksRecorded = size <= kMostFileBytes;
+    QString comment = QStringLiteral("Send File: %1, %2 bytes").arg(name).arg(size);
+    if (alreadySent > 0)
+        comment += QStringLiteral(", %1 of them sent before this recording began").arg(alreadySent);
+    comment += m_fileBlocksRecorded
+                   ? QStringLiteral("; the sends below repeat it block by block.")
+                   : QStringLiteral("; not repeated here: files over %1 bytes are left out of "
+                                    "recordings.")
+                         .arg(kMostFileBytes);
+    Write(script_line::Comment(comment));
+}
+
+void ScriptRecorder::FileSent(QByteArrayView bytes)
+{
+    if (m_fileBlocksRecorded)
+        Sent(bytes);
+}
+
+void ScriptRecorder::FileFinished(const QString& note)
+{
+    m_fileBlocksRecorded = false;
+    if (IsRecording())
+        Write(script_line::Comment(note));
 }
 
 void ScriptRecorder::AddExpect(QByteArrayView line, QByteArray& out)

@@ -23,6 +23,9 @@
 // needed there, and it gets kUnpromptedMs. Reports that follow such a report within the window
 // (the release after a press) are measured from it, as they answer the same action.
 //
+// A write that fails ends the recording at once: the file is dropped (the target keeps what it
+// held, and the space the recording took is given back) and the failure handler is told, once.
+//
 // The pattern language has no escape: a "*" or "?" in a report is written as it is and, being a
 // wildcard, still matches itself (see script_line::Expect).
 class ScriptRecorder
@@ -30,6 +33,9 @@ class ScriptRecorder
 public:
     static constexpr qint64 kAnswerWindowMs = 2000;
     static constexpr int kUnpromptedMs = 30000;
+    // A sent file up to this size is recorded block by block; a larger one only by name, since
+    // its sendhex lines (three characters a byte) would pass what a script may hold.
+    static constexpr qint64 kMostFileBytes = 4 * 1024 * 1024;
 
     // `nowMs` is a monotonic clock in milliseconds; a steady clock of its own when empty.
     explicit ScriptRecorder(std::function<qint64()> nowMs = {});
@@ -41,6 +47,12 @@ public:
     bool IsRecording() const { return m_file.IsOpen(); }
     QString Path() const { return m_file.Path(); }
 
+    // Called with the cause when a write fails and the recording has been dropped.
+    void SetFailureHandler(std::function<void(const QString& error)> handler)
+    {
+        m_onFailed = std::move(handler);
+    }
+
     // A send the console made; empty sends write nothing and are not recorded.
     void Sent(QByteArrayView bytes);
     // What the console's decoder made of received bytes; the report lines in it are recorded.
@@ -48,12 +60,22 @@ public:
     // One report line, as the script runner sees it.
     void Reported(QByteArrayView line);
 
-    // Finishes the file; false with the cause when any write failed, the target then left as it
-    // was. Nothing happens, and true is returned, when no recording is going on.
+    // A file sent as it is (Send File), `size` bytes of which `alreadySent` went out before the
+    // recording began. A comment names it; its blocks follow as sends as the line takes them.
+    void FileStarted(const QString& name, qint64 size, qint64 alreadySent);
+    // Bytes of that file the line has taken: a block, or the part of one a cut left.
+    void FileSent(QByteArrayView bytes);
+    // How the file's send ended, as a comment.
+    void FileFinished(const QString& note);
+
+    // Finishes the file; false with the cause when it could not be put in place, the target then
+    // left as it was. Nothing happens, and true is returned, when no recording is going on (a
+    // failed write has ended it already).
     bool Stop(QString* error);
 
 private:
     qint64 Now() const;
+    void Write(QByteArrayView lines);
     // The lines of one report, each with its line end.
     void AddExpect(QByteArrayView line, QByteArray& out);
 
@@ -63,5 +85,7 @@ private:
     std::unique_ptr<ReportLines> m_lines;
     std::vector<QByteArray> m_lineBuffer;
     QByteArray m_batch;
-    qint64 m_stimulusMs = -1; // the last send, or the last report that stood for an action
+    qint64 m_stimulusMs = -1;          // the last send, or the last report that stood for an action
+    bool m_fileBlocksRecorded = false; // the file being sent is small enough to repeat
+    std::function<void(const QString&)> m_onFailed;
 };

@@ -212,6 +212,7 @@ void ScriptRunner::SendBytes(const QByteArray& bytes, bool pieces)
         End(Outcome::PortLost, QString::fromStdString(error.what()));
         return;
     }
+    emit Sent(bytes);
     m_bytesSent += bytes.size();
     m_lastStimulusNs = NowNs();
     if (m_comm.QueuedOutputBytes() == 0) {

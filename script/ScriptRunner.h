@@ -92,6 +92,8 @@ signals:
     void Prompted(int index, int waitMs);
     void StepFinished(int index, const StepResult& result);
     void ReportReceived(const QByteArray& line);
+    // A send step's bytes, handed to the port whole.
+    void Sent(const QByteArray& bytes);
     void Finished(ScriptRunner::Outcome outcome);
 
 private:

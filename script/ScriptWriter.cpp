@@ -2,8 +2,7 @@
 
 #include "script/Script.h"
 #include "support/CodePage.h"
-
-#include <QFileInfo>
+#include "support/FileReplace.h"
 
 #include <algorithm>
 
@@ -88,12 +87,12 @@ int RecordedExpectLimit(qint64 latencyMs)
 bool ScriptFile::Open(const QString& path, QString* error)
 {
     Discard();
-    const QFileInfo target(path);
     // Only a regular file (or a new name) is replaced: renaming over a device node or a folder
     // would destroy something that is not a script.
-    if (target.exists() && !target.isFile()) {
+    QString refusal;
+    if (!IsReplaceableFile(path, &refusal)) {
         if (error)
-            *error = QStringLiteral("%1 is not a regular file").arg(path);
+            *error = QStringLiteral("%1: %2").arg(path, refusal);
         return false;
     }
     auto file = std::make_unique<QSaveFile>(path);
@@ -116,8 +115,16 @@ void ScriptFile::Append(QByteArrayView line)
         return;
     QByteArray bytes = line.toByteArray();
     bytes += '\n';
-    if (m_file->write(bytes) != bytes.size())
-        m_error = QStringLiteral("%1: %2").arg(m_path, m_file->errorString());
+    // A write the disk cuts short returns the part written and no cause; only the next one fails
+    // and says why (a full disk, a size limit), so the rest is written until it does.
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 count = m_file->write(bytes.constData() + done, bytes.size() - done);
+        if (count <= 0) {
+            m_error = QStringLiteral("%1: %2").arg(m_path, m_file->errorString());
+            return;
+        }
+        done += count;
+    }
 }
 
 bool ScriptFile::Finish(QString* error)

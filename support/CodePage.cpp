@@ -1,5 +1,7 @@
 #include "support/CodePage.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
@@ -144,6 +146,37 @@ QByteArray ToCp949(const QString& text)
         pos = in - utf8.constData();
     }
     return out;
+}
+
+QList<char32_t> CharactersCp949Lacks(QStringView text)
+{
+    QList<char32_t> lacking;
+    QSet<char32_t> seen;
+    Iconv cd("CP949", "UTF-8");
+    QByteArray scratch;
+    // One conversion per distinct character: a long Korean text repeats a few thousand of them.
+    for (const char32_t c : text.toUcs4()) {
+        if (c < 0x80 || seen.contains(c))
+            continue;
+        seen.insert(c);
+        // Tag characters: see WithoutTagCharacters.
+        bool held = cd.IsOpen() && !(c >= 0xE0000 && c <= 0xE007F);
+        if (held) {
+            const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
+            scratch.clear();
+            held = cd.ConvertWhole(reinterpret_cast<const unsigned char*>(utf8.constData()),
+                                   static_cast<std::size_t>(utf8.size()), scratch) &&
+                   !scratch.isEmpty();
+        }
+        if (!held)
+            lacking.append(c);
+    }
+    return lacking;
+}
+
+bool CanEncodeCp949(QStringView text)
+{
+    return CharactersCp949Lacks(text).isEmpty();
 }
 
 QString FromCp949(QByteArrayView bytes)

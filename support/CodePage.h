@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
+#include <QStringView>
 
 // Code page 949 is what the module's text commands speak, and what the console's files were
 // written in before they moved to UTF-8.
@@ -12,6 +14,12 @@
 // Characters CP949 cannot hold each become one "?", so the module still gets one glyph per
 // character and the statement keeps its shape.
 QByteArray ToCp949(const QString& text);
+
+// The characters of `text` that CP949 cannot hold, so that ToCp949 sends each as "?": every one
+// once, in the order they first appear. Empty when the text goes out as it is.
+QList<char32_t> CharactersCp949Lacks(QStringView text);
+// True when ToCp949 keeps every character of `text`.
+bool CanEncodeCp949(QStringView text);
 
 // Each byte that does not start a valid CP949 sequence becomes U+FFFD; decoding never fails.
 QString FromCp949(QByteArrayView bytes);

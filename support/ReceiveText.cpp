@@ -97,9 +97,12 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
             else if (at == end)
                 m_afterCarriageReturn = true;
         }
-        const Line& last = m_lines.back();
         const qint64 lineEnd = m_end + (out - begin);
-        m_lines.push_back(Line{lineEnd + 1, last.row + RowsOf(lineEnd - last.start)});
+        const qint64 rowStart = LastRowStart();
+        // Most lines fit a row and cost one comparison.
+        if (lineEnd - rowStart > m_columns)
+            Wrap(rowStart, lineEnd, m_breaks);
+        m_lines.push_back(Line{lineEnd + 1, m_lines.back().row + RowsOfLine(m_lines.size() - 1)});
         *out++ = '\n';
         lineStart = true;
     }
@@ -107,6 +110,8 @@ qsizetype ReceiveText::Append(QByteArrayView text, QRgb colour, bool bold)
     const qint64 added = out - begin;
     m_end += added;
     m_store.resize(used + static_cast<std::size_t>(added));
+    if (const qint64 rowStart = LastRowStart(); m_end - rowStart > m_columns)
+        Wrap(rowStart, m_end, m_breaks);
     if (m_storeListener)
         m_storeListener(QByteArrayView(begin, added));
 
@@ -121,6 +126,7 @@ void ReceiveText::Clear()
     m_store.clear();
     m_storeBase = m_first = m_clearedAt = m_end;
     m_lines = {Line{m_end, 0}};
+    m_breaks.clear();
     m_runs.clear();
     m_atLineStart = true;
 }
@@ -166,14 +172,54 @@ qint64 ReceiveText::LineEnd(std::size_t line) const
     return line + 1 < m_lines.size() ? m_lines[line + 1].start - 1 : m_end;
 }
 
-qint64 ReceiveText::RowsOf(qint64 length) const
+qint64 ReceiveText::RowEnd(qint64 from, qint64 lineEnd) const
 {
-    return length <= 0 ? 1 : (length + m_columns - 1) / m_columns;
+    const qint64 edge = from + m_columns;
+    if (lineEnd <= edge)
+        return lineEnd;
+    // A blank just past the edge ends the row: it hangs there, where it shows nothing.
+    if (At(edge) == ' ')
+        return edge + 1;
+    // After the last blank in the row; one the row starts with would leave it nothing else.
+    for (qint64 at = edge; at > from + 1; --at)
+        if (At(at - 1) == ' ')
+            return at;
+    return edge; // one word wider than the row
+}
+
+void ReceiveText::Wrap(qint64 from, qint64 lineEnd, std::deque<qint64>& breaks) const
+{
+    for (qint64 end = RowEnd(from, lineEnd); end < lineEnd; end = RowEnd(from, lineEnd)) {
+        breaks.push_back(end);
+        from = end;
+    }
+}
+
+qint64 ReceiveText::LastRowStart() const
+{
+    const qint64 lineStart = m_lines.back().start;
+    return !m_breaks.empty() && m_breaks.back() > lineStart ? m_breaks.back() : lineStart;
+}
+
+std::size_t ReceiveText::BreakAfter(qint64 offset) const
+{
+    return static_cast<std::size_t>(std::upper_bound(m_breaks.begin(), m_breaks.end(), offset) -
+                                    m_breaks.begin());
+}
+
+qint64 ReceiveText::RowsOfLine(std::size_t line) const
+{
+    if (line + 1 < m_lines.size())
+        return m_lines[line + 1].row - m_lines[line].row;
+    const qint64 start = m_lines[line].start;
+    if (m_breaks.empty() || m_breaks.back() <= start)
+        return 1;
+    return 1 + static_cast<qint64>(m_breaks.size() - BreakAfter(start));
 }
 
 qint64 ReceiveText::EndRow() const
 {
-    return m_lines.back().row + RowsOf(m_end - m_lines.back().start);
+    return m_lines.back().row + RowsOfLine(m_lines.size() - 1);
 }
 
 std::size_t ReceiveText::LineAtOffset(qint64 offset) const
@@ -195,15 +241,14 @@ qint64 ReceiveText::RowOfOffset(qint64 offset) const
     offset = std::clamp(offset, m_first, m_end);
     const std::size_t line = LineAtOffset(offset);
     const Line& l = m_lines[line];
-    const qint64 rows = RowsOf(LineEnd(line) - l.start);
-    return l.row + std::min((offset - l.start) / m_columns, rows - 1);
+    if (RowsOfLine(line) == 1)
+        return l.row;
+    return l.row + static_cast<qint64>(BreakAfter(offset) - BreakAfter(l.start));
 }
 
 qint64 ReceiveText::OffsetOfRow(qint64 row) const
 {
-    const std::size_t line = LineAtRow(row);
-    const Line& l = m_lines[line];
-    return std::min(l.start + std::max<qint64>(row - l.row, 0) * m_columns, LineEnd(line));
+    return Row(row).from;
 }
 
 ReceiveText::RowSpan ReceiveText::Row(qint64 row) const
@@ -211,23 +256,26 @@ ReceiveText::RowSpan ReceiveText::Row(qint64 row) const
     const std::size_t line = LineAtRow(row);
     const Line& l = m_lines[line];
     const qint64 lineEnd = LineEnd(line);
-    const qint64 from = std::min(l.start + std::max<qint64>(row - l.row, 0) * m_columns, lineEnd);
-    return RowSpan{from, std::min(from + m_columns, lineEnd), lineEnd};
+    const qint64 rows = RowsOfLine(line);
+    if (rows == 1)
+        return RowSpan{l.start, lineEnd, lineEnd};
+    const qint64 index = std::clamp<qint64>(row - l.row, 0, rows - 1);
+    const std::size_t first = BreakAfter(l.start);
+    const qint64 from = index == 0 ? l.start : m_breaks[first + std::size_t(index) - 1];
+    const qint64 to = index + 1 < rows ? m_breaks[first + std::size_t(index)] : lineEnd;
+    return RowSpan{from, to, lineEnd};
 }
 
 qint64 ReceiveText::OffsetAt(qint64 row, qint64 column) const
 {
-    const std::size_t line = LineAtRow(row);
-    const Line& l = m_lines[line];
-    return std::min(l.start + (row - l.row) * m_columns + std::clamp<qint64>(column, 0, m_columns),
-                    LineEnd(line));
+    const RowSpan span = Row(row);
+    return span.from + std::clamp<qint64>(column, 0, span.to - span.from);
 }
 
 qint64 ReceiveText::ColumnOf(qint64 offset) const
 {
     offset = std::clamp(offset, m_first, m_end);
-    const Line& l = m_lines[LineAtOffset(offset)];
-    return offset - l.start - (RowOfOffset(offset) - l.row) * m_columns;
+    return offset - Row(RowOfOffset(offset)).from;
 }
 
 void ReceiveText::SetColumns(qint64 columns)
@@ -236,10 +284,15 @@ void ReceiveText::SetColumns(qint64 columns)
     if (columns == m_columns)
         return;
     m_columns = columns;
+    m_breaks.clear();
     qint64 row = 0;
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         m_lines[i].row = row;
-        row += RowsOf(LineEnd(i) - m_lines[i].start);
+        const std::size_t before = m_breaks.size();
+        const qint64 lineEnd = LineEnd(i);
+        if (lineEnd - m_lines[i].start > m_columns)
+            Wrap(m_lines[i].start, lineEnd, m_breaks);
+        row += 1 + static_cast<qint64>(m_breaks.size() - before);
     }
 }
 
@@ -249,11 +302,29 @@ void ReceiveText::DropOldest()
     while (m_lines.size() > 1 && m_end - m_lines[1].start >= m_keep)
         m_lines.pop_front();
     Line& first = m_lines.front();
+    while (!m_breaks.empty() && m_breaks.front() <= first.start)
+        m_breaks.pop_front();
     if (m_end - first.start > m_keep + batch) {
-        // Only a line longer than everything kept is cut; its end rows keep their numbers.
-        const qint64 oldRows = RowsOf(LineEnd(0) - first.start);
-        first.start = m_end - m_keep;
-        first.row += oldRows - RowsOf(LineEnd(0) - first.start);
+        // Only a line longer than everything kept is cut; its end rows keep their numbers. It is
+        // cut where a row starts, so the rows that stay keep their breaks too, when one starts
+        // near enough; else it is laid out again from the cut.
+        const qint64 cut = m_end - m_keep;
+        const auto kept = std::upper_bound(m_breaks.begin(), m_breaks.end(), cut);
+        if (kept != m_breaks.begin() && *(kept - 1) >= cut - batch) {
+            first.row += kept - m_breaks.begin();
+            first.start = *(kept - 1);
+            m_breaks.erase(m_breaks.begin(), kept);
+        } else {
+            const qint64 endRow = first.row + RowsOfLine(0);
+            const qint64 lineEnd = LineEnd(0);
+            while (!m_breaks.empty() && m_breaks.front() < lineEnd)
+                m_breaks.pop_front();
+            first.start = cut;
+            std::deque<qint64> rows;
+            Wrap(first.start, lineEnd, rows);
+            m_breaks.insert(m_breaks.begin(), rows.begin(), rows.end());
+            first.row = endRow - 1 - static_cast<qint64>(rows.size());
+        }
     }
     if (m_dropListener && first.start > m_first)
         m_dropListener(m_first, first.start);

@@ -12,9 +12,13 @@
 #include <vector>
 
 // The text of the receive view without the view: 8-bit characters with colour runs, split into
-// lines at line breaks and into rows of a fixed number of columns by arithmetic alone. It keeps at
-// least the newest `keep` characters and drops older ones by whole lines, in batches, so its
-// memory is bounded however long the stream runs.
+// lines at line breaks and into rows of a fixed number of columns. A line wider than a row breaks
+// after the last blank that fits (a blank at the edge hangs past it, as it shows nothing), and
+// inside a word only when one word is wider than a row, so a number is not cut in two. Only
+// such lines cost anything: their row starts are found once, as their text arrives or when the
+// width changes, and every other line is one row. It keeps at least the newest `keep` characters
+// and drops older ones by whole lines, in batches, so its memory is bounded however long the
+// stream runs.
 //
 // Offsets and rows are absolute: they count from the first character ever appended, so dropping
 // old text never renumbers what stays, and a position held elsewhere (a selection, the top row)
@@ -103,7 +107,8 @@ public:
     // The run at `offset`, start and end clipped to the text; an empty span past the end.
     RunSpan RunAt(qint64 offset) const;
 
-    // Rows of the given width. Changing it renumbers every row; offsets stay.
+    // Rows of the given width. Changing it lays every line out again and renumbers every row;
+    // offsets stay.
     void SetColumns(qint64 columns);
     qint64 Columns() const { return m_columns; }
     qint64 FirstRow() const { return m_lines.front().row; }
@@ -118,7 +123,16 @@ public:
 
 private:
     qint64 LineEnd(std::size_t line) const;
-    qint64 RowsOf(qint64 length) const;
+    qint64 RowsOfLine(std::size_t line) const;
+    // Index in m_breaks of the first row start after `offset`.
+    std::size_t BreakAfter(qint64 offset) const;
+    // Where the row that starts at `from` ends in a line that ends at `lineEnd`.
+    qint64 RowEnd(qint64 from, qint64 lineEnd) const;
+    // Adds to `breaks` the starts of the rows after the one at `from`, as far as they are
+    // settled: a row the rest of an unfinished line fits in may still grow.
+    void Wrap(qint64 from, qint64 lineEnd, std::deque<qint64>& breaks) const;
+    // The start of the last row of the newest line.
+    qint64 LastRowStart() const;
     std::size_t LineAtOffset(qint64 offset) const;
     std::size_t LineAtRow(qint64 row) const;
     void DropOldest();
@@ -132,6 +146,8 @@ private:
     bool m_atLineStart = true;
     qint64 m_clearedAt = 0; // text before this was cleared, not dropped
     std::deque<Line> m_lines{Line{0, 0}};
+    // Offsets where a row begins inside a line, in order; a line without any is one row.
+    std::deque<qint64> m_breaks;
     std::deque<Run> m_runs;
     qint64 m_columns = 80;
 

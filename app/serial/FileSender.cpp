@@ -58,8 +58,11 @@ QString FileSender::Start(const QString& path, int bytesPerSecond)
     m_handed = 0;
     m_notSent = 0;
     m_readError.clear();
+    m_untold.clear();
+    m_told = 0;
     m_block = std::clamp<qsizetype>(bytesPerSecond / kBlocksPerSecond, kMinBlock, kMaxBlock);
     m_sending = true;
+    emit Started(FileName(), m_total);
     Refill();
     return {};
 }
@@ -104,6 +107,7 @@ void FileSender::Refill()
         // Counted before it is handed over: a device lost in this write counts it as dropped.
         m_handed += block.size();
         handedNow += block.size();
+        m_untold.push_back(block);
         try {
             const SendGroupScope group(m_comm, kSendGroup);
             m_comm.SetOutput(block);
@@ -117,6 +121,7 @@ void FileSender::Refill()
         Finish(Outcome::Sent, 0);
         return;
     }
+    TellTaken(Sent());
     emit Progress(Sent(), m_total);
     // With nothing queued the control raises no more OutputTaken; the next pass goes on.
     if (m_comm.QueuedOutputBytes() == 0 || handedNow >= kPerPass)
@@ -139,8 +144,25 @@ void FileSender::OnPortGone(Outcome outcome)
     Finish(outcome, m_total - m_handed + m_comm.DroppedAtClose(kSendGroup));
 }
 
+void FileSender::TellTaken(qint64 taken)
+{
+    while (!m_untold.empty() && m_told + m_untold.front().size() <= taken) {
+        m_told += m_untold.front().size();
+        emit Taken(m_untold.front());
+        m_untold.pop_front();
+    }
+}
+
 void FileSender::Finish(Outcome outcome, qint64 notSent)
 {
+    const qint64 taken = m_total - notSent;
+    TellTaken(taken);
+    if (!m_untold.empty() && taken > m_told) {
+        const QByteArray cut = m_untold.front().first(taken - m_told);
+        m_told = taken;
+        emit Taken(cut);
+    }
+    m_untold.clear();
     m_sending = false;
     m_notSent = notSent;
     m_file.close();

@@ -2,9 +2,12 @@
 
 #include "app/serial/CMSComm.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QObject>
 #include <QString>
+
+#include <deque>
 
 // Sends a file's bytes, as they are, through the serial control: read in blocks as the line takes
 // them, so a file of any size costs a bounded amount of memory. Each block is a send of its own,
@@ -47,9 +50,16 @@ public:
     // Why reading failed, for Outcome::ReadFailed.
     QString ReadError() const { return m_readError; }
     qsizetype BlockSize() const { return m_block; }
+    // Bytes told through Taken so far.
+    qint64 TakenTold() const { return m_told; }
 
 signals:
+    // Sending has begun; raised from within Start, before any block is handed over.
+    void Started(const QString& fileName, qint64 total);
     void Progress(qint64 sent, qint64 total);
+    // Bytes of the file the device has taken, in order: each block once the device has taken all
+    // of it, and at the end the part of a block a cut left. Together they are the bytes sent.
+    void Taken(const QByteArray& bytes);
     void Finished(FileSender::Outcome outcome, qint64 notSent);
 
 private:
@@ -57,6 +67,8 @@ private:
     void ScheduleRefill();
     void OnPortGone(Outcome outcome);
     void Finish(Outcome outcome, qint64 notSent);
+    // Raises Taken for the blocks wholly within the first `taken` bytes of the file.
+    void TellTaken(qint64 taken);
 
     CMSComm& m_comm;
     QFile m_file;
@@ -67,6 +79,10 @@ private:
     bool m_sending = false;
     bool m_refillScheduled = false;
     QString m_readError;
+    // Blocks handed over whose taking has not been told yet (at most the queue limit and one
+    // block), and the bytes told.
+    std::deque<QByteArray> m_untold;
+    qint64 m_told = 0;
 };
 
 // The receive view's note on how a file send ended.

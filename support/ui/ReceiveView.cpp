@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -49,6 +50,13 @@ ReceiveView::ReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setCursor(Qt::IBeamCursor);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_font.SetFont(font());
+
+    m_statusMark = new QLabel(viewport());
+    m_statusMark->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_statusMark->setStyleSheet(
+        QStringLiteral("QLabel { color: #B00000; background: #FFF0F0; border: 1px solid #B00000; "
+                       "padding: 1px 4px; font-weight: bold; }"));
+    m_statusMark->hide();
 
     connect(&m_log, &ReceiveLog::Failed, this, [this](const QString& path, const QString& cause) {
         ShowFileError(tr("The log file %1 could not be written: %2. Logging has stopped; what was "
@@ -167,6 +175,29 @@ void ReceiveView::resizeEvent(QResizeEvent* event)
     QAbstractScrollArea::resizeEvent(event);
     Relayout();
     SyncLayout();
+    PlaceStatusMark();
+}
+
+void ReceiveView::SetStatusMark(const QString& text)
+{
+    m_statusMark->setText(text);
+    m_statusMark->setAccessibleName(text);
+    m_statusMark->setVisible(!text.isEmpty());
+    PlaceStatusMark();
+}
+
+QString ReceiveView::StatusMark() const
+{
+    return m_statusMark->isVisibleTo(this) ? m_statusMark->text() : QString();
+}
+
+void ReceiveView::PlaceStatusMark()
+{
+    if (m_statusMark->isHidden())
+        return;
+    m_statusMark->adjustSize();
+    m_statusMark->move(std::max(0, viewport()->width() - m_statusMark->width() - 2), 2);
+    m_statusMark->raise();
 }
 
 void ReceiveView::changeEvent(QEvent* event)

@@ -20,14 +20,15 @@
 #include <memory>
 #include <thread>
 
+class QLabel;
 class QMenu;
 
 // Read-only coloured text that keeps up with any line rate of the serial port. Text is kept as
-// 8-bit characters with colour runs; long lines wrap at the view width and are laid out by
-// arithmetic alone (a fixed-pitch font makes every wrapped row the same number of characters),
-// so only the rows on screen cost anything to paint. Appends only mark the view dirty; layout
-// and repaint follow at the next display frame, and at most 30 times a second while text
-// streams in.
+// 8-bit characters with colour runs; long lines wrap at the view width, at a blank where one
+// fits (see ReceiveText). A fixed-pitch font makes the width a number of characters, so a line
+// is laid out once, as it arrives, and only the rows on screen cost anything to paint. Appends
+// only mark the view dirty; layout and repaint follow at the next display frame, and at most 30
+// times a second while text streams in.
 //
 // The view can also keep a record: Save As writes what it holds, a live log receives every piece
 // of text as it is shown, and time stamps begin each new line. All of them are off until asked
@@ -78,6 +79,11 @@ public:
     // Where time stamps come from; the wall clock unless a test sets another.
     void SetClock(std::function<QTime()> clock) { m_text.SetClock(std::move(clock)); }
 
+    // A short text over the view's top right corner, for a state the reader must not miss while
+    // reading (a recording going on); empty hides it. The mouse reaches the text under it.
+    void SetStatusMark(const QString& text);
+    QString StatusMark() const;
+
     // The context menu: "Copy", "Select All", "Clear", "Save As...", "Log to File...",
     // "Time Stamps". Save As and Log to File ask for a file in a dialog that does not block.
     std::unique_ptr<QMenu> CreateContextMenu();
@@ -117,6 +123,7 @@ private:
     qint64 Held(qint64 offset) const { return std::clamp(offset, m_text.First(), m_text.End()); }
     void SelectAll();
     void CopySelection() const;
+    void PlaceStatusMark();
 
     QByteArray SavedText() const;
     void SaveInBackground(const QString& path);
@@ -139,6 +146,7 @@ private:
     bool m_selecting = false;
 
     ReceiveTextAnnouncer m_announcer;
+    QLabel* m_statusMark = nullptr;
 
     ReceiveLog m_log;
     std::function<void(QMenu&)> m_extendMenu;

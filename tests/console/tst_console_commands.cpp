@@ -17,6 +17,8 @@ private slots:
     void pressSendsWhatTheTransmitBoxShows();
     void randomColorPrefixesDrawingOnly();
     void printSendsKoreanInCodePage949();
+    void namesWhatTheCodePageLacksOnceBeforeSending_data();
+    void namesWhatTheCodePageLacksOnceBeforeSending();
 
 private:
     // What the module receives after a press, read until the transmit box's statement is whole.
@@ -118,6 +120,51 @@ void ConsoleCommandsTest::printSendsKoreanInCodePage949()
     const QByteArray sent = Press(ids::kPrint);
     QVERIFY2(sent.endsWith(";Print '\xC5\xBB\xB4\xF8 ?';"), sent.toHex(' ').constData());
     QVERIFY(m_f->Transmit()->toPlainText().endsWith("Print '탈던 ?';"));
+}
+
+void ConsoleCommandsTest::namesWhatTheCodePageLacksOnceBeforeSending_data()
+{
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("text"); // in the transmit box, or the Print text for Print
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QStringList>("named"); // each once in one message; none, no message
+
+    QTest::newRow("plain text") << ids::kSend << "Clear;" << QByteArray("Clear;") << QStringList();
+    QTest::newRow("Korean, which the code page holds")
+        << ids::kSend << "Print '탈던';" << QByteArray("Print '\xC5\xBB\xB4\xF8';")
+        << QStringList();
+    QTest::newRow("an accent twice and an emoji")
+        << ids::kSend << "Print 'caf\u00E9 " + emoji + " \u00E9';"
+        << QByteArray("Print 'caf? ? ?';") << QStringList{"\u00E9 (U+00E9)", emoji + " (U+1F600)"};
+    QTest::newRow("Print text") << ids::kPrint << "caf\u00E9" << QByteArray("Print 'caf?';")
+                                << QStringList{"\u00E9 (U+00E9)"};
+}
+
+// The send still goes, each such character as "?", but not without a word.
+void ConsoleCommandsTest::namesWhatTheCodePageLacksOnceBeforeSending()
+{
+    QFETCH(int, button);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, line);
+    QFETCH(QStringList, named);
+    m_f->Check(ids::kRandomColor)->setChecked(false);
+    m_f->Check(ids::kRandomTextPos)->setChecked(false);
+    if (button == ids::kPrint)
+        m_f->PrintText()->setText(text);
+    else
+        m_f->Transmit()->setPlainText(text);
+    const QByteArray sent = Press(button);
+    QVERIFY2(sent.endsWith(line), sent.constData());
+    if (named.isEmpty()) {
+        QVERIFY(m_f->MessageBoxes().isEmpty());
+        return;
+    }
+    QCOMPARE(m_f->MessageBoxes().size(), 1);
+    const QString shown = m_f->MessageBoxes()[0]->text();
+    for (const QString& name : named)
+        QVERIFY2(shown.count(name) == 1, qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral("\"?\"")), qPrintable(shown));
 }
 
 QTEST_MAIN(ConsoleCommandsTest)

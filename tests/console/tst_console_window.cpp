@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -28,8 +29,13 @@ private slots:
     void keptSize();
     void sendFile_data();
     void sendFile();
+    void closingDuringASendNamesEachByteOnce_data();
+    void closingDuringASendNamesEachByteOnce();
 
 private:
+    // Chooses Send File in the transmit box's menu and answers its file dialog with `path`.
+    bool SendFile(const QString& path);
+
     std::unique_ptr<ConsoleFixture> m_f;
     std::unique_ptr<PseudoTerminal> m_module;
 };
@@ -148,11 +154,7 @@ void ConsoleWindowTest::sendFile()
     const QList<QAction*> entries = m_f->Transmit()->actions();
     QCOMPARE(entries.size(), 1);
     QCOMPARE(entries[0]->text(), u"Send File..."_s);
-    entries[0]->trigger();
-    QFileDialog* chooser = nullptr;
-    QTRY_VERIFY((chooser = m_f->console->findChild<QFileDialog*>()) != nullptr);
-    chooser->selectFile(path);
-    static_cast<QDialog*>(chooser)->accept();
+    QVERIFY(SendFile(path));
 
     QCOMPARE(m_module->ReadExactly(size, 30000), content);
     QCOMPARE(m_module->ReadFor(100), QByteArray());
@@ -166,6 +168,64 @@ void ConsoleWindowTest::sendFile()
         QVERIFY(m_f->MessageBoxes()[0]->text().contains(refusal));
     }
     QTRY_VERIFY(!m_f->console->findChild<FileSendDlg*>());
+}
+
+bool ConsoleWindowTest::SendFile(const QString& path)
+{
+    m_f->Transmit()->actions().value(0)->trigger();
+    // The chooser opens from within the entry, without blocking.
+    auto* chooser = m_f->console->findChild<QFileDialog*>();
+    if (!chooser)
+        return false;
+    chooser->selectFile(path);
+    static_cast<QDialog*>(chooser)->accept();
+    return true;
+}
+
+void ConsoleWindowTest::closingDuringASendNamesEachByteOnce_data()
+{
+    QTest::addColumn<bool>("statementBehind"); // a button's statement queued behind the file
+    QTest::newRow("only the file was queued") << false;
+    QTest::newRow("a statement waited behind the file") << true;
+}
+
+// The receive view's note on dropped output and Send File's own note do not both count the
+// file's bytes: together they name every byte that did not reach the module, each once.
+void ConsoleWindowTest::closingDuringASendNamesEachByteOnce()
+{
+    QFETCH(bool, statementBehind);
+    m_module = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_f->StartOpen(*m_module, 4));
+    m_f->Check(ids::kRandomColor)->setChecked(false);
+    const qint64 size = 1'000'000;
+    const QString path = m_f->home.filePath(u"statements.txt"_s);
+    QVERIFY(WriteBytes(
+        path, QByteArray("Line 1,1,2,2;\r\n").repeated(size / 15).leftJustified(size, ';')));
+    QVERIFY(SendFile(path));
+    // The module reads nothing: the terminal fills, then the control's queue.
+    CMSComm& comm = m_f->console->Comm();
+    QTRY_VERIFY(comm.QueuedOutputBytes(FileSender::kSendGroup) >= FileSender::kQueueLimit);
+    qint64 statement = 0;
+    if (statementBehind) {
+        m_f->Click(ids::kLine);
+        statement = m_f->Transmit()->toPlainText().size();
+    }
+    m_f->Click(ids::kClose);
+
+    const QString shown = m_f->Get<ReceiveView>(ids::kReceive)->toPlainText();
+    const QRegularExpressionMatch file =
+        QRegularExpression(
+            u"\\[Send File: (\\d+) of 1000000 bytes of statements.txt were not sent: "
+            u"the port was closed\\]"_s)
+            .match(shown);
+    QVERIFY2(file.hasMatch(), qPrintable(shown));
+    const qint64 fileNotSent = file.captured(1).toLongLong();
+    QStringList others;
+    for (const QRegularExpressionMatch& note :
+         QRegularExpression(u"\\[(\\d+) bytes of queued output were not sent"_s).globalMatch(shown))
+        others << note.captured(1);
+    QCOMPARE(others, statementBehind ? QStringList{QString::number(statement)} : QStringList());
+    QCOMPARE(qint64(m_module->ReadFor(500).size()), size - fileNotSent);
 }
 
 QTEST_MAIN(ConsoleWindowTest)

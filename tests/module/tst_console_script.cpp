@@ -6,9 +6,12 @@
 #include "script/Script.h"
 #include "script/ScriptRecorder.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/FileSizeLimit.h"
 #include "tests/console/ConsoleFixture.h"
 
+#include <QAction>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -40,9 +43,12 @@ private slots:
     void runScript();
     void stopEndsTheRunAndKeepsThePort();
     void closingTheConsoleFinishesTheRecording();
+    void aFullDiskEndsTheRecordingAtOnce();
+    void recordingHoldsRunScriptsAndSendFilesSends();
 
 private:
     QString Received() const { return m_f->Get<ReceiveView>(ids::kReceive)->toPlainText(); }
+    QString Mark() const { return m_f->Get<ReceiveView>(ids::kReceive)->StatusMark(); }
     QString WriteScript(const QByteArray& text) const;
     void Touch() const
     {
@@ -89,7 +95,12 @@ QString ConsoleScriptTest::WriteScript(const QByteArray& text) const
 void ConsoleScriptTest::recordedSessionReplays()
 {
     const QString path = m_storage.filePath(QStringLiteral("session.ots"));
+    const QString title = m_f->console->windowTitle();
     QVERIFY(m_f->console->StartRecording(path));
+    // Where the eye is: the title and the receive view.
+    QCOMPARE(m_f->console->windowTitle(),
+             title + QStringLiteral(" \u2014 recording to session.ots"));
+    QVERIFY2(Mark().contains(QStringLiteral("session.ots")), qPrintable(Mark()));
     {
         const auto menu = m_f->Get<ReceiveView>(ids::kReceive)->CreateContextMenu();
         const QList<QAction*> actions = menu->actions();
@@ -110,6 +121,8 @@ void ConsoleScriptTest::recordedSessionReplays()
     // Closing the port finishes the recording.
     m_f->Click(ids::kClose);
     QVERIFY(!m_f->console->IsRecording());
+    QCOMPARE(m_f->console->windowTitle(), title);
+    QCOMPARE(Mark(), QString());
 
     const ParseOutcome recorded = LoadScript(path);
     QVERIFY(recorded.errors.empty());
@@ -220,6 +233,70 @@ void ConsoleScriptTest::closingTheConsoleFinishesTheRecording()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("send Clear;\n"));
+}
+
+// The cause is told as the write fails, not at Stop, and the recording is over then: the title
+// says so, the old script stays, and closing the port tells nothing more.
+void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
+{
+    QTemporaryDir scripts;
+    const QString path = scripts.filePath(QStringLiteral("old.ots"));
+    QVERIFY(WriteBytes(path, "send Clear;\n"));
+    const QString title = m_f->console->windowTitle();
+    QVERIFY(m_f->console->StartRecording(path));
+    m_f->Transmit()->setPlainText(QString(QByteArray("PSet 1,1;").repeated(1000)));
+    {
+        const FileSizeLimit limit(4096);
+        QVERIFY(limit.set);
+        m_f->Click(ids::kSend);
+    }
+    QCOMPARE(m_f->MessageBoxes().size(), 1);
+    const QString shown = m_f->MessageBoxes()[0]->text();
+    QVERIFY2(shown.contains(path) && shown.contains(QStringLiteral("File too large")),
+             qPrintable(shown));
+    QVERIFY(!m_f->console->IsRecording());
+    QCOMPARE(m_f->console->windowTitle(), title);
+    QCOMPARE(Mark(), QString());
+    QCOMPARE(QDir(scripts.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("old.ots")});
+    m_f->DismissMessageBoxes();
+    m_f->Click(ids::kClose);
+    QCOMPARE(m_f->MessageBoxes().size(), 0);
+    QCOMPARE(ReadBytes(path), QByteArray("send Clear;\n"));
+}
+
+// What Run Script and Send File put on the line is recorded too, so the script repeats the session.
+void ConsoleScriptTest::recordingHoldsRunScriptsAndSendFilesSends()
+{
+    const QString path = m_storage.filePath(QStringLiteral("whole.ots"));
+    QVERIFY(m_f->console->StartRecording(path));
+
+    CRunScriptDlg* run =
+        m_f->console->RunScriptFile(WriteScript("send Clear;\nsend Line 1,1,2,2;\n"));
+    QVERIFY(run);
+    QSignalSpy finished(run, &CRunScriptDlg::Finished);
+    QVERIFY(finished.wait(10000));
+    QTRY_COMPARE(m_engine->StatementCount(), 3);
+
+    const QString sent = m_storage.filePath(QStringLiteral("s.txt"));
+    QVERIFY(WriteBytes(sent, "Line 3,3,4,4;Clear;"));
+    const QList<QAction*> entries = m_f->Transmit()->actions();
+    QVERIFY(!entries.isEmpty());
+    entries[0]->trigger();
+    QFileDialog* chooser = nullptr;
+    QTRY_VERIFY((chooser = m_f->console->findChild<QFileDialog*>()) != nullptr);
+    chooser->selectFile(sent);
+    static_cast<QDialog*>(chooser)->accept();
+    QTRY_COMPARE(m_engine->StatementCount(), 5);
+    QTRY_VERIFY(Received().contains(QStringLiteral("[Send File: 19 bytes of s.txt were sent]")));
+
+    m_f->console->StopRecording();
+    QCOMPARE(ReadBytes(path),
+             QByteArray("send Clear;\n"
+                        "send Line 1,1,2,2;\n"
+                        "# Send File: s.txt, 19 bytes; the sends below repeat it block by block.\n"
+                        "send Line 3,3,4,4;Clear;\n"
+                        "# Send File: 19 bytes of s.txt were sent\n"));
 }
 
 QTEST_MAIN(ConsoleScriptTest)

@@ -12,6 +12,7 @@
 #include "tests/common/TempConfigHome.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -32,6 +33,15 @@ bool StartRecording(ModuleWindow& window, const QString& path)
         return false;
     entry->trigger();
     return AnswerFileDialog(window, path) && entry->isChecked();
+}
+
+// The mark beside the counts that tells a recording is running; empty while none is.
+QString RecordingMark(const ModuleWindow& window)
+{
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        if (label->accessibleName() == QLatin1String("Recording"))
+            return label->isVisibleTo(&window) ? label->text() : QString();
+    return QStringLiteral("no mark");
 }
 
 QByteArrayList Lines(const QString& path)
@@ -70,7 +80,13 @@ void TestModuleRecord::sessionReplays()
     QTRY_COMPARE(screen->ToScreen(QPointF(55.5, 55.5)), QPoint(55, 55));
 
     const QString path = dir.filePath(QStringLiteral("session.ots"));
+    const QString title = window.windowTitle();
+    QCOMPARE(RecordingMark(window), QString());
     QVERIFY(StartRecording(window, path));
+    // Where the eye is, not only in the menu: the title and beside the counts.
+    QCOMPARE(window.windowTitle(), title + QStringLiteral(" \u2014 recording to session.ots"));
+    QVERIFY2(RecordingMark(window).contains(QStringLiteral("session.ots")),
+             qPrintable(RecordingMark(window)));
 
     CMSComm console;
     console.SetDevicePath(module.DevicePath());
@@ -93,6 +109,8 @@ void TestModuleRecord::sessionReplays()
     QTest::keyClick(screen, 'a');
     RecordEntry(window)->trigger();
     QVERIFY(!RecordEntry(window)->isChecked());
+    QCOMPARE(window.windowTitle(), title);
+    QCOMPARE(RecordingMark(window), QString());
 
     // Waits come only from a slow machine; a send may have come in two bursts.
     QByteArrayList steps;
@@ -158,6 +176,7 @@ void TestModuleRecord::failedWriteIsToldOnce()
     ModuleEngine engine(dir.path());
     ModuleWindow window(engine, QStringLiteral("COM9"));
     window.show();
+    const QString title = window.windowTitle();
     const QString path = dir.filePath(QStringLiteral("old.ots"));
     QVERIFY(WriteBytes(path, "send Clear;\n"));
 
@@ -175,8 +194,13 @@ void TestModuleRecord::failedWriteIsToldOnce()
         return shown;
     };
     QCOMPARE(boxes().size(), 1);
-    QVERIFY2(boxes()[0]->text().contains(path), qPrintable(boxes()[0]->text()));
+    // The cause the disk gave, not a word standing for none.
+    QVERIFY2(boxes()[0]->text().contains(path) &&
+                 boxes()[0]->text().contains(QStringLiteral("File too large")),
+             qPrintable(boxes()[0]->text()));
     QVERIFY(!RecordEntry(window)->isChecked());
+    QCOMPARE(window.windowTitle(), title);
+    QCOMPARE(RecordingMark(window), QString());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("old.ots")});
     QCOMPARE(Lines(path), (QByteArrayList{"send Clear;", ""}));
     window.close();

@@ -1,13 +1,17 @@
 // A recording of a session: the lines it writes, in order, with the limits taken from its timing.
 #include "script/ScriptRecorder.h"
+#include "tests/common/FileBytes.h"
+#include "tests/common/FileSizeLimit.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-// One thing that happened at the console: "send TEXT" or "report LINE", at a time in ms.
+// One thing that happened at the console, at a time in ms: "send TEXT", "report LINE", or a file
+// sent: "file NAME SIZE ALREADY_SENT", "block BYTES", "filed NOTE".
 struct Happening
 {
     qint64 atMs;
@@ -26,6 +30,8 @@ private slots:
     void writesTheSession_data();
     void writesTheSession();
     void startRefusesAFolder();
+    void aFailedWriteEndsTheRecordingAtOnce_data();
+    void aFailedWriteEndsTheRecordingAtOnce();
 };
 
 void TestScriptRecorder::writesTheSession_data()
@@ -66,6 +72,31 @@ void TestScriptRecorder::writesTheSession_data()
     QTest::newRow("bytes no send line holds go as sendhex, empty sends not at all")
         << std::vector<Happening>{{0, "send Clear; "}, {0, "send "}}
         << QByteArray("sendhex 43 6C 65 61 72 3B 20\n");
+    QTest::newRow("a sent file: named, its blocks as sends, how it ended")
+        << std::vector<Happening>{{0, "file s.txt 19 0"},
+                                  {0, "block Line 1,1,2,2;"},
+                                  {100, "block Clear;"},
+                                  {150, "report $on_lcd_state (1)"},
+                                  {150, "filed Send File: 19 bytes of s.txt were sent"}}
+        << QByteArray("# Send File: s.txt, 19 bytes; the sends below repeat it block by block.\n"
+                      "send Line 1,1,2,2;\n"
+                      "send Clear;\n"
+                      "expect $on_lcd_state (1) within 200\n"
+                      "# Send File: 19 bytes of s.txt were sent\n");
+    QTest::newRow("a file begun before the recording")
+        << std::vector<Happening>{{0, "file s.txt 19 13"}, {0, "block Clear;"}}
+        << QByteArray("# Send File: s.txt, 19 bytes, 13 of them sent before this recording "
+                      "began; the sends below repeat it block by block.\n"
+                      "send Clear;\n");
+    QTest::newRow("a file too large to repeat is named only")
+        << std::vector<Happening>{{0, "file big.bin 4194305 0"},
+                                  {0, "block Clear;"},
+                                  {0, "filed Send File: 4194305 bytes of big.bin were sent"},
+                                  {10, "send Line 1,1,2,2;"}}
+        << QByteArray("# Send File: big.bin, 4194305 bytes; not repeated here: files over 4194304 "
+                      "bytes are left out of recordings.\n"
+                      "# Send File: 4194305 bytes of big.bin were sent\n"
+                      "send Line 1,1,2,2;\n");
     QTest::newRow("wildcard and comment characters in a report")
         << std::vector<Happening>{{0, "send Edit;"}, {10, "report $on_key_press (key # *)"}}
         << QByteArray("send Edit;\nexpect $on_key_press (key ? *) within 200\n");
@@ -83,10 +114,19 @@ void TestScriptRecorder::writesTheSession()
     QVERIFY2(recorder.Start(path, &error), qPrintable(error));
     for (const Happening& h : session) {
         now = h.atMs;
+        const QByteArray rest = h.what.mid(h.what.indexOf(' ') + 1);
+        const QList<QByteArray> words = rest.split(' ');
         if (h.what.startsWith("send "))
-            recorder.Sent(h.what.sliced(5));
+            recorder.Sent(rest);
+        else if (h.what.startsWith("report "))
+            recorder.Reported(rest);
+        else if (h.what.startsWith("file "))
+            recorder.FileStarted(QString::fromUtf8(words[0]), words[1].toLongLong(),
+                                 words[2].toLongLong());
+        else if (h.what.startsWith("block "))
+            recorder.FileSent(rest);
         else
-            recorder.Reported(h.what.sliced(7));
+            recorder.FileFinished(QString::fromUtf8(rest));
     }
     // Nothing shows at the target before the recording is stopped.
     QVERIFY(!QFile::exists(path));
@@ -106,6 +146,50 @@ void TestScriptRecorder::startRefusesAFolder()
     QVERIFY(!error.isEmpty());
     QVERIFY(!recorder.IsRecording());
     QVERIFY(recorder.Stop(&error));
+}
+
+void TestScriptRecorder::aFailedWriteEndsTheRecordingAtOnce_data()
+{
+    QTest::addColumn<bool>("bySend"); // else by a burst of reports
+    QTest::newRow("a send") << true;
+    QTest::newRow("reports") << false;
+}
+
+// A full disk: the recording ends at the write that fails, naming the cause, once; the old
+// script stays, and no temporary file is left holding space.
+void TestScriptRecorder::aFailedWriteEndsTheRecordingAtOnce()
+{
+    QFETCH(bool, bySend);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("old.ots"));
+    QVERIFY(WriteBytes(path, "send Clear;\n"));
+    ScriptRecorder recorder([] { return qint64(0); });
+    QStringList failures;
+    recorder.SetFailureHandler([&failures](const QString& error) { failures << error; });
+    QString error;
+    QVERIFY2(recorder.Start(path, &error), qPrintable(error));
+    recorder.Sent("Line 1,1,2,2;");
+    {
+        const FileSizeLimit limit(4096);
+        QVERIFY(limit.set);
+        for (int i = 0; i < 3; ++i) {
+            if (bySend)
+                recorder.Sent(QByteArray("PSet 1,1;").repeated(600));
+            else
+                for (int report = 0; report < 200; ++report)
+                    recorder.Reported("$on_touch (down : 400,300)");
+        }
+    }
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures[0].contains(path) && failures[0].contains(QStringLiteral("File too large")),
+             qPrintable(failures[0]));
+    QVERIFY(!recorder.IsRecording());
+    recorder.Sent("Clear;");
+    QCOMPARE(failures.size(), 1);
+    QVERIFY(recorder.Stop(&error));
+    QCOMPARE(ReadBytes(path), QByteArray("send Clear;\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("old.ots")});
 }
 
 QTEST_GUILESS_MAIN(TestScriptRecorder)

@@ -134,7 +134,8 @@ private slots:
             << qint64(4) * 1024 * 1024 << u"hang up"_s << int(FileSender::Outcome::DeviceLost);
     }
     // What arrives is the file's start byte for byte, and with what the sender says was not sent
-    // it makes the whole file; the control never holds more of it than its limit.
+    // it makes the whole file; the control never holds more of it than its limit. What the
+    // sender tells as taken, in order, is what it counts as sent, byte for byte.
     void outcomes()
     {
         QFETCH(qint64, size);
@@ -149,6 +150,13 @@ private slots:
         qint64 mostQueued = 0;
         connect(m_comm.get(), &CMSComm::OutputTaken, &sender, [&] {
             mostQueued = std::max(mostQueued, m_comm->QueuedOutputBytes(FileSender::kSendGroup));
+        });
+        qint64 told = 0;
+        qint64 toldWrong = -1;
+        connect(&sender, &FileSender::Taken, &sender, [&](const QByteArray& bytes) {
+            if (toldWrong < 0)
+                toldWrong = FirstMismatch(bytes, told);
+            told += bytes.size();
         });
         QCOMPARE(sender.Start(path, 11520), QString());
 
@@ -172,6 +180,8 @@ private slots:
         const qint64 notSent = finished[0][1].toLongLong();
         QVERIFY2(mostQueued <= FileSender::kQueueLimit + sender.BlockSize(),
                  qPrintable(QString::number(mostQueued)));
+        QCOMPARE(toldWrong, qint64(-1));
+        QCOMPARE(told, size - notSent);
         if (midway == u"hang up") {
             // Bytes the terminal held when it hung up went with it, counted as sent.
             QVERIFY(notSent > 0 && received + notSent <= size);

@@ -17,28 +17,41 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("lacking"); // the characters that went as "?", each once
 
         QTest::newRow("company name")
             << QStringLiteral("탈던테크놀로지")
-            << QByteArray("\xC5\xBB\xB4\xF8\xC5\xD7\xC5\xA9\xB3\xEE\xB7\xCE\xC1\xF6");
-        QTest::newRow("emoji, a surrogate pair, is one question mark") << kEmoji << QByteArray("?");
+            << QByteArray("\xC5\xBB\xB4\xF8\xC5\xD7\xC5\xA9\xB3\xEE\xB7\xCE\xC1\xF6") << QString();
+        QTest::newRow("emoji, a surrogate pair, is one question mark")
+            << kEmoji << QByteArray("?") << kEmoji;
         QTest::newRow("unmappable in a row, between mappable")
-            << (u'a' + kEmoji + QStringLiteral("éb가")) << QByteArray("a??b\xB0\xA1");
+            << (u'a' + kEmoji + QStringLiteral("éb가")) << QByteArray("a??b\xB0\xA1")
+            << kEmoji + QStringLiteral("é");
+        QTest::newRow("a question mark of its own is kept, a repeated lack named once")
+            << QStringLiteral("é?é") << QByteArray("???") << QStringLiteral("é");
         QTest::newRow("long text, characters across conversion windows")
             << (u'a' + QStringLiteral("가").repeated(100) + kEmoji + QStringLiteral("가"))
-            << (QByteArray("a") + QByteArray("\xB0\xA1").repeated(100) + "?\xB0\xA1");
-        QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u'x' << QByteArray("?x");
+            << (QByteArray("a") + QByteArray("\xB0\xA1").repeated(100) + "?\xB0\xA1") << kEmoji;
+        QTest::newRow("lone surrogate")
+            << QString(QChar(0xD800)) + u'x' << QByteArray("?x") << QString(QChar(0xFFFD));
         QTest::newRow("tag character, which the converter would drop")
-            << QString::fromUtf8("a\xF3\xA0\x80\x97") << QByteArray("a?");
+            << QString::fromUtf8("a\xF3\xA0\x80\x97") << QByteArray("a?")
+            << QString::fromUtf8("\xF3\xA0\x80\x97");
     }
 
     void toCp949()
     {
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, lacking);
         QCOMPARE(ToCp949(text), bytes);
         if (!bytes.contains('?'))
             QCOMPARE(FromCp949(bytes), text);
+        QList<char32_t> expected;
+        for (const uint c : lacking.toUcs4())
+            expected << c;
+        QCOMPARE(CharactersCp949Lacks(text), expected);
+        QCOMPARE(CanEncodeCp949(text), lacking.isEmpty());
     }
 
     void fromCp949_data()

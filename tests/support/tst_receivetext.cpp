@@ -115,37 +115,58 @@ private slots:
         QTest::newRow("short line") << QByteArray("ab") << 4 << QStringList{"ab"};
         QTest::newRow("a line of exactly the width takes one row")
             << QByteArray("abcd") << 4 << QStringList{"abcd"};
-        QTest::newRow("a long line wraps")
+        QTest::newRow("a word wider than the row is cut at the edge")
             << QByteArray("abcdefghij") << 4 << QStringList{"abcd", "efgh", "ij"};
         QTest::newRow("empty lines take a row each")
             << QByteArray("ab\n\ncdefg\n") << 4 << QStringList{"ab", "", "cdef", "g", ""};
         QTest::newRow("no text is one empty row") << QByteArray() << 4 << QStringList{""};
         QTest::newRow("one column") << QByteArray("ab\nc") << 1 << QStringList{"a", "b", "c"};
+        QTest::newRow("a number is not cut: the row ends after the blank before it")
+            << QByteArray("$on_touch (down : 200,200)") << 22
+            << QStringList{"$on_touch (down : ", "200,200)"};
+        QTest::newRow("a blank at the edge hangs past it")
+            << QByteArray("02 81 05 01\n02") << 5 << QStringList{"02 81 ", "05 01", "02"};
+        QTest::newRow("a line that ends in a hanging blank takes one row")
+            << QByteArray("02 81 ") << 5 << QStringList{"02 81 "};
+        QTest::newRow("only the long word is cut, words around it stay whole")
+            << QByteArray("ab 0123456789 c") << 4 << QStringList{"ab ", "0123", "4567", "89 c"};
+        QTest::newRow("a blank a row starts with is no place to break")
+            << QByteArray(" abcdef") << 3 << QStringList{" ab", "cde", "f"};
+        QTest::newRow("reports on one line break between them")
+            << QByteArray("02 8F 00 03 :  02 81 05 01 : $on_touch (down : 1,2)") << 20
+            << QStringList{"02 8F 00 03 :  02 81 ", "05 01 : $on_touch ", "(down : 1,2)"};
     }
     void rowsOfAWidth()
     {
         QFETCH(QByteArray, text);
         QFETCH(int, columns);
         QFETCH(QStringList, rows);
-        // Laid out at another width first, so a width change has to renumber every row.
-        ReceiveText store;
-        store.SetColumns(3);
-        store.Append(text, qRgb(0, 0, 0), false);
-        store.SetColumns(columns);
-
-        QStringList shown;
-        for (qint64 row = store.FirstRow(); row < store.EndRow(); ++row) {
-            const ReceiveText::RowSpan span = store.Row(row);
-            shown << store.Text(span.from, span.to);
-            QCOMPARE(store.OffsetOfRow(row), span.from);
-            for (qint64 at = span.from; at < span.to; ++at) {
-                QCOMPARE(store.RowOfOffset(at), row);
-                QCOMPARE(store.ColumnOf(at), at - span.from);
+        const auto shownRows = [columns](const ReceiveText& store) {
+            QStringList shown;
+            for (qint64 row = store.FirstRow(); row < store.EndRow(); ++row) {
+                const ReceiveText::RowSpan span = store.Row(row);
+                shown << store.Text(span.from, span.to);
+                if (store.OffsetOfRow(row) != span.from || store.OffsetAt(row, 0) != span.from ||
+                    store.OffsetAt(row, columns + 5) != span.to)
+                    return QStringList{QStringLiteral("row %1 does not add up").arg(row)};
+                for (qint64 at = span.from; at < span.to; ++at)
+                    if (store.RowOfOffset(at) != row || store.ColumnOf(at) != at - span.from)
+                        return QStringList{QStringLiteral("offset %1 is misplaced").arg(at)};
             }
-            QCOMPARE(store.OffsetAt(row, 0), span.from);
-            QCOMPARE(store.OffsetAt(row, columns + 5), span.to);
-        }
-        QCOMPARE(shown, rows);
+            return shown;
+        };
+        // Laid out at another width first, so a width change has to lay every line out again.
+        ReceiveText relaid;
+        relaid.SetColumns(3);
+        relaid.Append(text, qRgb(0, 0, 0), false);
+        relaid.SetColumns(columns);
+        QCOMPARE(shownRows(relaid), rows);
+        // Laid out as the text arrives, a character at a time: rows settled early stay right.
+        ReceiveText arriving;
+        arriving.SetColumns(columns);
+        for (const char c : text)
+            arriving.Append(QByteArrayView(&c, 1), qRgb(0, 0, 0), false);
+        QCOMPARE(shownRows(arriving), rows);
     }
 
     void dropsOldestWholeLines_data()

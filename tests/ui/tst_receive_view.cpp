@@ -215,7 +215,8 @@ private slots:
         QTRY_VERIFY(barPaints.paints > 0);
     }
 
-    void wrapsALongLineIntoRowsByArithmetic()
+    // A word wider than the view fills whole rows; a 6 MB one costs no more than a short line.
+    void cutsAWordWiderThanTheViewIntoFullRows()
     {
         ReceiveView view;
         QVERIFY(Show(view, 400, 300));
@@ -238,6 +239,27 @@ private slots:
         const QPoint topLeft = view.viewport()->mapToGlobal(QPoint(1, 1));
         QCOMPARE(text->offsetAtPoint(topLeft), (bar->maximum() / 2) * columns);
         QVERIFY(!view.viewport()->grab().isNull());
+    }
+
+    void breaksALineAtABlankNotInsideANumber()
+    {
+        ReceiveView view;
+        QVERIFY(Show(view, 400, 300));
+        QAccessibleTextInterface* text = TextInterfaceOf(view);
+        view.Append(QByteArray(1000, '0'), Qt::black, false);
+        int columns = 1;
+        while (text->characterRect(columns).y() == text->characterRect(0).y())
+            ++columns;
+        QVERIFY(columns > 30);
+        // The number would straddle the edge: it moves to the next row whole.
+        const QByteArray line = QByteArray(columns - 24, 'a') + " : $on_touch (down : 200,200)";
+        const int start = static_cast<int>(view.textSize()) + 1;
+        view.Append("\r\n" + line, Qt::black, false);
+        const int number = start + static_cast<int>(line.indexOf("200,200"));
+        const QRect first = text->characterRect(number);
+        QCOMPARE(text->characterRect(number + 6).y(), first.y());
+        QCOMPARE(first.x(), text->characterRect(start).x()); // at the start of its row
+        QVERIFY(text->characterRect(number - 1).y() < first.y());
     }
 
     void copiesTheSelection_data()
