@@ -1,11 +1,12 @@
 // Code page 949 both ways: any bytes decode to some text that keeps every byte below 0x41, valid
 // CP949 round-trips byte for byte, and text encodes with exactly one "?" for each character the
-// code page cannot hold.
+// code page cannot hold, the first of which is the one the check for such characters finds.
 #include "fuzz/FuzzData.h"
 #include "support/CodePage.h"
 
 #include <QStringView>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -62,5 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(sent.size() == received.size());
     for (std::size_t i = 0; i < sent.size(); ++i)
         FUZZ_CHECK(received[i] == sent[i] || received[i] == U'?');
+    // The first character refused is the first one the encoding turned into "?".
+    const qsizetype refused = FirstCharacterNotInCp949(text);
+    const std::size_t before =
+        Characters(QStringView(text).first(std::max<qsizetype>(refused, 0))).size();
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const bool lost = received[i] != sent[i];
+        FUZZ_CHECK(i < before ? !lost : refused < 0 ? !lost : i > before || lost);
+    }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
+#include <optional>
 
 namespace {
 
@@ -144,6 +145,32 @@ QByteArray ToCp949(const QString& text)
         pos = in - utf8.constData();
     }
     return out;
+}
+
+qsizetype FirstCharacterNotInCp949(QStringView text)
+{
+    std::optional<Iconv> cd; // most statements are ASCII and need none
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.unicode() < 0x80)
+            continue;
+        const bool pair =
+            c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const char32_t code = pair ? QChar::surrogateToUcs4(c, text[i + 1]) : c.unicode();
+        // Lone surrogates are no characters; tag characters glibc would drop (see above).
+        if (!cd)
+            cd.emplace("CP949", "UTF-8");
+        if (!cd->IsOpen() || (c.isSurrogate() && !pair) || (code >= 0xE0000 && code <= 0xE007F))
+            return i;
+        const QByteArray utf8 = text.sliced(i, pair ? 2 : 1).toUtf8();
+        out.clear();
+        if (!cd->ConvertWhole(reinterpret_cast<const unsigned char*>(utf8.constData()),
+                              static_cast<std::size_t>(utf8.size()), out))
+            return i;
+        i += pair ? 1 : 0;
+    }
+    return -1;
 }
 
 QString FromCp949(QByteArrayView bytes)

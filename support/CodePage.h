@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 // Code page 949 is what the module's text commands speak, and what the console's files were
 // written in before they moved to UTF-8.
@@ -12,6 +13,10 @@
 // Characters CP949 cannot hold each become one "?", so the module still gets one glyph per
 // character and the statement keeps its shape.
 QByteArray ToCp949(const QString& text);
+
+// The index of the first character of `text` that CP949 cannot hold (and ToCp949 would send as
+// "?"), or -1 when it holds them all.
+qsizetype FirstCharacterNotInCp949(QStringView text);
 
 // Each byte that does not start a valid CP949 sequence becomes U+FFFD; decoding never fails.
 QString FromCp949(QByteArrayView bytes);
