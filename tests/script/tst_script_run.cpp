@@ -14,6 +14,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -103,10 +104,17 @@ Outcome ScriptRunTest::Run(const QStringList& arguments)
     return outcome;
 }
 
+// The JUnit file's content; a file that is no well-formed XML reads as its parser's complaint.
 QByteArray ScriptRunTest::Junit() const
 {
     QFile file(m_dir->filePath(QStringLiteral("results.xml")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray xml = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd())
+        reader.readNext();
+    return reader.hasError() && !xml.isEmpty()
+               ? "not XML: " + reader.errorString().toUtf8() + '\n' + xml
+               : xml;
 }
 
 void ScriptRunTest::virtualRuns_data()
