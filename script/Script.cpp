@@ -379,9 +379,27 @@ qsizetype LineEnd(QByteArrayView content, qsizetype at, qsizetype& next)
     return content.size();
 }
 
+// Lines that may hold a step: not blank, no comment. A cheap pass over the bytes, so that the
+// steps are stored once in room of their size, not copied as their array doubles.
+qsizetype StepLinesAtMost(QByteArrayView content)
+{
+    qsizetype lines = 0;
+    bool atStart = true;
+    for (const char c : content) {
+        if (c == '\n' || c == '\r') {
+            atStart = true;
+        } else if (atStart && c != ' ' && c != '\t') {
+            lines += c != '#';
+            atStart = false;
+        }
+    }
+    return lines;
+}
+
 void Parse(ParseOutcome& outcome)
 {
     const QByteArrayView content = outcome.text;
+    outcome.steps.reserve(static_cast<std::size_t>(StepLinesAtMost(content)));
     int line = 0;
     qsizetype at = content.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
