@@ -351,12 +351,11 @@ void ScriptRunner::CompareScreen()
     const ScriptStep& step = Current();
     const QString path = ReferencePicturePath(m_script->path, m_script->File(step));
     // Checked before the run, but the file may have been swapped for a pipe since.
-    const QString fault = RegularFileFault(path);
-    const QImage reference = fault.isEmpty() ? QImage(path) : QImage();
-    if (!fault.isEmpty()) {
+    if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
         Complete(State::Failed, fault);
         return;
     }
+    const QImage reference(path);
     if (reference.isNull()) {
         Complete(State::Failed,
                  QStringLiteral("cannot read the reference picture \"%1\"").arg(path));
