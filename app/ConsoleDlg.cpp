@@ -457,6 +457,9 @@ void CConsoleDlg::OnCommEvent()
 
 void CConsoleDlg::OnDeviceLost(const QString& message)
 {
+    // A run fails its step with the cause first; the close below would read to it as a stop.
+    if (m_runScript)
+        m_runScript->PortLost(message);
     ShowError(message);
     UpdateControlStates();
     OnPortClosed();

@@ -1,6 +1,8 @@
 #include "app/RunScriptDlg.h"
 
+#include <QAbstractTableModel>
 #include <QCloseEvent>
+#include <QColor>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -8,10 +10,14 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 
+#include <cstdint>
+
 namespace {
+
+using State = StepResult::State;
 
 const char* OutcomeText(ScriptRunner::Outcome outcome)
 {
@@ -28,11 +34,127 @@ const char* OutcomeText(ScriptRunner::Outcome outcome)
     return "";
 }
 
+constexpr int kMostWarningsShown = 5;
+
 } // namespace
+
+// The script's steps as rows, each with what its state shows. A row keeps only its state, its
+// time and a reason shared with the rows that have the same one, so a long script costs a few
+// bytes a step, and marking the steps a run ended without running is one pass and one update.
+class StepListModel : public QAbstractTableModel
+{
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void SetScript(const Script* script)
+    {
+        beginResetModel();
+        m_script = script;
+        m_rows.assign(script ? script->steps.size() : 0, Row{});
+        m_reasons.clear();
+        endResetModel();
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : CRunScriptDlg::kColumnCount;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || !m_script)
+            return {};
+        const auto row = static_cast<std::size_t>(index.row());
+        if (role == Qt::ForegroundRole)
+            return m_rows[row].state == State::Failed ? QVariant(QColor(0xC0, 0, 0)) : QVariant();
+        if (role != Qt::DisplayRole &&
+            !(role == Qt::ToolTipRole && index.column() == CRunScriptDlg::kStateColumn))
+            return {};
+        const ScriptStep& step = m_script->steps[row];
+        switch (index.column()) {
+        case CRunScriptDlg::kLineColumn:
+            return QString::number(step.line);
+        case CRunScriptDlg::kStepColumn:
+            return m_script->Source(step);
+        default:
+            return StateText(row);
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return {};
+        static const char* const kHeaders[] = {"Line", "Step", "State"};
+        return QString::fromLatin1(kHeaders[section]);
+    }
+
+    QString StateText(std::size_t row) const
+    {
+        const Row& r = m_rows[row];
+        StepResult result;
+        result.state = r.state;
+        result.latencyMs = r.ms;
+        result.elapsedMs = r.ms;
+        if (r.reason >= 0)
+            result.reason = m_reasons[static_cast<std::size_t>(r.reason)];
+        return StepStateText(result);
+    }
+
+    void Set(int row, const StepResult& result)
+    {
+        Row& r = m_rows[static_cast<std::size_t>(row)];
+        const bool recolour = (r.state == State::Failed) != (result.state == State::Failed);
+        r.state = result.state;
+        r.ms = static_cast<float>(result.latencyMs >= 0 ? result.latencyMs : result.elapsedMs);
+        r.reason = ReasonIndex(result.reason);
+        emit dataChanged(index(row, recolour ? 0 : CRunScriptDlg::kStateColumn),
+                         index(row, CRunScriptDlg::kStateColumn));
+    }
+
+    void Skip(int first, int count, const QString& reason)
+    {
+        if (count <= 0)
+            return;
+        const int shared = ReasonIndex(reason);
+        for (int row = first; row < first + count; ++row)
+            m_rows[static_cast<std::size_t>(row)] = Row{State::Skipped, 0, shared};
+        // The state column only: a range that starts in the first column has each of its rows
+        // looked at again by the view.
+        emit dataChanged(index(first, CRunScriptDlg::kStateColumn),
+                         index(first + count - 1, CRunScriptDlg::kStateColumn));
+    }
+
+private:
+    struct Row
+    {
+        State state = State::Waiting;
+        float ms = 0;
+        int reason = -1;
+    };
+
+    int ReasonIndex(const QString& reason)
+    {
+        if (reason.isEmpty())
+            return -1;
+        // Skipped steps share their reason; a run's failures are few.
+        if (!m_reasons.empty() && m_reasons.back() == reason)
+            return static_cast<int>(m_reasons.size() - 1);
+        m_reasons.push_back(reason);
+        return static_cast<int>(m_reasons.size() - 1);
+    }
+
+    const Script* m_script = nullptr;
+    std::vector<Row> m_rows;
+    std::vector<QString> m_reasons;
+};
 
 QString StepStateText(const StepResult& result)
 {
-    using State = StepResult::State;
     switch (result.state) {
     case State::Waiting:
         return QStringLiteral("waiting");
@@ -51,20 +173,9 @@ QString StepStateText(const StepResult& result)
     return {};
 }
 
-QString RunSummary(const Script& script, const std::vector<StepResult>& results,
-                   ScriptRunner::Outcome outcome)
+QString RunSummary(const RunCounts& counts, ScriptRunner::Outcome outcome)
 {
-    int passed = 0, failed = 0, skipped = 0;
-    for (std::size_t i = 0; i < results.size() && i < script.steps.size(); ++i) {
-        if (!script.steps[i].IsTest())
-            continue;
-        passed += results[i].state == StepResult::State::Passed;
-        failed += results[i].state == StepResult::State::Failed;
-        skipped += results[i].state == StepResult::State::Skipped;
-    }
-    QString summary = QStringLiteral("%1 passed, %2 failed").arg(passed).arg(failed);
-    if (skipped > 0)
-        summary += QStringLiteral(", %1 skipped").arg(skipped);
+    QString summary = FormatRunCounts(counts);
     if (outcome == ScriptRunner::Outcome::Stopped || outcome == ScriptRunner::Outcome::PortLost)
         summary += QStringLiteral(" (%1)").arg(QString::fromLatin1(OutcomeText(outcome)));
     return summary;
@@ -76,11 +187,16 @@ CRunScriptDlg::CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent)
     setWindowTitle(QStringLiteral("Run Script"));
     m_file = new QLabel(this);
     m_file->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_steps = new QTreeWidget(this);
+    m_warnings = new QLabel(this);
+    m_warnings->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_warnings->setWordWrap(true);
+    m_warnings->hide();
+    m_model = new StepListModel(this);
+    m_steps = new QTreeView(this);
     m_steps->setRootIsDecorated(false);
     m_steps->setUniformRowHeights(true);
-    m_steps->setHeaderLabels(
-        {QStringLiteral("Line"), QStringLiteral("Step"), QStringLiteral("State")});
+    m_steps->setItemsExpandable(false);
+    m_steps->setModel(m_model);
     m_progress = new QProgressBar(this);
     m_progress->setFormat(QStringLiteral("%v of %m steps"));
     m_summary = new QLabel(this);
@@ -93,15 +209,20 @@ CRunScriptDlg::CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent)
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_file);
+    layout->addWidget(m_warnings);
     layout->addWidget(m_steps, 1);
     layout->addWidget(m_progress);
     layout->addLayout(buttons);
     resize(640, 420);
 
+    m_progressTimer.setSingleShot(true);
+    m_progressTimer.setInterval(100);
+    connect(&m_progressTimer, &QTimer::timeout, this, &CRunScriptDlg::ShowProgress);
     connect(m_stop, &QPushButton::clicked, this, [this] { Stop(); });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     connect(&m_runner, &ScriptRunner::StepStarted, this, &CRunScriptDlg::OnStepStarted);
     connect(&m_runner, &ScriptRunner::StepFinished, this, &CRunScriptDlg::OnStepFinished);
+    connect(&m_runner, &ScriptRunner::StepsSkipped, this, &CRunScriptDlg::OnStepsSkipped);
     connect(&m_runner, &ScriptRunner::Finished, this, &CRunScriptDlg::OnFinished);
 }
 
@@ -114,31 +235,47 @@ CRunScriptDlg::~CRunScriptDlg()
 
 bool CRunScriptDlg::Start(const QString& path, QString* error)
 {
+    // The run under way holds the script about to be replaced.
+    m_runner.Stop();
     ParseOutcome parsed = LoadScript(path);
     if (parsed.errors.empty())
-        if (const auto step = FindVirtualOnlyStep(parsed.steps))
+        if (const auto step = FindVirtualOnlyStep(parsed))
             parsed.errors.push_back({step->line, step->message});
+    const QString shownPath = QDir::toNativeSeparators(path);
     if (!parsed.errors.empty()) {
         QStringList lines;
         for (const ScriptError& e : parsed.errors)
-            lines.append(FormatScriptError(QDir::toNativeSeparators(path), e));
+            lines.append(FormatScriptError(shownPath, e));
         if (error)
             *error = lines.join(u'\n');
         return false;
     }
+    QStringList warnings;
+    for (const ScriptError& w : parsed.warnings) {
+        if (warnings.size() == kMostWarningsShown) {
+            warnings << QStringLiteral("and %1 more warnings")
+                            .arg(parsed.warnings.size() - kMostWarningsShown);
+            break;
+        }
+        warnings << FormatScriptError(shownPath, {w.line, QStringLiteral("warning: ") + w.message});
+    }
+    m_warnings->setText(warnings.join(u'\n'));
+    m_warnings->setVisible(!warnings.isEmpty());
+    m_model->SetScript(nullptr);
+    m_script = std::move(parsed);
     m_script.path = path;
-    m_script.steps = std::move(parsed.steps);
 
-    m_file->setText(QDir::toNativeSeparators(path));
+    m_file->setText(shownPath);
     setWindowTitle(QStringLiteral("Run Script - %1").arg(QFileInfo(path).fileName()));
-    m_steps->clear();
-    QList<QTreeWidgetItem*> rows;
-    rows.reserve(static_cast<qsizetype>(m_script.steps.size()));
-    for (const ScriptStep& step : m_script.steps)
-        rows.append(new QTreeWidgetItem(
-            {QString::number(step.line), step.source, StepStateText(StepResult{})}));
-    m_steps->addTopLevelItems(rows);
-    m_steps->resizeColumnToContents(kLineColumn);
+    m_model->SetScript(&m_script);
+    // Wide enough for the last line number, the longest; the view itself only measures the rows
+    // in sight.
+    if (!m_script.steps.empty())
+        m_steps->setColumnWidth(
+            kLineColumn,
+            std::max(m_steps->header()->sectionSizeHint(kLineColumn),
+                     m_steps->sizeHintForIndex(m_model->index(m_model->rowCount() - 1, kLineColumn))
+                         .width()));
     m_steps->setColumnWidth(kStepColumn, 320);
     m_progress->setRange(0, static_cast<int>(m_script.steps.size()));
     m_progress->setValue(0);
@@ -153,9 +290,19 @@ void CRunScriptDlg::Stop(const QString& why)
     m_runner.Stop(why);
 }
 
+QString CRunScriptDlg::StepText(int row, Column column) const
+{
+    return m_model->index(row, column).data().toString();
+}
+
 QString CRunScriptDlg::Summary() const
 {
     return m_summary->text();
+}
+
+QString CRunScriptDlg::Warnings() const
+{
+    return m_warnings->text();
 }
 
 void CRunScriptDlg::closeEvent(QCloseEvent* event)
@@ -166,33 +313,36 @@ void CRunScriptDlg::closeEvent(QCloseEvent* event)
 
 void CRunScriptDlg::OnStepStarted(int index)
 {
-    QTreeWidgetItem* row = m_steps->topLevelItem(index);
-    if (!row)
-        return;
     StepResult running;
-    running.state = StepResult::State::Running;
-    row->setText(kStateColumn, StepStateText(running));
+    running.state = State::Running;
+    m_model->Set(index, running);
     // The running step stays in sight on a script longer than the window.
-    m_steps->scrollToItem(row);
+    m_steps->scrollTo(m_model->index(index, kLineColumn));
 }
 
 void CRunScriptDlg::OnStepFinished(int index, const StepResult& result)
 {
-    QTreeWidgetItem* row = m_steps->topLevelItem(index);
-    if (!row)
-        return;
-    row->setText(kStateColumn, StepStateText(result));
-    row->setToolTip(kStateColumn, StepStateText(result));
-    if (result.state == StepResult::State::Failed)
-        for (int column = 0; column < m_steps->columnCount(); ++column)
-            row->setForeground(column, QColor(0xC0, 0, 0));
-    m_progress->setValue(index + 1);
+    m_model->Set(index, result);
+    if (!m_progressTimer.isActive())
+        m_progressTimer.start();
+}
+
+void CRunScriptDlg::OnStepsSkipped(int first, int count, const QString& reason)
+{
+    m_model->Skip(first, count, reason);
+}
+
+void CRunScriptDlg::ShowProgress()
+{
+    m_progress->setValue(static_cast<int>(m_runner.Counts().ran));
 }
 
 void CRunScriptDlg::OnFinished(ScriptRunner::Outcome outcome)
 {
-    m_progress->setValue(m_progress->maximum());
-    m_summary->setText(RunSummary(m_script, m_runner.Results(), outcome));
+    m_progressTimer.stop();
+    // How many steps ran, also when the run ended early.
+    ShowProgress();
+    m_summary->setText(RunSummary(m_runner.Counts(), outcome));
     m_stop->setEnabled(false);
     emit Finished(outcome);
 }

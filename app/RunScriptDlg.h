@@ -1,23 +1,27 @@
 #pragma once
 
+#include "script/RunCounts.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 
 #include <QByteArrayView>
 #include <QDialog>
 #include <QString>
+#include <QTimer>
 
 class CMSComm;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 class RandomSource;
+class StepListModel;
 
 // The console's Run Script window: a script's steps with their state, a progress bar, Stop, and
 // the summary once the run is over. The run shares the console's open port; the console keeps
 // reading it, shows the traffic as usual and hands each read to Receive, so no byte is taken
-// from the view. Every wait of the run is on the event loop, so the window never freezes.
+// from the view. Every wait of the run is on the event loop, so the window never freezes; the
+// step list is a view of the script, so a script of any length loads and ends at once.
 class CRunScriptDlg : public QDialog
 {
     Q_OBJECT
@@ -28,6 +32,7 @@ public:
         kLineColumn,
         kStepColumn,
         kStateColumn,
+        kColumnCount,
     };
 
     CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent = nullptr);
@@ -41,13 +46,19 @@ public:
     void Receive(QByteArrayView bytes) { m_runner.Receive(bytes); }
     // Ends the run at once; the port stays open.
     void Stop(const QString& why = QStringLiteral("stopped"));
+    // The port went away: the running step fails with the cause. To be called before the port's
+    // owner acts on the loss, which would otherwise read as a stop.
+    void PortLost(const QString& cause) { m_runner.PortLost(cause); }
     bool IsRunning() const { return m_runner.IsRunning(); }
 
-    QTreeWidget* Steps() const { return m_steps; }
+    QTreeView* Steps() const { return m_steps; }
+    QString StepText(int row, Column column) const;
     QProgressBar* Progress() const { return m_progress; }
     QPushButton* StopButton() const { return m_stop; }
     QString Summary() const;
     ScriptRunner& Runner() { return m_runner; }
+    // The script's warnings, one "FILE:LINE: warning: ..." a line; empty when there are none.
+    QString Warnings() const;
 
 signals:
     void Finished(ScriptRunner::Outcome outcome);
@@ -58,21 +69,26 @@ protected:
 private:
     void OnStepStarted(int index);
     void OnStepFinished(int index, const StepResult& result);
+    void OnStepsSkipped(int first, int count, const QString& reason);
     void OnFinished(ScriptRunner::Outcome outcome);
+    void ShowProgress();
 
     Script m_script;
     ScriptRunner m_runner;
+    StepListModel* m_model = nullptr;
     QLabel* m_file = nullptr;
-    QTreeWidget* m_steps = nullptr;
+    QLabel* m_warnings = nullptr;
+    QTreeView* m_steps = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_summary = nullptr;
     QPushButton* m_stop = nullptr;
+    // The bar follows the steps a few times a second: repainting it per step would cost more
+    // than a step that only sends.
+    QTimer m_progressTimer;
 };
 
 // What a step's state shows: "waiting", "running", "passed, 12 ms" (for an expect, from the send
 // to its report), "failed: why", "skipped: why".
 QString StepStateText(const StepResult& result);
-// "N passed, N failed" over the tests of the script, with the skipped and why the run ended
-// when it did not run to its end.
-QString RunSummary(const Script& script, const std::vector<StepResult>& results,
-                   ScriptRunner::Outcome outcome);
+// What the run did (see FormatRunCounts), with why it ended when it did not run to its end.
+QString RunSummary(const RunCounts& counts, ScriptRunner::Outcome outcome);

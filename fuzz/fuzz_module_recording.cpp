@@ -66,12 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t expects = 0;
     for (const ScriptStep& step : parsed.steps) {
         if (step.kind == ScriptStep::Kind::Send)
-            sent += ToCp949(step.text);
+            sent += ToCp949(parsed.Statement(step));
         else if (step.kind == ScriptStep::Kind::SendHex)
-            sent += step.bytes;
+            sent += parsed.HexBytes(step);
         else if (step.kind == ScriptStep::Kind::Expect) {
             FUZZ_CHECK(expects < reportLines.size());
-            FUZZ_CHECK(MatchesPattern(step.pattern, reportLines[expects]));
+            FUZZ_CHECK(MatchesPattern(parsed.Pattern(step), reportLines[expects]));
             ++expects;
         }
     }

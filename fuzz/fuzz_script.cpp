@@ -1,11 +1,13 @@
 // Test scripts and what a run reads from the line, on any bytes: the script parser reports every
-// line as a step or an error (never both, in line order, every value in its range), the pattern
+// line as a step or an error (never both, in line order, every value in its range, every text a
+// piece of its line, the same whatever the line ends), the pattern
 // matcher agrees with a plain reading of the pattern, and the report lines of a byte stream do
 // not depend on how the stream is split.
 #include "fuzz/FuzzData.h"
 #include "script/Pattern.h"
 #include "script/ReportLines.h"
 #include "script/Script.h"
+#include "support/CodePage.h"
 
 #include <set>
 
@@ -13,8 +15,9 @@ namespace {
 
 void CheckScript(QByteArrayView text)
 {
-    const ParseOutcome parsed = ParseScript(text);
-    const int lines = int(text.count('\n')) + 1;
+    const ParseOutcome parsed = ParseScript(text.toByteArray());
+    // A lone CR ends a line as LF and CR LF do.
+    const int lines = int(text.count('\n') + text.count('\r') - text.count("\r\n")) + 1;
     std::set<int> errorLines;
     int last = 0;
     for (const ScriptError& error : parsed.errors) {
@@ -29,16 +32,34 @@ void CheckScript(QByteArrayView text)
         FUZZ_CHECK(!errorLines.count(step.line));
         last = step.line;
         FUZZ_CHECK(step.ms >= 0 && step.ms <= kMostStepMs);
-        FUZZ_CHECK(step.point.x() >= 0 && step.point.x() < 800);
-        FUZZ_CHECK(step.point.y() >= 0 && step.point.y() < 480);
-        FUZZ_CHECK(step.tolerance >= 0 && step.tolerance <= 255);
+        FUZZ_CHECK(step.x >= 0 && step.x < 800 && step.y >= 0 && step.y < 480);
+        // The step's texts are whole characters of its own line.
+        for (const TextSpan span : {step.source, step.argument}) {
+            FUZZ_CHECK(qsizetype(span.at) + span.size <= parsed.text.size());
+            const QByteArrayView bytes = QByteArrayView(parsed.text).sliced(span.at, span.size);
+            FUZZ_CHECK(bytes.isValidUtf8() && !bytes.contains('\n') && !bytes.contains('\r'));
+        }
+        FUZZ_CHECK(!parsed.Source(step).isEmpty());
         if (step.kind == ScriptStep::Kind::Expect || step.kind == ScriptStep::Kind::ExpectNone)
-            FUZZ_CHECK(!step.pattern.isEmpty() && step.ms > 0);
-        if (step.kind == ScriptStep::Kind::Send)
-            FUZZ_CHECK(!step.text.isEmpty());
+            FUZZ_CHECK(!parsed.Pattern(step).isEmpty() && step.ms > 0);
+        if (step.kind == ScriptStep::Kind::Send) {
+            FUZZ_CHECK(!parsed.Statement(step).isEmpty());
+            FUZZ_CHECK(FirstCharacterNotInCp949(parsed.Statement(step)) < 0);
+        }
+        if (step.kind == ScriptStep::Kind::SendHex)
+            FUZZ_CHECK(!parsed.HexBytes(step).isEmpty());
         if (step.kind == ScriptStep::Kind::Event)
             FUZZ_CHECK(!EventStepName(step.eventCode, step.eventState, step.eventBoth).isEmpty());
     }
+    // The same script with LF line ends is the same steps.
+    QByteArray lf = text.toByteArray();
+    lf.replace("\r\n", "\n").replace('\r', '\n');
+    const ParseOutcome same = ParseScript(lf);
+    FUZZ_CHECK(same.steps.size() == parsed.steps.size() &&
+               same.errors.size() == parsed.errors.size());
+    for (std::size_t i = 0; i < same.steps.size(); ++i)
+        FUZZ_CHECK(same.steps[i].line == parsed.steps[i].line &&
+                   same.Source(same.steps[i]) == parsed.Source(parsed.steps[i]));
 }
 
 void CheckPattern(QByteArrayView pattern, QByteArrayView text)

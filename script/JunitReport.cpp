@@ -1,26 +1,44 @@
 #include "script/JunitReport.h"
 
 #include <QFileInfo>
-#include <QXmlStreamWriter>
 
 namespace {
 
 using State = StepResult::State;
 
+constexpr QByteArrayView kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
+constexpr QByteArrayView kTail = "</testsuites>\n";
+
 // XML 1.0 cannot carry most control characters, not even escaped; a script or a report may
-// hold them.
-QString XmlSafe(QString text)
+// hold them. In an attribute, line ends and tabs are written as references, or a reader would
+// turn them into blanks.
+QByteArray Escaped(const QString& text, bool attribute)
 {
-    for (QChar& c : text)
-        if ((c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') ||
-            c.unicode() == 0xFFFE || c.unicode() == 0xFFFF)
-            c = u'?';
-    return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'&')
+            out += QLatin1String("&amp;");
+        else if (u == u'<')
+            out += QLatin1String("&lt;");
+        else if (u == u'>')
+            out += QLatin1String("&gt;");
+        else if (u == u'"' && attribute)
+            out += QLatin1String("&quot;");
+        else if ((u == u'\n' || u == u'\r' || u == u'\t') && attribute)
+            out += QStringLiteral("&#%1;").arg(int(u));
+        else if ((u < 0x20 && u != u'\n' && u != u'\r' && u != u'\t') || u == 0xFFFE || u == 0xFFFF)
+            out += u'?';
+        else
+            out += c;
+    }
+    return out.toUtf8();
 }
 
-bool Listed(const ScriptStep& step, const StepResult& result)
+QByteArray Attribute(const char* name, const QString& value)
 {
-    return step.IsTest() || result.state == State::Failed;
+    return ' ' + QByteArray(name) + "=\"" + Escaped(value, true) + '"';
 }
 
 QString Seconds(double ms)
@@ -30,67 +48,93 @@ QString Seconds(double ms)
 
 } // namespace
 
-QByteArray JunitXml(const std::vector<SuiteRun>& runs)
+JunitSuite::JunitSuite(const Script& script, const QString& name)
+    : m_script(script), m_name(name), m_className(QFileInfo(script.path).completeBaseName())
+{}
+
+void JunitSuite::Case(const ScriptStep& step, double ms)
 {
-    QByteArray xml;
-    QXmlStreamWriter out(&xml);
-    out.setAutoFormatting(true);
-    out.writeStartDocument();
-    out.writeStartElement(QStringLiteral("testsuites"));
-    for (const SuiteRun& run : runs) {
-        int tests = 0, failures = 0, errors = 0, skipped = 0;
-        for (std::size_t i = 0; i < run.results.size(); ++i) {
-            const ScriptStep& step = run.script->steps[i];
-            const StepResult& result = run.results[i];
-            if (!Listed(step, result))
-                continue;
-            ++tests;
-            if (result.state == State::Failed)
-                ++(step.IsTest() ? failures : errors);
-            else if (result.state != State::Passed)
-                ++skipped;
-        }
-        out.writeStartElement(QStringLiteral("testsuite"));
-        out.writeAttribute(QStringLiteral("name"), XmlSafe(run.name));
-        out.writeAttribute(QStringLiteral("tests"), QString::number(tests));
-        out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-        out.writeAttribute(QStringLiteral("errors"), QString::number(errors));
-        out.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
-        out.writeAttribute(QStringLiteral("time"), QString::number(run.seconds, 'f', 3));
-        const QString className = XmlSafe(QFileInfo(run.script->path).completeBaseName());
-        for (std::size_t i = 0; i < run.results.size(); ++i) {
-            const ScriptStep& step = run.script->steps[i];
-            const StepResult& result = run.results[i];
-            if (!Listed(step, result))
-                continue;
-            out.writeStartElement(QStringLiteral("testcase"));
-            out.writeAttribute(QStringLiteral("classname"), className);
-            out.writeAttribute(
-                QStringLiteral("name"),
-                XmlSafe(QStringLiteral("line %1: %2").arg(step.line).arg(step.source)));
-            out.writeAttribute(QStringLiteral("time"), Seconds(result.elapsedMs));
-            if (result.state == State::Failed) {
-                out.writeStartElement(step.IsTest() ? QStringLiteral("failure")
-                                                    : QStringLiteral("error"));
-                out.writeAttribute(QStringLiteral("message"), XmlSafe(result.reason));
-                QString text;
-                if (!step.pattern.isEmpty())
-                    text += QStringLiteral("expected: %1\n").arg(QString::fromUtf8(step.pattern));
-                text += QStringLiteral("reports seen (last %1):\n").arg(result.reportsSeen.size());
-                for (const QByteArray& report : result.reportsSeen)
-                    text += QStringLiteral("  %1\n").arg(QString::fromUtf8(report));
-                out.writeCharacters(XmlSafe(text));
-                out.writeEndElement();
-            } else if (result.state != State::Passed) {
-                out.writeEmptyElement(QStringLiteral("skipped"));
-                if (!result.reason.isEmpty())
-                    out.writeAttribute(QStringLiteral("message"), XmlSafe(result.reason));
-            }
-            out.writeEndElement();
-        }
-        out.writeEndElement();
+    ++m_tests;
+    m_cases +=
+        "    <testcase" + Attribute("classname", m_className) +
+        Attribute("name", QStringLiteral("line %1: %2").arg(step.line).arg(m_script.Source(step))) +
+        Attribute("time", Seconds(ms));
+}
+
+void JunitSuite::Add(int index, const StepResult& result)
+{
+    const ScriptStep& step = m_script.steps[static_cast<std::size_t>(index)];
+    if (!step.IsTest() && result.state != State::Failed)
+        return;
+    Case(step, result.elapsedMs);
+    if (result.state == State::Passed) {
+        m_cases += "/>\n";
+        return;
     }
-    out.writeEndElement();
-    out.writeEndDocument();
-    return xml;
+    m_cases += ">\n";
+    if (result.state == State::Failed) {
+        const char* element = step.IsTest() ? "failure" : "error";
+        ++(step.IsTest() ? m_failures : m_errors);
+        QString text;
+        if (step.kind == ScriptStep::Kind::Expect || step.kind == ScriptStep::Kind::ExpectNone)
+            text += QStringLiteral("expected: %1\n").arg(QString::fromUtf8(m_script.Pattern(step)));
+        text += QStringLiteral("reports seen (last %1):\n").arg(result.reportsSeen.size());
+        for (const QByteArray& report : result.reportsSeen)
+            text += QStringLiteral("  %1\n").arg(QString::fromUtf8(report));
+        m_cases += "      <" + QByteArray(element) + Attribute("message", result.reason) + '>' +
+                   Escaped(text, false) + "</" + element + ">\n";
+    } else {
+        ++m_skipped;
+        m_cases += "      <skipped" +
+                   (result.reason.isEmpty() ? QByteArray() : Attribute("message", result.reason)) +
+                   "/>\n";
+    }
+    m_cases += "    </testcase>\n";
+}
+
+void JunitSuite::AddSkipped(int first, int count, const QString& reason)
+{
+    StepResult skipped;
+    skipped.state = State::Skipped;
+    skipped.reason = reason;
+    for (int i = first; i < first + count; ++i)
+        Add(i, skipped);
+}
+
+QByteArray JunitSuite::Finish(double seconds) const
+{
+    return "  <testsuite" + Attribute("name", m_name) +
+           Attribute("tests", QString::number(m_tests)) +
+           Attribute("failures", QString::number(m_failures)) +
+           Attribute("errors", QString::number(m_errors)) +
+           Attribute("skipped", QString::number(m_skipped)) +
+           Attribute("time", QString::number(seconds, 'f', 3)) + ">\n" + m_cases +
+           "  </testsuite>\n";
+}
+
+bool JunitFile::Open(QString* error)
+{
+    return m_file.Open(error) && m_file.Write(kHead, error);
+}
+
+bool JunitFile::Add(const QByteArray& suite, QString* error)
+{
+    return m_file.Write(suite, error);
+}
+
+bool JunitFile::Commit(QString* error)
+{
+    return m_file.Write(kTail, error) && m_file.Commit(error);
+}
+
+QByteArray JunitErrorReport(const QString& name, const QStringList& errors)
+{
+    QByteArray xml = kHead.toByteArray();
+    xml += "  <testsuite" + Attribute("name", name) +
+           Attribute("tests", QString::number(errors.size())) + Attribute("failures", "0") +
+           Attribute("errors", QString::number(errors.size())) + Attribute("skipped", "0") + ">\n";
+    for (const QString& error : errors)
+        xml += "    <testcase" + Attribute("classname", name) + Attribute("name", error) +
+               ">\n      <error" + Attribute("message", error) + "/>\n    </testcase>\n";
+    return xml + "  </testsuite>\n" + kTail.toByteArray();
 }

@@ -2,23 +2,58 @@
 
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
+#include "support/FileReplace.h"
 
 #include <QByteArray>
 #include <QString>
-
-#include <vector>
-
-// One run of one script, as the JUnit report shows it: a test suite.
-struct SuiteRun
-{
-    QString name; // the script's path, with the round for repeated runs
-    const Script* script = nullptr;
-    std::vector<StepResult> results; // one per step of the script
-    double seconds = 0;
-};
+#include <QStringList>
 
 // JUnit XML as CI systems read it: a test suite per script run, a test case per expect,
 // expect-none or screen step (and per other step that failed, as an error), with its time; a
 // failure carries the reason, the expected pattern and the reports seen; steps not run are
 // skipped.
-QByteArray JunitXml(const std::vector<SuiteRun>& runs);
+
+// One run of one script as a test suite, made as the steps finish: nothing of a step is kept
+// but the XML that shows it, so a long run, or many, cost no memory per step.
+class JunitSuite
+{
+public:
+    JunitSuite(const Script& script, const QString& name);
+
+    void Add(int index, const StepResult& result);
+    // `count` steps from `first` on that were not run.
+    void AddSkipped(int first, int count, const QString& reason);
+    // The <testsuite> element, with the counts of its cases.
+    QByteArray Finish(double seconds) const;
+
+private:
+    void Case(const ScriptStep& step, double ms);
+
+    const Script& m_script;
+    QString m_name;
+    QString m_className;
+    qint64 m_tests = 0, m_failures = 0, m_errors = 0, m_skipped = 0;
+    QByteArray m_cases;
+};
+
+// The JUnit file, written suite by suite beside the file it replaces: the file named keeps its
+// content until Commit() puts the whole report in its place.
+class JunitFile
+{
+public:
+    explicit JunitFile(const QString& path) : m_file(path) {}
+
+    // False, with the cause in `error`, when the report cannot be written; nothing is written
+    // after a failure, and it is the one reported.
+    bool Open(QString* error);
+    bool Add(const QByteArray& suite, QString* error);
+    bool Commit(QString* error);
+
+private:
+    FileReplacement m_file;
+};
+
+// A whole report with one suite, `name`, whose error test cases are `errors`: for a run that
+// ended before its steps could run (a script error, a port that would not open), and, written
+// at the start of a run, for one that never got to write its own report.
+QByteArray JunitErrorReport(const QString& name, const QStringList& errors);

@@ -16,17 +16,26 @@ QString ReferencePicturePath(const QString& scriptPath, const QString& file)
     return QFileInfo(scriptPath).dir().filePath(file);
 }
 
-std::vector<ScriptError> CheckReferencePictures(const QString& scriptPath,
-                                                const std::vector<ScriptStep>& steps)
+QString RegularFileFault(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        return QStringLiteral("no reference picture \"%1\"").arg(path);
+    // Reading a pipe or a device could wait for ever, or never end.
+    if (!info.isFile())
+        return QStringLiteral("the reference picture \"%1\" is not a regular file").arg(path);
+    return {};
+}
+
+std::vector<ScriptError> CheckReferencePictures(const Script& script)
 {
     std::vector<ScriptError> errors;
-    for (const ScriptStep& step : steps) {
+    for (const ScriptStep& step : script.steps) {
         if (step.kind != ScriptStep::Kind::Screen)
             continue;
-        const QString path = ReferencePicturePath(scriptPath, step.file);
-        const QFileInfo info(path);
-        if (!info.exists() || info.isDir()) {
-            errors.push_back({step.line, QStringLiteral("no reference picture \"%1\"").arg(path)});
+        const QString path = ReferencePicturePath(script.path, script.File(step));
+        if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
+            errors.push_back({step.line, fault});
             continue;
         }
         QImageReader reader(path);

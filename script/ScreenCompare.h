@@ -10,10 +10,14 @@
 // A screen step's reference picture: relative names are taken from the script's folder.
 QString ReferencePicturePath(const QString& scriptPath, const QString& file);
 
-// Errors for every screen step whose reference is missing, unreadable or not 800 x 480, with the
-// step's line; checked before a run so that a bad reference costs no port time.
-std::vector<ScriptError> CheckReferencePictures(const QString& scriptPath,
-                                                const std::vector<ScriptStep>& steps);
+// Why `path` cannot be read as a reference picture without risk (missing, a folder, not a
+// regular file); empty when it can.
+QString RegularFileFault(const QString& path);
+
+// Errors for every screen step whose reference is missing, not a regular file, unreadable or not
+// 800 x 480, with the step's line; checked before a run so that a bad reference costs no port
+// time.
+std::vector<ScriptError> CheckReferencePictures(const Script& script);
 
 struct ScreenDifference
 {

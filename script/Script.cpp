@@ -1,10 +1,14 @@
 #include "script/Script.h"
 
+#include "support/CodePage.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
+#include <new>
 #include <utility>
 
 namespace {
@@ -33,69 +37,126 @@ constexpr std::array<EventName, 9> kEvents{{
 }};
 
 // A step's text outside of "send": a "#" after a blank starts a comment.
-QString WithoutComment(const QString& text)
+QStringView WithoutComment(QStringView text)
 {
     for (qsizetype i = 0; i < text.size(); ++i)
         if (text[i] == u'#' && (i == 0 || text[i - 1].isSpace()))
-            return text.left(i).trimmed();
+            return text.first(i).trimmed();
     return text.trimmed();
 }
 
-std::optional<int> ParseCount(const QString& text, int most)
+// Digits only: no sign, no blanks, no other base.
+std::optional<int> ParseCount(QStringView text, int most)
 {
+    if (text.isEmpty() || text.size() > 10)
+        return std::nullopt;
+    for (const QChar c : text)
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
     bool ok = false;
     const int value = text.toInt(&ok, 10);
-    if (!ok || value < 0 || value > most || text.startsWith(u'+'))
+    if (!ok || value > most)
         return std::nullopt;
     return value;
 }
 
-// Splits "REST keyword N" off the end: returns REST and sets n when the last two words are the
-// keyword and a number; `found` tells whether the keyword was there at all.
-QString TakeTrailing(const QString& text, QStringView keyword, QString& number, bool& found)
+bool IsHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// Splits "REST keyword N" off the end: returns REST and sets `number` when the word before the
+// last is the keyword. A keyword that is the last word itself is found too, with no number, so
+// that a forgotten number is refused instead of being taken as part of REST.
+QStringView TakeTrailing(QStringView text, QStringView keyword, QStringView& number, bool& found)
 {
     found = false;
     const qsizetype lastBlank = text.lastIndexOf(u' ');
     if (lastBlank < 0)
         return text;
-    const QString head = text.left(lastBlank).trimmed();
+    const QStringView last = text.sliced(lastBlank + 1);
+    const QStringView head = text.first(lastBlank).trimmed();
+    if (last.compare(keyword, Qt::CaseInsensitive) == 0) {
+        found = true;
+        number = {};
+        return head;
+    }
     const qsizetype keyBlank = head.lastIndexOf(u' ');
-    const QString word = head.mid(keyBlank + 1);
+    const QStringView word = head.sliced(keyBlank + 1);
     if (word.compare(keyword, Qt::CaseInsensitive) != 0)
         return text;
     found = true;
-    number = text.mid(lastBlank + 1);
-    return keyBlank < 0 ? QString() : head.left(keyBlank).trimmed();
+    number = last;
+    return keyBlank < 0 ? QStringView() : head.first(keyBlank).trimmed();
 }
+
+// A line's decoded text, with the way back from a position in it to the file's bytes.
+class LineText
+{
+public:
+    LineText(const QString& text, qsizetype byteAt, bool ascii)
+        : m_text(text), m_byteAt(byteAt), m_ascii(ascii)
+    {}
+
+    QStringView View() const { return m_text; }
+
+    // `part` is a piece of View().
+    TextSpan Span(QStringView part) const
+    {
+        if (part.isEmpty())
+            return {};
+        const qsizetype index = part.data() - m_text.constData();
+        return {static_cast<std::uint32_t>(m_byteAt + Utf8Length(QStringView(m_text).first(index))),
+                static_cast<std::uint32_t>(Utf8Length(part))};
+    }
+
+private:
+    qsizetype Utf8Length(QStringView text) const
+    {
+        if (m_ascii)
+            return text.size();
+        qsizetype bytes = 0;
+        for (const QChar c : text)
+            bytes += c.unicode() < 0x80 ? 1 : c.unicode() < 0x800 || c.isSurrogate() ? 2 : 3;
+        return bytes;
+    }
+
+    const QString& m_text;
+    qsizetype m_byteAt;
+    bool m_ascii;
+};
 
 class LineParser
 {
 public:
-    LineParser(int line, std::vector<ScriptError>& errors) : m_line(line), m_errors(errors) {}
+    LineParser(int line, std::vector<ScriptError>& errors, std::vector<ScriptError>& warnings)
+        : m_line(line), m_errors(errors), m_warnings(warnings)
+    {}
 
-    std::optional<ScriptStep> Parse(const QString& raw)
+    std::optional<ScriptStep> Parse(const LineText& line)
     {
-        const QString trimmed = raw.trimmed();
+        const QStringView trimmed = line.View().trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
             return std::nullopt;
         const qsizetype blank = trimmed.indexOf(u' ');
-        const QString word = trimmed.left(blank < 0 ? trimmed.size() : blank).toLower();
-        const QString rest = blank < 0 ? QString() : trimmed.mid(blank + 1).trimmed();
+        const QString word = trimmed.first(blank < 0 ? trimmed.size() : blank).toString().toLower();
+        const QStringView rest = blank < 0 ? QStringView() : trimmed.sliced(blank + 1).trimmed();
 
         ScriptStep step;
         step.line = m_line;
         // A statement may hold "#" itself, so a send takes the whole rest of its line.
-        step.source = word == u"send" ? trimmed : WithoutComment(trimmed);
-        const QString args = word == u"send" ? rest : WithoutComment(rest);
+        step.source = line.Span(word == u"send" ? trimmed : WithoutComment(trimmed));
+        const QStringView args = word == u"send" ? rest : WithoutComment(rest);
+        QStringView argument = args;
         bool ok = false;
         if (word == u"send")
             ok = ParseSend(args, step);
         else if (word == u"sendhex")
             ok = ParseHex(args, step);
         else if (word == u"expect")
-            ok = ParseExpect(args, step);
+            ok = ParseExpect(args, step, argument);
         else if (word == u"expect-none")
-            ok = ParseExpectNone(args, step);
+            ok = ParseExpectNone(args, step, argument);
         else if (word == u"wait")
             ok = ParseWait(args, step);
         else if (word == u"touch" || word == u"press" || word == u"move" || word == u"release")
@@ -105,10 +166,13 @@ public:
         else if (word == u"event")
             ok = ParseEvent(args, step);
         else if (word == u"screen")
-            ok = ParseScreen(args, step);
+            ok = ParseScreen(args, step, argument);
         else
             Fail(QStringLiteral("unknown step \"%1\"").arg(word.left(40)));
-        return ok ? std::optional(std::move(step)) : std::nullopt;
+        if (!ok)
+            return std::nullopt;
+        step.argument = line.Span(argument);
+        return step;
     }
 
 private:
@@ -118,114 +182,130 @@ private:
         return false;
     }
 
-    bool ParseSend(const QString& args, ScriptStep& step)
+    bool ParseSend(QStringView args, ScriptStep& step)
     {
         if (args.isEmpty())
             return Fail(QStringLiteral("send needs a statement text"));
+        // Sent as "?", such a character would reach the module as another text than the script
+        // says, without a word.
+        const qsizetype bad = FirstCharacterNotInCp949(args);
+        if (bad >= 0) {
+            const char32_t c = args[bad].isHighSurrogate() && bad + 1 < args.size()
+                                   ? QChar::surrogateToUcs4(args[bad], args[bad + 1])
+                                   : args[bad].unicode();
+            return Fail(QStringLiteral("\"%1\" (U+%2) cannot be sent: code page 949, which the "
+                                       "module reads, has no such character")
+                            .arg(QString::fromUcs4(&c, 1),
+                                 QString::number(uint(c), 16).toUpper().rightJustified(4, u'0')));
+        }
         step.kind = Kind::Send;
-        step.text = args;
+        // The module acts on a statement only at its ";": without one it waits for the rest,
+        // and the step passes while nothing was done.
+        if (!args.endsWith(u';'))
+            m_warnings.push_back({m_line, QStringLiteral("the text sent does not end with \";\", "
+                                                         "so the module waits for the rest of "
+                                                         "the statement")});
         return true;
     }
 
-    bool ParseHex(const QString& args, ScriptStep& step)
+    bool ParseHex(QStringView args, ScriptStep& step)
     {
         step.kind = Kind::SendHex;
-        const QStringList words = args.split(u' ', Qt::SkipEmptyParts);
+        const auto words = args.split(u' ', Qt::SkipEmptyParts);
         if (words.isEmpty())
             return Fail(QStringLiteral("sendhex needs bytes, as two hex digits each"));
-        for (const QString& word : words) {
-            bool ok = false;
-            const uint value = word.toUInt(&ok, 16);
-            if (!ok || word.size() != 2)
-                return Fail(
-                    QStringLiteral("\"%1\" is not a byte of two hex digits").arg(word.left(40)));
-            step.bytes.append(static_cast<char>(value));
-        }
+        for (const QStringView word : words)
+            if (word.size() != 2 || !IsHexDigit(word[0]) || !IsHexDigit(word[1]))
+                return Fail(QStringLiteral("\"%1\" is not a byte of two hex digits")
+                                .arg(word.left(40).toString()));
         return true;
     }
 
-    bool ParseLimit(const QString& number, const char* what, int& ms)
+    bool ParseLimit(QStringView number, const char* what, int& ms)
     {
+        if (number.isEmpty())
+            return Fail(QStringLiteral("%1 takes milliseconds after it, 1 to %2")
+                            .arg(QLatin1String(what))
+                            .arg(kMostStepMs));
         const std::optional<int> value = ParseCount(number, kMostStepMs);
         if (!value || *value == 0)
             return Fail(QStringLiteral("%1 takes milliseconds, 1 to %2, not \"%3\"")
                             .arg(QLatin1String(what))
                             .arg(kMostStepMs)
-                            .arg(number.left(40)));
+                            .arg(number.left(40).toString()));
         ms = *value;
         return true;
     }
 
-    bool ParseExpect(const QString& args, ScriptStep& step)
+    bool ParseExpect(QStringView args, ScriptStep& step, QStringView& pattern)
     {
         step.kind = Kind::Expect;
         step.ms = kDefaultExpectMs;
-        QString number;
+        QStringView number;
         bool found = false;
-        const QString pattern = TakeTrailing(args, u"within", number, found);
+        pattern = TakeTrailing(args, u"within", number, found);
         if (found && !ParseLimit(number, "within", step.ms))
             return false;
         if (pattern.isEmpty())
             return Fail(QStringLiteral("expect needs a pattern"));
-        step.pattern = pattern.toUtf8();
         return true;
     }
 
-    bool ParseExpectNone(const QString& args, ScriptStep& step)
+    bool ParseExpectNone(QStringView args, ScriptStep& step, QStringView& pattern)
     {
         step.kind = Kind::ExpectNone;
-        QString number;
+        QStringView number;
         bool found = false;
-        const QString pattern = TakeTrailing(args, u"for", number, found);
+        pattern = TakeTrailing(args, u"for", number, found);
         if (!found)
             return Fail(QStringLiteral("expect-none needs \"for MS\" at its end"));
         if (!ParseLimit(number, "for", step.ms))
             return false;
         if (pattern.isEmpty())
             return Fail(QStringLiteral("expect-none needs a pattern"));
-        step.pattern = pattern.toUtf8();
         return true;
     }
 
-    bool ParseWait(const QString& args, ScriptStep& step)
+    bool ParseWait(QStringView args, ScriptStep& step)
     {
         step.kind = Kind::Wait;
         const std::optional<int> value = ParseCount(args, kMostStepMs);
         if (!value)
             return Fail(QStringLiteral("wait takes milliseconds, 0 to %1, not \"%2\"")
                             .arg(kMostStepMs)
-                            .arg(args.left(40)));
+                            .arg(args.left(40).toString()));
         step.ms = *value;
         return true;
     }
 
-    bool ParsePoint(const QString& word, const QString& args, ScriptStep& step)
+    bool ParsePoint(const QString& word, QStringView args, ScriptStep& step)
     {
         step.kind = word == u"touch"   ? Kind::Touch
                     : word == u"press" ? Kind::Press
                     : word == u"move"  ? Kind::Move
                                        : Kind::Release;
-        const QStringList parts = args.split(u',');
+        const auto parts = args.split(u',');
         const std::optional<int> x =
             parts.size() == 2 ? ParseCount(parts[0].trimmed(), 799) : std::nullopt;
         const std::optional<int> y =
             parts.size() == 2 ? ParseCount(parts[1].trimmed(), 479) : std::nullopt;
         if (!x || !y)
             return Fail(QStringLiteral("%1 takes X,Y on the screen (0..799, 0..479), not \"%2\"")
-                            .arg(word, args.left(40)));
-        step.point = QPoint(*x, *y);
+                            .arg(word, args.left(40).toString()));
+        step.x = static_cast<std::int16_t>(*x);
+        step.y = static_cast<std::int16_t>(*y);
         return true;
     }
 
-    bool ParseKey(const QString& args, ScriptStep& step)
+    bool ParseKey(QStringView args, ScriptStep& step)
     {
         step.kind = Kind::Key;
         std::optional<int> code;
-        if (args.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && args.size() > 2) {
-            bool ok = false;
-            const int value = args.mid(2).toInt(&ok, 16);
-            if (ok && value >= 0 && value <= 255)
-                code = value;
+        if (args.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && args.size() > 2 &&
+            args.size() <= 4) {
+            const QStringView digits = args.sliced(2);
+            if (std::all_of(digits.begin(), digits.end(), IsHexDigit))
+                code = digits.toInt(nullptr, 16);
         } else if (args.size() == 1 && !args[0].isDigit() && args[0].unicode() < 128) {
             code = args[0].unicode();
         } else {
@@ -234,15 +314,15 @@ private:
         if (!code)
             return Fail(QStringLiteral("key takes a code 0..255 (decimal, 0xHH or one "
                                        "character), not \"%1\"")
-                            .arg(args.left(40)));
+                            .arg(args.left(40).toString()));
         step.key = static_cast<std::uint8_t>(*code);
         return true;
     }
 
-    bool ParseEvent(const QString& args, ScriptStep& step)
+    bool ParseEvent(QStringView args, ScriptStep& step)
     {
         step.kind = Kind::Event;
-        QString name = args.toLower();
+        QString name = args.toString().toLower();
         name.replace(u'-', u' ').replace(u'_', u' ');
         name = name.simplified();
         for (const EventName& event : kEvents) {
@@ -256,63 +336,122 @@ private:
         return Fail(QStringLiteral("unknown event \"%1\"; one of: date, time, screen touch, "
                                    "screen touch down, screen touch up, buffer warning, buffer "
                                    "overflow, lcd state, checksum error")
-                        .arg(args.left(40)));
+                        .arg(args.left(40).toString()));
     }
 
-    bool ParseScreen(const QString& args, ScriptStep& step)
+    bool ParseScreen(QStringView args, ScriptStep& step, QStringView& file)
     {
         step.kind = Kind::Screen;
-        QString number;
+        QStringView number;
         bool found = false;
-        const QString file = TakeTrailing(args, u"tolerance", number, found);
+        file = TakeTrailing(args, u"tolerance", number, found);
         if (found) {
             const std::optional<int> value = ParseCount(number, 255);
             if (!value)
                 return Fail(QStringLiteral("tolerance takes 0..255 per channel, not \"%1\"")
-                                .arg(number.left(40)));
-            step.tolerance = *value;
+                                .arg(number.left(40).toString()));
+            step.tolerance = static_cast<std::uint8_t>(*value);
         }
         if (file.isEmpty())
             return Fail(QStringLiteral("screen needs a reference picture FILE.png"));
-        step.file = file;
         return true;
     }
 
     int m_line;
     std::vector<ScriptError>& m_errors;
+    std::vector<ScriptError>& m_warnings;
 };
 
-} // namespace
-
-ParseOutcome ParseScript(QByteArrayView content)
+// The end of the line that starts at `at`, and where the next one starts.
+qsizetype LineEnd(QByteArrayView content, qsizetype at, qsizetype& next)
 {
-    ParseOutcome outcome;
-    if (content.startsWith("\xEF\xBB\xBF"))
-        content = content.sliced(3);
+    for (qsizetype i = at; i < content.size(); ++i) {
+        if (content[i] == '\n') {
+            next = i + 1;
+            return i;
+        }
+        if (content[i] == '\r') {
+            next = i + 1 < content.size() && content[i + 1] == '\n' ? i + 2 : i + 1;
+            return i;
+        }
+    }
+    next = content.size();
+    return content.size();
+}
+
+// Lines that may hold a step: not blank, no comment. A cheap pass over the bytes, so that the
+// steps are stored once in room of their size, not copied as their array doubles.
+qsizetype StepLinesAtMost(QByteArrayView content)
+{
+    qsizetype lines = 0;
+    bool atStart = true;
+    for (const char c : content) {
+        if (c == '\n' || c == '\r') {
+            atStart = true;
+        } else if (atStart && c != ' ' && c != '\t') {
+            lines += c != '#';
+            atStart = false;
+        }
+    }
+    return lines;
+}
+
+void Parse(ParseOutcome& outcome)
+{
+    const QByteArrayView content = outcome.text;
+    outcome.steps.reserve(static_cast<std::size_t>(StepLinesAtMost(content)));
     int line = 0;
-    qsizetype at = 0;
+    qsizetype at = content.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     while (at < content.size()) {
         ++line;
-        qsizetype end = content.indexOf('\n', at);
-        if (end < 0)
-            end = content.size();
-        QByteArrayView bytes = content.sliced(at, end - at);
-        at = end + 1;
-        if (bytes.endsWith('\r'))
-            bytes.chop(1);
+        qsizetype next = 0;
+        const qsizetype end = LineEnd(content, at, next);
+        const QByteArrayView bytes = content.sliced(at, end - at);
+        const qsizetype lineAt = at;
+        at = next;
         if (bytes.size() > kMostLineBytes) {
             outcome.errors.push_back(
                 {line, QStringLiteral("the line is longer than %1 bytes").arg(kMostLineBytes)});
             continue;
         }
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QString text = decoder(bytes);
         if (decoder.hasError() || text.contains(QChar(0))) {
+            decoder.resetState();
             outcome.errors.push_back({line, QStringLiteral("the line is not UTF-8 text")});
             continue;
         }
-        if (std::optional<ScriptStep> step = LineParser(line, outcome.errors).Parse(text))
-            outcome.steps.push_back(std::move(*step));
+        const LineText lineText(text, lineAt, text.size() == bytes.size());
+        if (std::optional<ScriptStep> step =
+                LineParser(line, outcome.errors, outcome.warnings).Parse(lineText))
+            outcome.steps.push_back(*step);
+    }
+}
+
+QString OutOfMemory(qsizetype bytes)
+{
+    return QStringLiteral("not enough memory to hold the script's steps (%1 MiB of text)")
+        .arg(double(bytes) / (1 << 20), 0, 'f', 1);
+}
+
+} // namespace
+
+QByteArray Script::HexBytes(const ScriptStep& step) const
+{
+    // The parser let through only bytes of two hex digits between blanks, which this skips.
+    return QByteArray::fromHex(Bytes(step.argument).toByteArray());
+}
+
+ParseOutcome ParseScript(QByteArray content)
+{
+    ParseOutcome outcome;
+    outcome.text = std::move(content);
+    try {
+        Parse(outcome);
+    } catch (const std::bad_alloc&) {
+        const qsizetype bytes = outcome.text.size();
+        outcome = ParseOutcome{};
+        outcome.errors.push_back({0, OutOfMemory(bytes)});
     }
     return outcome;
 }
@@ -334,22 +473,27 @@ ParseOutcome LoadScript(const QString& path)
         return fail(QStringLiteral("cannot read: %1").arg(file.errorString()));
     if (file.size() > kMostScriptBytes)
         return fail(QStringLiteral("larger than %1 MiB; not a script").arg(kMostScriptBytes >> 20));
-    const QByteArray content = file.read(kMostScriptBytes + 1);
+    QByteArray content;
+    try {
+        content = file.read(kMostScriptBytes + 1);
+    } catch (const std::bad_alloc&) {
+        return fail(OutOfMemory(file.size()));
+    }
     if (content.size() > kMostScriptBytes)
         return fail(QStringLiteral("larger than %1 MiB; not a script").arg(kMostScriptBytes >> 20));
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("cannot read: %1").arg(file.errorString()));
-    return ParseScript(content);
+    return ParseScript(std::move(content));
 }
 
-std::optional<ScriptError> FindVirtualOnlyStep(const std::vector<ScriptStep>& steps)
+std::optional<ScriptError> FindVirtualOnlyStep(const Script& script)
 {
-    for (const ScriptStep& step : steps)
+    for (const ScriptStep& step : script.steps)
         if (step.IsVirtualOnly())
             return ScriptError{step.line,
                                QStringLiteral("\"%1\" needs the virtual module (--virtual); a real "
                                               "module's screen and touch panel cannot be driven")
-                                   .arg(step.source.left(60))};
+                                   .arg(script.Source(step).left(60))};
     return std::nullopt;
 }
 

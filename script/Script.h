@@ -8,10 +8,19 @@
 #include <optional>
 #include <vector>
 
-// One line of a test script (".ots": UTF-8, one step a line, "#" starts a comment).
+// A run of bytes of a script file.
+struct TextSpan
+{
+    std::uint32_t at = 0;
+    std::uint32_t size = 0;
+};
+
+// One line of a test script (".ots": UTF-8, one step a line, "#" starts a comment). A script may
+// hold millions of steps, so a step keeps no text of its own: its texts are spans of the file's
+// bytes, which the Script holds once, and are read through the Script.
 struct ScriptStep
 {
-    enum class Kind
+    enum class Kind : std::uint8_t
     {
         Send,       // send TEXT: as the console's Send sends the transmit box
         SendHex,    // sendhex HH HH ...: raw bytes
@@ -29,21 +38,23 @@ struct ScriptStep
     };
 
     Kind kind = Kind::Wait;
-    int line = 0;       // 1-based, in the script file
-    QString source;     // the step as written, without comment and surrounding blanks
-    QString text;       // Send: the statement text
-    QByteArray bytes;   // SendHex: the bytes
-    QByteArray pattern; // Expect, ExpectNone: the pattern, in UTF-8
-    int ms = 0;         // Expect: limit; ExpectNone: length; Wait: length
-    QPoint point;       // Touch, Press, Move, Release
     std::uint8_t key = 0;
     std::uint8_t eventCode = 0; // Event: the report code, 0x81..0x8C
+    std::uint8_t tolerance = 0; // Screen: per channel
     bool eventState = false;    // Event: down for "screen touch down"
     bool eventBoth = false;     // Event: "screen touch" sends down, then up
-    QString file;               // Screen: the reference picture, as written
-    int tolerance = 0;          // Screen: per channel
+    std::int16_t x = 0;         // Touch, Press, Move, Release
+    std::int16_t y = 0;
+    int line = 0; // 1-based, in the script file
+    int ms = 0;   // Expect: limit; ExpectNone: length; Wait: length
+    // The step as written, without comment and surrounding blanks.
+    TextSpan source;
+    // Send: the statement text; SendHex: the hex digits; Expect, ExpectNone: the pattern;
+    // Screen: the reference picture, as written.
+    TextSpan argument;
 
-    // Counts as a test in the summary and in JUnit.
+    QPoint Point() const { return {x, y}; }
+    // Counts as a check: in the summary and as a test case in JUnit.
     bool IsTest() const
     {
         return kind == Kind::Expect || kind == Kind::ExpectNone || kind == Kind::Screen;
@@ -60,8 +71,26 @@ struct ScriptError
 
 struct Script
 {
-    QString path; // as given on the command line
+    QString path;    // as given on the command line
+    QByteArray text; // the file's bytes, which the steps' spans point into
     std::vector<ScriptStep> steps;
+
+    QString Source(const ScriptStep& step) const { return Decoded(step.source); }
+    // Send: the statement, before it becomes code page 949 bytes.
+    QString Statement(const ScriptStep& step) const { return Decoded(step.argument); }
+    // Expect, ExpectNone: the pattern, in UTF-8.
+    QByteArrayView Pattern(const ScriptStep& step) const { return Bytes(step.argument); }
+    // SendHex: the bytes to send.
+    QByteArray HexBytes(const ScriptStep& step) const;
+    // Screen: the reference picture's name as written.
+    QString File(const ScriptStep& step) const { return Decoded(step.argument); }
+
+private:
+    QByteArrayView Bytes(TextSpan span) const
+    {
+        return QByteArrayView(text).sliced(span.at, span.size);
+    }
+    QString Decoded(TextSpan span) const { return QString::fromUtf8(Bytes(span)); }
 };
 
 inline constexpr int kDefaultExpectMs = 1000;
@@ -72,22 +101,24 @@ inline constexpr int kMostStepMs = 3600 * 1000;
 inline constexpr qsizetype kMostLineBytes = 64 * 1024;
 inline constexpr qsizetype kMostScriptBytes = 64 * 1024 * 1024;
 
-// Every error of the text, in line order; the steps are valid only when there is none.
-struct ParseOutcome
+// The script, with every error of its text in line order (the steps are valid only when there is
+// none) and warnings about steps that run but likely not as meant.
+struct ParseOutcome : Script
 {
-    std::vector<ScriptStep> steps;
     std::vector<ScriptError> errors;
+    std::vector<ScriptError> warnings;
 };
-ParseOutcome ParseScript(QByteArrayView content);
+// Lines end with LF, CR LF or a CR alone.
+ParseOutcome ParseScript(QByteArray content);
 
 // Reads and parses a script file. A file that cannot be read, a folder, a file over
-// kMostScriptBytes and text that is not UTF-8 give one error (with the line of the first bad
-// byte where there is one).
+// kMostScriptBytes, a script too large for the memory at hand and text that is not UTF-8 give
+// one error (with the line of the first bad byte where there is one).
 ParseOutcome LoadScript(const QString& path);
 
 // The first virtual-only step, for refusing a script against a real module before anything is
 // sent.
-std::optional<ScriptError> FindVirtualOnlyStep(const std::vector<ScriptStep>& steps);
+std::optional<ScriptError> FindVirtualOnlyStep(const Script& script);
 
 // "FILE:LINE: message", or "FILE: message" for line 0.
 QString FormatScriptError(const QString& path, const ScriptError& error);

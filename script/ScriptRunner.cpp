@@ -1,6 +1,7 @@
 #include "script/ScriptRunner.h"
 
 #include "app/serial/CMSComm.h"
+#include "app/serial/LineSettings.h"
 #include "app/serial/Pieces.h"
 #include "script/Pattern.h"
 #include "script/ScreenCompare.h"
@@ -19,23 +20,24 @@ using State = StepResult::State;
 
 // Steps that finish at once run in one pass up to this many, then the event loop gets its turn.
 constexpr int kStepsPerPass = 64;
-// How long the port may take to accept a send, and the module to take what was sent, beyond the
-// line time of the bytes: generous, as CI machines are loaded.
+// How long the port may take to accept a send, and the module to take what was sent, beyond
+// twice the line time of the bytes (a module may hold the line back while it works): generous,
+// as CI machines are loaded.
 constexpr qint64 kSlackMs = 5000;
-// Line time is reckoned at the slowest speed the console offers, since the runner does not know
-// the speed the port was opened at; a limit, not a measurement.
-constexpr double kSlowestBytesPerMs = 2400 / 10.0 / 1000.0;
+// The line time of a port whose speed cannot be read from its settings is reckoned at the
+// slowest speed the console offers.
+constexpr int kSlowestBitsPerSecond = 2400;
 
 double Ms(qint64 ns)
 {
     return static_cast<double>(ns) / 1e6;
 }
 
-int LimitFor(qint64 bytes)
+RunCounts::Outcome CountedAs(State state)
 {
-    return static_cast<int>(std::min<qint64>(
-        kSlackMs + static_cast<qint64>(static_cast<double>(bytes) / kSlowestBytesPerMs),
-        kMostStepMs));
+    return state == State::Passed   ? RunCounts::Outcome::Passed
+           : state == State::Failed ? RunCounts::Outcome::Failed
+                                    : RunCounts::Outcome::Skipped;
 }
 
 } // namespace
@@ -54,7 +56,7 @@ ScriptRunner::ScriptRunner(CMSComm& comm, RandomSource& rng, VirtualModule* modu
     connect(&m_deadline, &QTimer::timeout, this, &ScriptRunner::OnDeadline);
     m_poll.setInterval(1);
     connect(&m_poll, &QTimer::timeout, this, &ScriptRunner::OnPoll);
-    connect(&m_comm, &CMSComm::DeviceLost, this, &ScriptRunner::OnDeviceLost);
+    connect(&m_comm, &CMSComm::DeviceLost, this, &ScriptRunner::PortLost);
 }
 
 ScriptRunner::~ScriptRunner() = default;
@@ -83,8 +85,10 @@ void ScriptRunner::Receive(QByteArrayView bytes)
         if (!m_script)
             continue;
         m_unconsumed.push_back({std::move(line), now});
-        if (m_unconsumed.size() > kMostUnconsumed)
+        if (m_unconsumed.size() > kMostUnconsumed) {
             m_unconsumed.pop_front();
+            m_scanned -= m_scanned > 0 ? 1 : 0;
+        }
     }
     if (m_busy && m_awaiting == Awaiting::Reports)
         CheckReports();
@@ -95,14 +99,23 @@ void ScriptRunner::Start(const Script& script)
     if (m_script)
         Stop();
     m_script = &script;
-    m_results.assign(script.steps.size(), StepResult{});
+    m_result = StepResult{};
+    m_counts = {};
     m_index = 0;
     m_busy = false;
     m_anyFailed = false;
     m_awaiting = Awaiting::Nothing;
     // Each script starts afresh: what an earlier one left unmatched is no answer to this one.
     m_unconsumed.clear();
+    m_scanned = 0;
     m_lastStimulusNs = -1;
+    const std::optional<LineSettings> line = ParseLineSettings(m_comm.GetSettings());
+    m_bitsPerSecond = line ? line->speed : 0;
+    m_bitsPerByte = !line ? 10.0
+                          : 1 + line->dataBits + (line->parity != LineSettings::Parity::None) +
+                                (line->stopBits == LineSettings::StopBits::One          ? 1.0
+                                 : line->stopBits == LineSettings::StopBits::OneAndHalf ? 1.5
+                                                                                        : 2.0);
     if (!m_comm.GetPortOpen()) {
         End(Outcome::PortLost,
             m_lostCause.isEmpty() ? QStringLiteral("the port is not open") : m_lostCause);
@@ -142,28 +155,25 @@ void ScriptRunner::StartStep()
 {
     const ScriptStep& step = Current();
     m_stepStartNs = NowNs();
-    m_results[m_index].state = State::Running;
+    m_result = StepResult{};
+    m_result.state = State::Running;
     emit StepStarted(static_cast<int>(m_index));
     if (!m_script)
         return; // stopped by a receiver
 
     switch (step.kind) {
     case Kind::Send:
-        SendBytes(ToCp949(step.text), true);
+        SendBytes(ToCp949(m_script->Statement(step)), true);
         return;
     case Kind::SendHex:
-        SendBytes(step.bytes, false);
+        SendBytes(m_script->HexBytes(step), false);
         return;
     case Kind::Expect:
-        m_busy = true;
-        m_awaiting = Awaiting::Reports;
-        m_deadline.start(step.ms);
-        CheckReports();
-        return;
     case Kind::ExpectNone:
         m_busy = true;
         m_awaiting = Awaiting::Reports;
         m_deadline.start(step.ms);
+        m_scanned = 0;
         CheckReports();
         return;
     case Kind::Wait:
@@ -226,8 +236,36 @@ void ScriptRunner::AwaitDrain()
 {
     m_busy = true;
     m_awaiting = Awaiting::Drain;
-    m_deadline.start(LimitFor(m_comm.QueuedOutputBytes()));
+    m_awaitStartNs = NowNs();
+    m_awaitBytes = m_comm.QueuedOutputBytes();
+    m_deadline.start(LimitFor(m_awaitBytes));
     m_poll.start();
+}
+
+int ScriptRunner::LimitFor(qint64 bytes) const
+{
+    const double bitsPerMs =
+        (m_bitsPerSecond > 0 ? m_bitsPerSecond : kSlowestBitsPerSecond) / 1000.0;
+    const double lineMs = static_cast<double>(bytes) * m_bitsPerByte / bitsPerMs;
+    return static_cast<int>(
+        std::min<qint64>(kSlackMs + static_cast<qint64>(2 * lineMs), kMostStepMs));
+}
+
+// What was seen and what was allowed, so a slow line is told from a stuck one.
+QString ScriptRunner::LimitFault(const char* what, qint64 total, qint64 left) const
+{
+    const QString speed = m_bitsPerSecond > 0
+                              ? QStringLiteral("%1 bit/s").arg(m_bitsPerSecond)
+                              : QStringLiteral("%1 bit/s, the slowest speed, as the port's is "
+                                               "not known")
+                                    .arg(kSlowestBitsPerSecond);
+    return QStringLiteral("%1 took %2 of %3 bytes in %4 ms; the limit for them at %5 is %6 ms")
+        .arg(QLatin1String(what))
+        .arg(total - left)
+        .arg(total)
+        .arg(qRound64(Ms(NowNs() - m_awaitStartNs)))
+        .arg(speed)
+        .arg(m_deadline.interval());
 }
 
 void ScriptRunner::AwaitModule()
@@ -241,6 +279,8 @@ void ScriptRunner::AwaitModule()
     }
     m_busy = true;
     m_awaiting = Awaiting::Module;
+    m_awaitStartNs = NowNs();
+    m_awaitBytes = behind;
     m_deadline.start(LimitFor(behind));
     m_poll.start();
 }
@@ -270,17 +310,17 @@ void ScriptRunner::RunVirtualStep()
     ModuleEngine& engine = m_module->Engine();
     switch (step.kind) {
     case Kind::Touch:
-        engine.Press(step.point);
-        engine.Release(step.point);
+        engine.Press(step.Point());
+        engine.Release(step.Point());
         break;
     case Kind::Press:
-        engine.Press(step.point);
+        engine.Press(step.Point());
         break;
     case Kind::Move:
-        engine.Move(step.point);
+        engine.Move(step.Point());
         break;
     case Kind::Release:
-        engine.Release(step.point);
+        engine.Release(step.Point());
         break;
     case Kind::Key:
         engine.KeyPress(step.key);
@@ -310,7 +350,12 @@ void ScriptRunner::RunVirtualStep()
 void ScriptRunner::CompareScreen()
 {
     const ScriptStep& step = Current();
-    const QString path = ReferencePicturePath(m_script->path, step.file);
+    const QString path = ReferencePicturePath(m_script->path, m_script->File(step));
+    // Checked before the run, but the file may have been swapped for a pipe since.
+    if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
+        Complete(State::Failed, fault);
+        return;
+    }
     const QImage reference(path);
     if (reference.isNull()) {
         Complete(State::Failed,
@@ -345,8 +390,12 @@ void ScriptRunner::CompareScreen()
 void ScriptRunner::CheckReports()
 {
     const ScriptStep& step = Current();
-    for (auto it = m_unconsumed.begin(); it != m_unconsumed.end(); ++it) {
-        if (!MatchesPattern(step.pattern, it->line))
+    const QByteArrayView pattern = m_script->Pattern(step);
+    for (auto it = m_unconsumed.begin() + static_cast<std::ptrdiff_t>(m_scanned);
+         it != m_unconsumed.end(); ++it) {
+        ++m_scanned;
+        ++m_patternChecks;
+        if (!MatchesPattern(pattern, it->line))
             continue;
         m_deadline.stop();
         if (step.kind == Kind::ExpectNone) {
@@ -383,17 +432,17 @@ void ScriptRunner::OnDeadline()
     case Awaiting::Prompt:
         Complete(State::Skipped, QStringLiteral("left to the person at the module"));
         return;
-    case Awaiting::Drain:
-        Complete(State::Failed,
-                 QStringLiteral("the port took no more bytes for %1 ms; %2 bytes still queued")
-                     .arg(m_deadline.interval())
-                     .arg(m_comm.QueuedOutputBytes()));
+    case Awaiting::Drain: {
+        const qint64 left = m_comm.QueuedOutputBytes();
+        Complete(State::Failed, LimitFault("the port", std::max(m_awaitBytes, left), left));
         return;
-    case Awaiting::Module:
-        Complete(State::Failed,
-                 QStringLiteral("the module did not take the statements sent within %1 ms")
-                     .arg(m_deadline.interval()));
+    }
+    case Awaiting::Module: {
+        const qint64 left =
+            std::max<qint64>(0, m_bytesSent - (m_module->BytesTaken() - m_moduleBase));
+        Complete(State::Failed, LimitFault("the module", std::max(m_awaitBytes, left), left));
         return;
+    }
     case Awaiting::Nothing:
         return;
     }
@@ -401,7 +450,7 @@ void ScriptRunner::OnDeadline()
 
 void ScriptRunner::Complete(State state, const QString& reason, double latencyMs)
 {
-    StepResult& result = m_results[m_index];
+    StepResult& result = m_result;
     result.state = state;
     result.reason = reason;
     result.latencyMs = latencyMs;
@@ -412,6 +461,7 @@ void ScriptRunner::Complete(State state, const QString& reason, double latencyMs
     }
     m_busy = false;
     m_awaiting = Awaiting::Nothing;
+    m_counts.Add(Current(), CountedAs(state));
     const int index = static_cast<int>(m_index++);
     emit StepFinished(index, result);
     if (!m_script)
@@ -429,8 +479,14 @@ void ScriptRunner::End(Outcome outcome, const QString& skipReason)
     m_next.stop();
     m_deadline.stop();
     m_poll.stop();
-    if (m_script && m_index < m_results.size()) {
-        StepResult& running = m_results[m_index];
+    const Script* script = m_script;
+    // Receivers of the signals below see the run as over.
+    m_script = nullptr;
+    m_busy = false;
+    m_awaiting = Awaiting::Nothing;
+    const std::size_t total = script ? script->steps.size() : 0;
+    if (m_index < total) {
+        StepResult& running = m_result;
         if (running.state == State::Running || outcome == Outcome::PortLost) {
             // The step under way when the port went or the run was stopped.
             running.state = outcome == Outcome::PortLost ? State::Failed : State::Skipped;
@@ -438,29 +494,27 @@ void ScriptRunner::End(Outcome outcome, const QString& skipReason)
             running.elapsedMs = Ms(NowNs() - m_stepStartNs);
             if (running.state == State::Failed)
                 running.reportsSeen.assign(m_recent.begin(), m_recent.end());
+            m_counts.Add(script->steps[m_index], CountedAs(running.state));
             emit StepFinished(static_cast<int>(m_index), running);
             ++m_index;
         }
+    }
+    if (m_index < total) {
         const QString rest = outcome == Outcome::PortLost
                                  ? QStringLiteral("not run: the port was lost")
                                  : skipReason;
-        for (std::size_t i = m_index; i < m_results.size(); ++i) {
-            m_results[i].state = State::Skipped;
-            m_results[i].reason = rest;
-            emit StepFinished(static_cast<int>(i), m_results[i]);
-        }
+        const auto left = static_cast<qint64>(total - m_index);
+        m_counts.skipped += left;
+        // One signal for them all: a window marks them in one pass, however many there are.
+        emit StepsSkipped(static_cast<int>(m_index), static_cast<int>(left), rest);
     }
-    m_index = m_results.size();
-    m_busy = false;
-    m_awaiting = Awaiting::Nothing;
-    m_script = nullptr;
+    m_index = total;
     emit Finished(outcome);
 }
 
-void ScriptRunner::OnDeviceLost(const QString& message)
+void ScriptRunner::PortLost(const QString& cause)
 {
-    // Kept for a run started later on the closed port, which then says why.
-    m_lostCause = message;
+    m_lostCause = cause;
     if (m_script)
-        End(Outcome::PortLost, message);
+        End(Outcome::PortLost, cause);
 }

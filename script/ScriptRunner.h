@@ -1,6 +1,7 @@
 #pragma once
 
 #include "script/ReportLines.h"
+#include "script/RunCounts.h"
 #include "script/Script.h"
 
 #include <QElapsedTimer>
@@ -38,7 +39,9 @@ struct StepResult
 // Runs one script at a time over an open serial control, step by step on the event loop: nothing
 // here waits in place, and every wait has a limit. The port stays open after a run, stopped or
 // not. With no virtual module, virtual-only steps fail; callers refuse such scripts beforehand
-// (FindVirtualOnlyStep).
+// (FindVirtualOnlyStep). The runner keeps no result per step, as a script may have millions:
+// each step's result goes out in StepFinished, the steps a run ends without running in one
+// StepsSkipped, and Counts() sums them up.
 class ScriptRunner : public QObject
 {
     Q_OBJECT
@@ -73,6 +76,8 @@ public:
     void SetPicturesFolder(const QString& folder) { m_picturesFolder = folder; }
     // The runner reads the port itself on each communication event. Owners that read the port
     // themselves (a console that also shows the traffic) hand the bytes to Receive() instead.
+    // The runner also learns of a lost port itself, from the control; an owner that hears of it
+    // first hands it on with PortLost() before it acts on it.
     void ReadPort();
     void Receive(QByteArrayView bytes);
 
@@ -82,15 +87,24 @@ public:
     // Ends the run at once: the running step and those after it are skipped. The port stays
     // open. Nothing happens when no run is going on.
     void Stop(const QString& why = QStringLiteral("stopped"));
+    // The port went away: the running step fails with `cause`, the rest are skipped. Also kept
+    // for a run started later on the closed port, which then says why.
+    void PortLost(const QString& cause);
     bool IsRunning() const { return m_script != nullptr; }
 
-    const std::vector<StepResult>& Results() const { return m_results; }
+    // The current or last run's steps so far.
+    const RunCounts& Counts() const { return m_counts; }
     const std::deque<QByteArray>& RecentReports() const { return m_recent; }
+    // Report lines compared with a pattern so far: each waiting line is compared once with the
+    // pattern of the expect that waits, however long it waits.
+    qint64 PatternChecks() const { return m_patternChecks; }
 
 signals:
     void StepStarted(int index);
     void Prompted(int index, int waitMs);
     void StepFinished(int index, const StepResult& result);
+    // `count` steps from `first` on were not run, for `reason`; at the end of a run only.
+    void StepsSkipped(int first, int count, const QString& reason);
     void ReportReceived(const QByteArray& line);
     // A send step's bytes, handed to the port whole.
     void Sent(const QByteArray& bytes);
@@ -110,12 +124,13 @@ private:
     void SendBytes(const QByteArray& bytes, bool pieces);
     void AwaitDrain();
     void AwaitModule();
+    int LimitFor(qint64 bytes) const;
+    QString LimitFault(const char* what, qint64 total, qint64 left) const;
     void RunVirtualStep();
     void CompareScreen();
     void CheckReports();
     void OnDeadline();
     void OnPoll();
-    void OnDeviceLost(const QString& message);
     const ScriptStep& Current() const;
     qint64 NowNs() const { return m_clock.nsecsElapsed(); }
 
@@ -129,7 +144,8 @@ private:
     QString m_lostCause;
 
     const Script* m_script = nullptr;
-    std::vector<StepResult> m_results;
+    StepResult m_result; // the running step's
+    RunCounts m_counts;
     std::size_t m_index = 0;
     bool m_busy = false;       // the current step waits on the event loop
     bool m_inContinue = false; // a step that completes at once needs no new pass
@@ -151,7 +167,15 @@ private:
     qint64 m_lastStimulusNs = -1;
     qint64 m_bytesSent = 0;
     qint64 m_moduleBase = 0;
+    double m_bitsPerByte = 10; // on the line, with start, parity and stop bits
+    int m_bitsPerSecond = 0;   // 0: not known
+    qint64 m_awaitStartNs = 0; // Drain, Module: when the wait began
+    qint64 m_awaitBytes = 0;   // and the bytes it waits for
     std::deque<Report> m_unconsumed;
+    // Unconsumed reports the running expect has compared with its pattern: a new report is
+    // compared once, not each waiting one again on every read.
+    std::size_t m_scanned = 0;
+    qint64 m_patternChecks = 0;
     std::deque<QByteArray> m_recent;
     std::vector<QByteArray> m_lineBuffer;
 

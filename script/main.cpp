@@ -1,37 +1,31 @@
 #include "app/serial/CMSComm.h"
 #include "module/SamplePictures.h"
 #include "script/JunitReport.h"
+#include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 #include "script/VirtualModule.h"
+#include "support/FileReplace.h"
+#include "support/SignalWatch.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
-#include <QSocketNotifier>
 
-#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
+#include <new>
+#include <optional>
 
 namespace {
 
-constexpr int kExitPassed = 0, kExitFailed = 1, kExitError = 2;
 constexpr int kDefaultPromptMs = 5000;
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int signal)
-{
-    const char byte = static_cast<char>(signal);
-    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
-}
 
 void Print(const QString& text)
 {
@@ -47,17 +41,18 @@ void PrintError(const QString& text)
 QString StepLine(const Script& script, const ScriptStep& step, const StepResult& result)
 {
     const QString where = QStringLiteral("%1:%2").arg(script.path).arg(step.line);
+    const QString source = script.Source(step);
     switch (result.state) {
     case StepResult::State::Passed:
         if (result.latencyMs >= 0)
             return QStringLiteral("ok   %1  %2  %3 ms")
-                .arg(where, step.source)
+                .arg(where, source)
                 .arg(result.latencyMs, 0, 'f', 1);
-        return QStringLiteral("ok   %1  %2").arg(where, step.source);
+        return QStringLiteral("ok   %1  %2").arg(where, source);
     case StepResult::State::Failed:
-        return QStringLiteral("FAIL %1  %2: %3").arg(where, step.source, result.reason);
+        return QStringLiteral("FAIL %1  %2: %3").arg(where, source, result.reason);
     default:
-        return QStringLiteral("skip %1  %2: %3").arg(where, step.source, result.reason);
+        return QStringLiteral("skip %1  %2: %3").arg(where, source, result.reason);
     }
 }
 
@@ -174,12 +169,15 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         options.promptMs = kDefaultPromptMs;
     }
     if (parser.isSet(promptWait)) {
+        if (!parser.isSet(skipVirtual)) {
+            PrintError(QStringLiteral("--prompt-wait goes with --skip-virtual-steps, which is "
+                                      "not given"));
+            return false;
+        }
         bool ok = false;
         options.promptMs = parser.value(promptWait).toInt(&ok);
-        if (!parser.isSet(skipVirtual) || !ok || options.promptMs < 1 ||
-            options.promptMs > kMostStepMs) {
-            PrintError(QStringLiteral("--prompt-wait takes milliseconds, 1 to %1, with "
-                                      "--skip-virtual-steps; not \"%2\"")
+        if (!ok || options.promptMs < 1 || options.promptMs > kMostStepMs) {
+            PrintError(QStringLiteral("--prompt-wait takes milliseconds, 1 to %1, not \"%2\"")
                            .arg(kMostStepMs)
                            .arg(parser.value(promptWait)));
             return false;
@@ -195,7 +193,60 @@ bool ReadOptions(QCoreApplication& application, Options& options)
     return true;
 }
 
-// The whole run: scripts in order, each as often as asked, on one open port.
+// The script that is the very file at `path`, by whatever name or link; empty for none.
+QString ScriptAt(const QString& path, const QStringList& scripts)
+{
+    struct stat target = {};
+    if (::stat(QFile::encodeName(path).constData(), &target) != 0)
+        return {};
+    for (const QString& script : scripts) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(script).constData(), &info) == 0 &&
+            info.st_dev == target.st_dev && info.st_ino == target.st_ino)
+            return script;
+    }
+    return {};
+}
+
+// Makes the JUnit path ready: refused when it names a script or something other than a regular
+// file; otherwise whatever an earlier run left there is replaced at once by a report that says
+// this run did not finish, so that no earlier result can pass for this run's, whatever ends it.
+// When even that cannot be written, the run does not start.
+bool PrepareJunit(const Options& options)
+{
+    const auto refuse = [&](const QString& why) {
+        PrintError(
+            QStringLiteral("cannot write the JUnit file \"%1\": %2").arg(options.junit, why));
+        return false;
+    };
+    QString error;
+    if (!IsReplaceableFile(options.junit, &error))
+        return refuse(error);
+    if (const QString script = ScriptAt(options.junit, options.scripts); !script.isEmpty())
+        return refuse(QStringLiteral("it is the script \"%1\"").arg(script));
+    if (ReplaceFileWhole(options.junit,
+                         JunitErrorReport(QStringLiteral("orvexa-run"),
+                                          {QStringLiteral("the run did not finish, so it wrote "
+                                                          "no results")}),
+                         &error))
+        return true;
+    return refuse(QFileInfo(options.junit).isFile()
+                      ? error + QStringLiteral("; the file is left as it was, from an earlier run")
+                      : error);
+}
+
+// Replaces the JUnit file with the errors that ended the run before any step.
+void WriteJunitErrors(const Options& options, const QString& name, const QStringList& errors)
+{
+    QString error;
+    if (!options.junit.isEmpty() &&
+        !ReplaceFileWhole(options.junit, JunitErrorReport(name, errors), &error))
+        PrintError(
+            QStringLiteral("cannot write the JUnit file \"%1\": %2").arg(options.junit, error));
+}
+
+// The whole run: scripts in order, each as often as asked, on one open port. Each script run
+// is printed step by step and goes to the JUnit file as it ends.
 class CommandRun : public QObject
 {
 public:
@@ -207,25 +258,16 @@ public:
         m_runner.ReadPort();
         m_runner.SetFailFast(options.failFast);
         m_runner.SetPromptForVirtualSteps(options.promptMs);
-        if (!options.junit.isEmpty())
+        if (!options.junit.isEmpty()) {
             m_runner.SetPicturesFolder(QFileInfo(options.junit).absolutePath());
+            m_junit.emplace(options.junit);
+            if (!m_junit->Open(&m_junitError))
+                m_junit.reset();
+        }
         connect(&m_runner, &ScriptRunner::StepFinished, this, &CommandRun::OnStep);
+        connect(&m_runner, &ScriptRunner::StepsSkipped, this, &CommandRun::OnSkipped);
         connect(&m_runner, &ScriptRunner::Prompted, this, &CommandRun::OnPrompt);
         connect(&m_runner, &ScriptRunner::Finished, this, &CommandRun::OnFinished);
-        for (int round = 1; round <= options.repeat; ++round)
-            for (const Script& script : m_scripts) {
-                SuiteRun run;
-                run.name = options.repeat > 1
-                               ? QStringLiteral("%1 (run %2)").arg(script.path).arg(round)
-                               : script.path;
-                run.script = &script;
-                run.results.assign(script.steps.size(), StepResult{});
-                for (StepResult& result : run.results) {
-                    result.state = StepResult::State::Skipped;
-                    result.reason = QStringLiteral("not run");
-                }
-                m_runs.push_back(std::move(run));
-            }
     }
 
     void Begin() { StartNext(); }
@@ -233,46 +275,66 @@ public:
     // A signal: the running step and everything after it are skipped.
     void Interrupt(int signal)
     {
-        m_exit = 128 + signal;
-        m_stopping = true;
-        m_runner.Stop(QStringLiteral("not run: interrupted"));
-        if (m_current >= m_runs.size())
-            Finish();
+        if (m_signal != 0)
+            return;
+        m_signal = signal;
+        m_end = RunEnd::Interrupted;
+        m_endReason = QStringLiteral("not run: interrupted");
+        m_runner.Stop(m_endReason);
+        if (!m_runner.IsRunning())
+            QMetaObject::invokeMethod(this, &CommandRun::StartNext, Qt::QueuedConnection);
     }
 
-    int Exit() const { return m_exit; }
-
 private:
+    const Script& Current() const { return m_scripts[m_scriptIndex]; }
+
+    QString SuiteName(const Script& script) const
+    {
+        return m_options.repeat > 1 ? QStringLiteral("%1 (run %2)").arg(script.path).arg(m_round)
+                                    : script.path;
+    }
+
     void StartNext()
     {
-        if (m_current >= m_runs.size() || m_stopping) {
+        if (m_suite || m_finished)
+            return;
+        if (m_end != RunEnd::Completed || m_failedFast) {
             Finish();
             return;
         }
-        SuiteRun& run = m_runs[m_current];
-        if (m_options.scripts.size() > 1 || m_options.repeat > 1)
-            Print(QStringLiteral("== %1").arg(run.name));
+        if (m_scriptIndex == m_scripts.size()) {
+            m_scriptIndex = 0;
+            ++m_round;
+        }
+        if (m_round > m_options.repeat) {
+            Finish();
+            return;
+        }
+        const Script& script = Current();
+        if (m_scripts.size() > 1 || m_options.repeat > 1)
+            Print(QStringLiteral("== %1").arg(SuiteName(script)));
+        m_suite.emplace(script, SuiteName(script));
         m_started = std::chrono::steady_clock::now();
-        m_runner.Start(*run.script);
+        m_runner.Start(script);
     }
 
     void OnPrompt(int index, int waitMs)
     {
-        const SuiteRun& run = m_runs[m_current];
-        const ScriptStep& step = run.script->steps[static_cast<std::size_t>(index)];
+        const Script& script = Current();
+        const ScriptStep& step = script.steps[static_cast<std::size_t>(index)];
         Print(QStringLiteral("do   %1:%2  %3  (by hand on the module; going on in %4 ms)")
-                  .arg(run.script->path)
+                  .arg(script.path)
                   .arg(step.line)
-                  .arg(step.source)
+                  .arg(script.Source(step))
                   .arg(waitMs));
     }
 
     void OnStep(int index, const StepResult& result)
     {
-        SuiteRun& run = m_runs[m_current];
-        const ScriptStep& step = run.script->steps[static_cast<std::size_t>(index)];
-        run.results[static_cast<std::size_t>(index)] = result;
-        Print(StepLine(*run.script, step, result));
+        const Script& script = Current();
+        const ScriptStep& step = script.steps[static_cast<std::size_t>(index)];
+        m_suite->Add(index, result);
+        Print(StepLine(script, step, result));
         if (result.state == StepResult::State::Failed && !result.reportsSeen.empty()) {
             Print(QStringLiteral("     last %1 reports seen:").arg(result.reportsSeen.size()));
             for (const QByteArray& report : result.reportsSeen)
@@ -282,51 +344,68 @@ private:
         }
     }
 
+    void OnSkipped(int first, int count, const QString& reason)
+    {
+        m_suite->AddSkipped(first, count, reason);
+        StepResult skipped;
+        skipped.state = StepResult::State::Skipped;
+        skipped.reason = reason;
+        const Script& script = Current();
+        for (int i = first; i < first + count; ++i)
+            Print(StepLine(script, script.steps[static_cast<std::size_t>(i)], skipped));
+    }
+
     void OnFinished(ScriptRunner::Outcome outcome)
     {
-        SuiteRun& run = m_runs[m_current];
-        run.seconds =
+        const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
-        ++m_current;
-        if (outcome == ScriptRunner::Outcome::PortLost) {
-            if (m_exit == kExitPassed || m_exit == kExitFailed)
-                m_exit = kExitError;
-            m_stopping = true;
-        } else if (outcome == ScriptRunner::Outcome::Failed) {
-            if (m_exit == kExitPassed)
-                m_exit = kExitFailed;
-            if (m_options.failFast)
-                m_stopping = true;
+        m_counts.Add(m_runner.Counts());
+        AddSuite(m_suite->Finish(seconds));
+        m_suite.reset();
+        ++m_scriptIndex;
+        if (outcome == ScriptRunner::Outcome::PortLost && m_end == RunEnd::Completed) {
+            m_end = RunEnd::PortLost;
+            m_endReason = QStringLiteral("not run: the port was lost");
+        } else if (outcome == ScriptRunner::Outcome::Failed && m_options.failFast) {
+            m_failedFast = true;
+            m_endReason = QStringLiteral("not run: an earlier step failed (--fail-fast)");
         }
         // Queued: the runner is still inside its own signal.
         QMetaObject::invokeMethod(this, &CommandRun::StartNext, Qt::QueuedConnection);
     }
 
+    void AddSuite(const QByteArray& suite)
+    {
+        if (m_junit && !m_junit->Add(suite, &m_junitError))
+            m_junit.reset();
+    }
+
     void Finish()
     {
-        if (m_finished)
-            return;
         m_finished = true;
-        int passed = 0, failed = 0;
-        for (const SuiteRun& run : m_runs)
-            for (std::size_t i = 0; i < run.results.size(); ++i) {
-                if (!run.script->steps[i].IsTest())
-                    continue;
-                passed += run.results[i].state == StepResult::State::Passed;
-                failed += run.results[i].state == StepResult::State::Failed;
-            }
-        Print(QStringLiteral("%1 passed, %2 failed").arg(passed).arg(failed));
-        m_comm.SetPortOpen(false);
-        if (!m_options.junit.isEmpty()) {
-            QSaveFile file(m_options.junit);
-            if (!file.open(QIODevice::WriteOnly) || file.write(JunitXml(m_runs)) < 0 ||
-                !file.commit()) {
-                PrintError(QStringLiteral("cannot write \"%1\": %2")
-                               .arg(m_options.junit, file.errorString()));
-                m_exit = kExitError;
-            }
+        // The scripts the run ended before, in its last round, are in the report as skipped;
+        // later rounds are not listed.
+        for (; m_round <= m_options.repeat && m_scriptIndex < m_scripts.size(); ++m_scriptIndex) {
+            const Script& script = Current();
+            JunitSuite suite(script, SuiteName(script));
+            suite.AddSkipped(0, static_cast<int>(script.steps.size()), m_endReason);
+            AddSuite(suite.Finish(0));
+            m_counts.skipped += static_cast<qint64>(script.steps.size());
         }
-        QCoreApplication::exit(m_exit);
+        Print(FormatRunCounts(m_counts));
+        m_comm.SetPortOpen(false);
+        int exit = RunExitStatus(m_counts, m_end, m_signal);
+        if (exit == kExitError && m_end == RunEnd::Completed && m_counts.NothingChecked())
+            PrintError(QStringLiteral("nothing was checked: no expect, expect-none or screen "
+                                      "step ran, so the run shows no pass"));
+        if (m_junit && !m_junit->Commit(&m_junitError))
+            m_junit.reset();
+        if (!m_options.junit.isEmpty() && !m_junit) {
+            PrintError(QStringLiteral("cannot write the JUnit file \"%1\": %2")
+                           .arg(m_options.junit, m_junitError));
+            exit = kExitError;
+        }
+        QCoreApplication::exit(exit);
     }
 
     const Options& m_options;
@@ -335,58 +414,77 @@ private:
     SeededRandom m_rng{
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
     ScriptRunner m_runner;
-    std::vector<SuiteRun> m_runs;
-    std::size_t m_current = 0;
+    std::optional<JunitFile> m_junit;
+    QString m_junitError;
+    std::optional<JunitSuite> m_suite; // the script run under way
+    std::size_t m_scriptIndex = 0;
+    int m_round = 1;
     std::chrono::steady_clock::time_point m_started;
-    bool m_stopping = false;
+    RunCounts m_counts;
+    RunEnd m_end = RunEnd::Completed;
+    QString m_endReason;
+    bool m_failedFast = false;
     bool m_finished = false;
-    int m_exit = kExitPassed;
+    int m_signal = 0;
 };
 
-} // namespace
-
-int main(int argc, char* argv[])
+// Reads every script whole before the port is touched; false after printing every error.
+bool LoadScripts(const Options& options, const int& signal, std::vector<Script>& scripts)
 {
-    // The virtual module paints with QtGui; nothing here is shown, so no display is needed.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("OrvexaLCD TestBox"));
+    const bool isVirtual = options.target == Options::Target::Virtual;
+    QStringList errors;
+    for (const QString& path : options.scripts) {
+        ParseOutcome parsed = LoadScript(path);
+        parsed.path = path;
+        if (parsed.errors.empty() && isVirtual)
+            parsed.errors = CheckReferencePictures(parsed);
+        if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
+            if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed))
+                parsed.errors.push_back(*refused);
+        for (const ScriptError& warning : parsed.warnings)
+            std::fputs(
+                qPrintable(FormatScriptError(path, {warning.line, QStringLiteral("warning: ") +
+                                                                      warning.message}) +
+                           u'\n'),
+                stderr);
+        for (const ScriptError& error : parsed.errors) {
+            errors << FormatScriptError(path, error);
+            std::fputs(qPrintable(errors.back() + u'\n'), stderr);
+        }
+        scripts.push_back(std::move(parsed));
+        // A signal during a long read ends the run before the next script is read.
+        QCoreApplication::processEvents();
+        if (signal != 0)
+            break;
+    }
+    if (errors.isEmpty())
+        return true;
+    WriteJunitErrors(options, QStringLiteral("orvexa-run"), errors);
+    return false;
+}
+
+int Run(QGuiApplication& application)
+{
+    // Watched before anything else: a signal while the scripts are read still ends the run the
+    // way it ends a running one, with the JUnit file written.
+    SignalWatch watch({SIGINT, SIGTERM, SIGHUP});
+    int pending = 0;
+    const QMetaObject::Connection early =
+        QObject::connect(&watch, &SignalWatch::Received, &application, [&pending](int signal) {
+            if (pending == 0)
+                pending = signal;
+        });
 
     Options options;
     if (!ReadOptions(application, options))
         return kExitError;
+    if (!options.junit.isEmpty() && !PrepareJunit(options))
+        return kExitError;
     const bool isVirtual = options.target == Options::Target::Virtual;
 
-    // Every script is checked whole before the port is touched.
     std::vector<Script> scripts;
-    bool bad = false;
-    for (const QString& path : options.scripts) {
-        ParseOutcome parsed = LoadScript(path);
-        if (parsed.errors.empty() && isVirtual)
-            parsed.errors = CheckReferencePictures(path, parsed.steps);
-        if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
-            if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed.steps))
-                parsed.errors.push_back(*refused);
-        for (const ScriptError& error : parsed.errors)
-            std::fputs(qPrintable(FormatScriptError(path, error) + u'\n'), stderr);
-        bad = bad || !parsed.errors.empty();
-        scripts.push_back(Script{path, std::move(parsed.steps)});
-    }
-    if (bad)
+    if (!LoadScripts(options, pending, scripts))
         return kExitError;
-
-    if (!options.junit.isEmpty()) {
-        // Said now rather than after a long run whose results would then be lost.
-        QSaveFile probe(options.junit);
-        if (QFileInfo(options.junit).isDir() || !probe.open(QIODevice::WriteOnly)) {
-            PrintError(QStringLiteral("cannot write the JUnit file \"%1\": %2")
-                           .arg(options.junit, QFileInfo(options.junit).isDir()
-                                                   ? QStringLiteral("is a folder")
-                                                   : probe.errorString()));
-            return kExitError;
-        }
-        probe.cancelWriting();
-    }
 
     std::unique_ptr<VirtualModule> module;
     CMSComm comm;
@@ -400,6 +498,7 @@ int main(int argc, char* argv[])
             const QString error = module->Open();
             if (!error.isEmpty()) {
                 PrintError(error);
+                WriteJunitErrors(options, QStringLiteral("orvexa-run"), {error});
                 return kExitError;
             }
             comm.SetDevicePath(module->DevicePath());
@@ -413,23 +512,36 @@ int main(int argc, char* argv[])
         comm.SetInputMode(1);
         comm.SetPortOpen(true);
     } catch (const CommError& error) {
-        PrintError(QString::fromStdString(error.what()));
+        const QString message = QString::fromStdString(error.what());
+        PrintError(message);
+        WriteJunitErrors(options, QStringLiteral("orvexa-run"), {message});
         return kExitError;
     }
 
     CommandRun run(options, std::move(scripts), comm, module.get());
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &application);
-        QObject::connect(notifier, &QSocketNotifier::activated, &run, [&run] {
-            char signal = 0;
-            if (::read(g_signalPipe[0], &signal, 1) == 1)
-                run.Interrupt(signal);
-        });
-        struct sigaction action = {};
-        action.sa_handler = OnSignal;
-        ::sigaction(SIGINT, &action, nullptr);
-        ::sigaction(SIGTERM, &action, nullptr);
-    }
-    QMetaObject::invokeMethod(&run, &CommandRun::Begin, Qt::QueuedConnection);
+    QObject::disconnect(early);
+    QObject::connect(&watch, &SignalWatch::Received, &run, &CommandRun::Interrupt);
+    if (pending != 0)
+        run.Interrupt(pending);
+    else
+        QMetaObject::invokeMethod(&run, &CommandRun::Begin, Qt::QueuedConnection);
     return application.exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // The virtual module paints with QtGui; nothing here is shown, so no display is needed.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("OrvexaLCD TestBox"));
+    try {
+        return Run(application);
+    } catch (const std::bad_alloc&) {
+        // Said plainly, with the usual status, rather than as an abort; the JUnit file already
+        // says the run did not finish.
+        PrintError(QStringLiteral("out of memory"));
+        return kExitError;
+    }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iconv.h>
+#include <optional>
 
 namespace {
 
@@ -148,35 +149,60 @@ QByteArray ToCp949(const QString& text)
     return out;
 }
 
+namespace {
+
+// Whether ToCp949 keeps the character `c` (above ASCII) rather than sending "?" for it.
+bool Cp949Holds(Iconv& cd, char32_t c, QByteArray& scratch)
+{
+    // Tag characters: see WithoutTagCharacters. Surrogates alone are no characters.
+    if (!cd.IsOpen() || (c >= 0xE0000 && c <= 0xE007F) || (c >= 0xD800 && c <= 0xDFFF))
+        return false;
+    const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
+    scratch.clear();
+    return cd.ConvertWhole(reinterpret_cast<const unsigned char*>(utf8.constData()),
+                           static_cast<std::size_t>(utf8.size()), scratch) &&
+           !scratch.isEmpty();
+}
+
+} // namespace
+
 QList<char32_t> CharactersCp949Lacks(QStringView text)
 {
     QList<char32_t> lacking;
     QSet<char32_t> seen;
-    Iconv cd("CP949", "UTF-8");
+    std::optional<Iconv> cd; // most statements are ASCII and need none
     QByteArray scratch;
     // One conversion per distinct character: a long Korean text repeats a few thousand of them.
     for (const char32_t c : text.toUcs4()) {
         if (c < 0x80 || seen.contains(c))
             continue;
         seen.insert(c);
-        // Tag characters: see WithoutTagCharacters.
-        bool held = cd.IsOpen() && !(c >= 0xE0000 && c <= 0xE007F);
-        if (held) {
-            const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
-            scratch.clear();
-            held = cd.ConvertWhole(reinterpret_cast<const unsigned char*>(utf8.constData()),
-                                   static_cast<std::size_t>(utf8.size()), scratch) &&
-                   !scratch.isEmpty();
-        }
-        if (!held)
+        if (!cd)
+            cd.emplace("CP949", "UTF-8");
+        if (!Cp949Holds(*cd, c, scratch))
             lacking.append(c);
     }
     return lacking;
 }
 
-bool CanEncodeCp949(QStringView text)
+qsizetype FirstCharacterNotInCp949(QStringView text)
 {
-    return CharactersCp949Lacks(text).isEmpty();
+    std::optional<Iconv> cd;
+    QByteArray scratch;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.unicode() < 0x80)
+            continue;
+        const bool pair =
+            c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const char32_t code = pair ? QChar::surrogateToUcs4(c, text[i + 1]) : c.unicode();
+        if (!cd)
+            cd.emplace("CP949", "UTF-8");
+        if (!Cp949Holds(*cd, code, scratch))
+            return i;
+        i += pair ? 1 : 0;
+    }
+    return -1;
 }
 
 QString FromCp949(QByteArrayView bytes)

@@ -16,10 +16,12 @@
 QByteArray ToCp949(const QString& text);
 
 // The characters of `text` that CP949 cannot hold, so that ToCp949 sends each as "?": every one
-// once, in the order they first appear. Empty when the text goes out as it is.
+// once, in the order they first appear (a lone surrogate as U+FFFD, which it becomes). Empty when
+// the text goes out as it is.
 QList<char32_t> CharactersCp949Lacks(QStringView text);
-// True when ToCp949 keeps every character of `text`.
-bool CanEncodeCp949(QStringView text);
+// The index of the first character of `text` that CP949 cannot hold (and ToCp949 would send as
+// "?"), or -1 when it holds them all.
+qsizetype FirstCharacterNotInCp949(QStringView text);
 
 // Each byte that does not start a valid CP949 sequence becomes U+FFFD; decoding never fails.
 QString FromCp949(QByteArrayView bytes);

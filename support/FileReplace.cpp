@@ -23,33 +23,62 @@ bool IsReplaceableFile(const QString& path, QString* error)
     return false;
 }
 
-bool ReplaceFileWhole(const QString& path, QByteArrayView bytes, QString* error)
+FileReplacement::FileReplacement(const QString& path) : m_path(path) {}
+
+FileReplacement::~FileReplacement()
 {
-    if (path.isEmpty()) {
+    if (m_file && m_file->isOpen())
+        m_file->cancelWriting();
+}
+
+bool FileReplacement::Open(QString* error)
+{
+    if (m_path.isEmpty()) {
         if (error)
             *error = QStringLiteral("no file name");
         return false;
     }
-    if (!IsReplaceableFile(path, error))
+    if (!IsReplaceableFile(m_path, error))
         return false;
     // Unbuffered: a buffered write is only handed to the file system when the writer commits,
     // and a failure there was not reported, so a full disk renamed an empty file over the old
     // one. Each write now fails where it fails.
-    QSaveFile file(path);
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    m_file = std::make_unique<QSaveFile>(m_path);
+    return m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered) || Fail(error);
+}
+
+bool FileReplacement::Write(QByteArrayView bytes, QString* error)
+{
+    if (!m_file || !m_file->isOpen())
+        return Fail(error);
     // A write cut short is followed by another, which then tells why (a full disk, a limit).
-    for (qsizetype done = 0; written && done < bytes.size();) {
-        const qint64 count = file.write(bytes.data() + done, bytes.size() - done);
-        written = count > 0;
-        done += written ? count : 0;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 count = m_file->write(bytes.data() + done, bytes.size() - done);
+        if (count <= 0)
+            return Fail(error);
+        done += count;
     }
-    if (written && file.commit())
-        return true;
+    return true;
+}
+
+bool FileReplacement::Commit(QString* error)
+{
+    return (m_file && m_file->isOpen() && m_file->commit()) || Fail(error);
+}
+
+bool FileReplacement::Fail(QString* error)
+{
     if (error)
-        *error = file.errorString();
-    if (file.isOpen())
-        file.cancelWriting();
+        *error = m_file ? m_file->errorString() : QStringLiteral("not open");
+    if (m_file && m_file->isOpen())
+        m_file->cancelWriting();
     return false;
+}
+
+bool ReplaceFileWhole(const QString& path, QByteArrayView bytes, QString* error)
+{
+    FileReplacement file(path);
+    return file.Open(error) && file.Write(bytes, error) && file.Commit(error);
 }
 
 FolderLock::FolderLock(const QString& path)

@@ -5,12 +5,40 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <memory>
+
+class QSaveFile;
+
 // Replaces the file at `path` with `bytes`, or creates it: the new content is written beside it
 // and renamed over it only once every byte has reached the file system, so a full disk, a crash
 // or a refusal leaves the old file exactly as it was. Only a regular file (or a symbolic link to
 // one) is replaced; a device, a pipe, a folder or a socket is left alone. On failure `error`
 // (when given) says why, in words for the user.
 bool ReplaceFileWhole(const QString& path, QByteArrayView bytes, QString* error = nullptr);
+
+// The same, for content made in parts: each Write goes to the file system at once, beside the
+// file, and Commit() renames it over the file only when every part got there. Without a commit
+// (a failed write, or the object going first) the file stays as it was.
+class FileReplacement
+{
+public:
+    explicit FileReplacement(const QString& path);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // False (with the reason in `error`) when the path is no regular file, or nothing can be
+    // written beside it.
+    bool Open(QString* error = nullptr);
+    bool Write(QByteArrayView bytes, QString* error = nullptr);
+    bool Commit(QString* error = nullptr);
+
+private:
+    bool Fail(QString* error);
+
+    QString m_path;
+    std::unique_ptr<QSaveFile> m_file;
+};
 
 // Whether `path` may be written by ReplaceFileWhole: missing, or a regular file. Otherwise false,
 // with the reason in `error`.

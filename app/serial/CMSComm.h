@@ -47,6 +47,7 @@ public:
     // "speed,parity,data bits,stop bits" (default "9600,n,8,1"). Checked when set: a malformed
     // text throws, naming it, and the previous settings stay. Applied at once while open.
     void SetSettings(const QString& settings);
+    QString GetSettings() const { return m_settings; }
 
     // CommEvent is raised when, after new bytes arrive, at least this many are waiting; 0 (the
     // default) raises none.

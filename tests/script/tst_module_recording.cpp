@@ -175,7 +175,8 @@ void TestModuleRecording::longBurstsReadBack()
         const ParseOutcome parsed = ParseScript(line);
         QVERIFY2(parsed.errors.empty(), line.left(60).constData());
         const ScriptStep& step = parsed.steps.front();
-        sent += step.kind == ScriptStep::Kind::Send ? ToCp949(step.text) : step.bytes;
+        sent += step.kind == ScriptStep::Kind::Send ? ToCp949(parsed.Statement(step))
+                                                    : parsed.HexBytes(step);
     }
     QCOMPARE(sent, bytes);
     if (QTest::currentDataTag() == QByteArrayView("cut after the last statement that fits"))

@@ -14,8 +14,12 @@ class ScriptParserTest : public QObject
 private slots:
     void stepForms_data();
     void stepForms();
+    void lineEnds_data();
+    void lineEnds();
     void errors_data();
     void errors();
+    void warnings_data();
+    void warnings();
     void files_data();
     void files();
     void patterns_data();
@@ -60,6 +64,10 @@ void ScriptParserTest::stepForms_data()
     row("event checksum", "event checksum error", Kind::Event, "event=checksum error");
     row("screen", "screen ref/a b.png", Kind::Screen, "file=ref/a b.png tolerance=0");
     row("screen tolerance", "screen a.png tolerance 12", Kind::Screen, "file=a.png tolerance=12");
+    row("texts after wide characters",
+        "\xE3\x80\x80"
+        "expect 한글 \xF0\x9F\x98\x80 within 9 # c",
+        Kind::Expect, "pattern=한글 \xF0\x9F\x98\x80 ms=9");
 }
 
 void ScriptParserTest::stepForms()
@@ -78,15 +86,17 @@ void ScriptParserTest::stepForms()
     QStringList got;
     switch (step.kind) {
     case Kind::Send:
-        got << QStringLiteral("text=") + step.text;
+        got << QStringLiteral("text=") + parsed.Statement(step);
         break;
-    case Kind::SendHex:
-        got << QStringLiteral("bytes=") + QString::fromLatin1(step.bytes.left(2).toHex()) + u' ' +
-                   QString::fromLatin1(step.bytes.mid(2).toHex());
+    case Kind::SendHex: {
+        const QByteArray bytes = parsed.HexBytes(step);
+        got << QStringLiteral("bytes=") + QString::fromLatin1(bytes.left(2).toHex()) + u' ' +
+                   QString::fromLatin1(bytes.mid(2).toHex());
         break;
+    }
     case Kind::Expect:
     case Kind::ExpectNone:
-        got << QStringLiteral("pattern=") + QString::fromUtf8(step.pattern)
+        got << QStringLiteral("pattern=") + QString::fromUtf8(parsed.Pattern(step))
             << QStringLiteral("ms=%1").arg(step.ms);
         break;
     case Kind::Wait:
@@ -100,14 +110,38 @@ void ScriptParserTest::stepForms()
                    EventStepName(step.eventCode, step.eventState, step.eventBoth);
         break;
     case Kind::Screen:
-        got << QStringLiteral("file=") + step.file
+        got << QStringLiteral("file=") + parsed.File(step)
             << QStringLiteral("tolerance=%1").arg(step.tolerance);
         break;
     default:
-        got << QStringLiteral("point=%1,%2").arg(step.point.x()).arg(step.point.y());
+        got << QStringLiteral("point=%1,%2").arg(step.x).arg(step.y);
     }
     QCOMPARE(got.join(u' '), fields);
     QCOMPARE(step.IsVirtualOnly(), kind >= int(Kind::Touch));
+}
+
+void ScriptParserTest::lineEnds_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("steps"); // "LINE source", one per step
+
+    const QString steps = QStringLiteral("1 send Clear;|2 expect x|4 wait 1");
+    QTest::newRow("LF") << QByteArray("send Clear;\nexpect x\n\nwait 1\n") << steps;
+    QTest::newRow("CR LF") << QByteArray("send Clear;\r\nexpect x\r\n\r\nwait 1") << steps;
+    QTest::newRow("CR alone") << QByteArray("send Clear;\rexpect x\r\rwait 1\r") << steps;
+    QTest::newRow("mixed") << QByteArray("send Clear;\rexpect x\r\n\nwait 1") << steps;
+}
+
+void ScriptParserTest::lineEnds()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, steps);
+    const ParseOutcome parsed = ParseScript(text);
+    QVERIFY(parsed.errors.empty());
+    QStringList got;
+    for (const ScriptStep& step : parsed.steps)
+        got << QStringLiteral("%1 %2").arg(step.line).arg(parsed.Source(step));
+    QCOMPARE(got.join(u'|'), steps);
 }
 
 void ScriptParserTest::errors_data()
@@ -146,6 +180,21 @@ void ScriptParserTest::errors_data()
         "2: the line is longer than 65536 bytes");
     row("every error, in order", "wait x\nwait 1\nkey\n# fine\ntouch\n",
         "1: wait takes|3: key takes|5: touch takes");
+    row("a line after one that is not UTF-8", "wait \xFF\nwait 1\nwait y\n",
+        "1: the line is not UTF-8 text|3: wait takes");
+    row("within without its number", "expect x within\n", "1: within takes milliseconds after");
+    row("for without its number", "expect-none x for\n", "1: for takes milliseconds after");
+    row("tolerance without its number", "screen a.png tolerance\n", "1: tolerance takes 0..255");
+    row("key hex with a sign", "key 0x+41\n", "1: key takes a code");
+    row("key hex too long", "key 0x0041\n", "1: key takes a code");
+    row("key with a sign", "key -0\n", "1: key takes a code");
+    row("sendhex with a sign", "sendhex +1\n", "1: \"+1\" is not a byte");
+    row("send outside code page 949", "send Print '\xC3\xA9',1,1;\n",
+        "1: \"\xC3\xA9\" (U+00E9) cannot be sent: code page 949");
+    row("send of an emoji", "send Print 'a\xF0\x9F\x98\x80',1,1;\n",
+        "1: \"\xF0\x9F\x98\x80\" (U+1F600)");
+    row("CR line ends", "wait 1\rwait x\rsend a;\r\rkey\r", "2: wait takes|5: key takes");
+    row("CR LF and CR mixed", "wait x\r\nwait 1\rwait y\n", "1: wait takes|3: wait takes");
 }
 
 void ScriptParserTest::errors()
@@ -161,6 +210,35 @@ void ScriptParserTest::errors()
         const QString got = QStringLiteral("%1: %2").arg(error.line).arg(error.message);
         QVERIFY2(got.startsWith(wanted[i]), qPrintable(got));
     }
+}
+
+void ScriptParserTest::warnings_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected"); // lines warned about, "|" between
+
+    QTest::newRow("statement ended") << QByteArray("send Clear;\nsend A;B;\n") << QString();
+    QTest::newRow("statement not ended")
+        << QByteArray("send Clear;\nsend Line 1,1,2,2\n") << QStringLiteral("2");
+    // A send takes the rest of its line, the comment too.
+    QTest::newRow("comment after the statement")
+        << QByteArray("send Clear; # wipe\n") << QStringLiteral("1");
+    QTest::newRow("raw bytes are not statements") << QByteArray("sendhex 41 42\n") << QString();
+}
+
+void ScriptParserTest::warnings()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+    const ParseOutcome parsed = ParseScript(text);
+    QVERIFY(parsed.errors.empty());
+    QStringList lines;
+    for (const ScriptError& warning : parsed.warnings) {
+        lines << QString::number(warning.line);
+        QVERIFY2(warning.message.contains(QStringLiteral("does not end with \";\"")),
+                 qPrintable(warning.message));
+    }
+    QCOMPARE(lines.join(u'|'), expected);
 }
 
 void ScriptParserTest::files_data()

@@ -2,6 +2,7 @@
 // pseudo-terminal, or a pseudo-terminal this test holds standing in for a module on --device.
 #include "module/EventEncoder.h"
 #include "support/CodePage.h"
+#include "tests/common/FileSizeLimit.h"
 #include "tests/common/PseudoTerminal.h"
 #include "tests/common/TempConfigHome.h"
 
@@ -13,9 +14,13 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -45,6 +50,13 @@ private slots:
     void virtualStepsLeftToAPerson();
     void lostPortEndsTheRun();
     void interruptWritesResults();
+    void signalsLeaveNoEarlierResult_data();
+    void signalsLeaveNoEarlierResult();
+    void junitRefused_data();
+    void junitRefused();
+    void junitOnAFullDisk_data();
+    void junitOnAFullDisk();
+    void outOfMemoryIsAnError();
     void examplesPass();
 
 private:
@@ -92,10 +104,17 @@ Outcome ScriptRunTest::Run(const QStringList& arguments)
     return outcome;
 }
 
+// The JUnit file's content; a file that is no well-formed XML reads as its parser's complaint.
 QByteArray ScriptRunTest::Junit() const
 {
     QFile file(m_dir->filePath(QStringLiteral("results.xml")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray xml = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd())
+        reader.readNext();
+    return reader.hasError() && !xml.isEmpty()
+               ? "not XML: " + reader.errorString().toUtf8() + '\n' + xml
+               : xml;
 }
 
 void ScriptRunTest::virtualRuns_data()
@@ -169,6 +188,30 @@ void ScriptRunTest::virtualRuns_data()
     QTest::newRow("virtual steps left to a person, on the virtual module")
         << QByteArray("touch 1,1\n") << QStringList{QStringLiteral("--skip-virtual-steps")} << 2
         << QStringList{"!ok ", "--skip-virtual-steps is for a real module"} << QStringList{};
+    QTest::newRow("CR line ends")
+        << QByteArray("key 0x31\rexpect $on_key_press (ascii code=&H31)\r") << QStringList() << 0
+        << QStringList{"2 steps ran, 1 of them a check: 1 passed, 0 failed"}
+        << QStringList{"tests=\"1\" failures=\"0\""};
+    // The statement is never ended, so the module does nothing; the run must not read as a pass.
+    QTest::newRow("nothing checked")
+        << QByteArray("send Clear\n") << QStringList() << 2
+        << QStringList{"ok   ",
+                       "1 step ran, 0 of them checks: 0 passed, 0 failed; nothing was checked",
+                       "script.ots:1: warning: the text sent does not end with \";\"",
+                       "orvexa-run: nothing was checked"}
+        << QStringList{"tests=\"0\""};
+    QTest::newRow("prompt wait without its option")
+        << QByteArray("touch 1,1\n")
+        << QStringList{QStringLiteral("--prompt-wait"), QStringLiteral("100")} << 2
+        << QStringList{"!ok ", "--prompt-wait goes with --skip-virtual-steps"} << QStringList{};
+    QTest::newRow("reference that is a pipe")
+        << QByteArray("screen pipe.png\n") << QStringList() << 2
+        << QStringList{"!ok ", "script.ots:1: the reference picture", "is not a regular file"}
+        << QStringList{"<error message=\"", "is not a regular file"};
+    QTest::newRow("character outside code page 949")
+        << QByteArray("send Print '\xC3\xA9',1,1;\n") << QStringList() << 2
+        << QStringList{"!ok ", "script.ots:1: \"\xC3\xA9\" (U+00E9) cannot be sent"}
+        << QStringList{"cannot be sent"};
     QTest::newRow("repeat") << QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n")
                             << QStringList{QStringLiteral("--repeat"), QStringLiteral("2")} << 0
                             << QStringList{"(run 1)", "(run 2)", "2 passed, 0 failed"}
@@ -189,6 +232,8 @@ void ScriptRunTest::virtualRuns()
     screen.fill(qRgb(0x11, 0x20, 0x30));
     QVERIFY(screen.save(m_dir->filePath(QStringLiteral("near.png"))));
     QVERIFY(QImage(10, 10, QImage::Format_RGB32).save(m_dir->filePath("small.png")));
+    QVERIFY(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("pipe.png"))).constData(),
+                     0600) == 0);
     const QString path = Write(QStringLiteral("script.ots"), script);
 
     QStringList arguments = options;
@@ -359,6 +404,186 @@ void ScriptRunTest::interruptWritesResults()
     QVERIFY2(junit.contains("tests=\"3\" failures=\"0\" errors=\"0\" skipped=\"2\""),
              junit.constData());
     QVERIFY(junit.contains("<skipped message=\"not run: interrupted\"/>"));
+}
+
+void ScriptRunTest::signalsLeaveNoEarlierResult_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("whileReading"); // else during a step
+    QTest::addColumn<QByteArray>("junit");  // what the file says afterwards
+
+    QTest::newRow("hang-up during a step")
+        << int(SIGHUP) << false << QByteArray("<skipped message=\"not run: interrupted\"/>");
+    QTest::newRow("terminate during a step")
+        << int(SIGTERM) << false << QByteArray("<skipped message=\"not run: interrupted\"/>");
+    QTest::newRow("interrupt while the scripts are read")
+        << int(SIGINT) << true << QByteArray("<skipped message=\"not run: interrupted\"/>");
+    QTest::newRow("killed during a step")
+        << int(SIGKILL) << false << QByteArray("the run did not finish, so it wrote no results");
+}
+
+void ScriptRunTest::signalsLeaveNoEarlierResult()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, whileReading);
+    QFETCH(QByteArray, junit);
+
+    const QString results = Write(QStringLiteral("results.xml"), "<testsuites>EARLIER RUN");
+    QStringList arguments{QStringLiteral("--junit"), results,
+                          Write(QStringLiteral("a.ots"), "key 65\nexpect $on_key*\nsend Clear\n"
+                                                         "expect-none $on_* for 600000\n")};
+    // Long enough to read that the signal comes while it is read, or soon after.
+    if (whileReading)
+        arguments << Write(QStringLiteral("b.ots"), QByteArray("wait 0\n").repeated(3'000'000));
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    Start(run, arguments);
+    // The first script's warning is printed once it has been read; its expect once it passed.
+    const QByteArray ready = whileReading ? "warning: the text sent" : "expect $on_key*  ";
+    QTRY_VERIFY_WITH_TIMEOUT((run.waitForReadyRead(100), run.peek(1 << 16).contains(ready)), 20000);
+    ::kill(static_cast<pid_t>(run.processId()), signal);
+    QVERIFY(run.waitForFinished(20000));
+    if (signal == SIGKILL)
+        QCOMPARE(run.exitStatus(), QProcess::CrashExit);
+    else
+        QCOMPARE(run.exitCode(), 128 + signal);
+    const QByteArray written = Junit();
+    QVERIFY2(!written.contains("EARLIER RUN") && written.contains(junit), written.constData());
+}
+
+void ScriptRunTest::junitRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("a script") << "script"
+                              << "it is the script";
+    QTest::newRow("a script by a symbolic link") << "symlink"
+                                                 << "it is the script";
+    QTest::newRow("a script by a hard link") << "hardlink"
+                                             << "it is the script";
+    QTest::newRow("a pipe") << "fifo"
+                            << "not a regular file";
+    QTest::newRow("a device") << "device"
+                              << "not a regular file";
+}
+
+void ScriptRunTest::junitRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, error);
+
+    const QByteArray content = "key 0x31\nexpect $on_key_press (ascii code=&H31)\n";
+    const QString script = Write(QStringLiteral("script.ots"), content);
+    const QString other = Write(QStringLiteral("other.ots"), content);
+    QString target = m_dir->filePath(QStringLiteral("target"));
+    const QByteArray path = QFile::encodeName(target);
+    if (kind == u"script") {
+        target = script;
+    } else if (kind == u"symlink") {
+        QVERIFY(QFile::link(script, target));
+    } else if (kind == u"hardlink") {
+        QVERIFY(::link(QFile::encodeName(script).constData(), path.constData()) == 0);
+    } else if (kind == u"fifo") {
+        QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+    } else if (::mknod(path.constData(), S_IFCHR | 0600, makedev(1, 7)) != 0) {
+        QSKIP("making a device node needs root");
+    }
+    // The JUnit path comes first, as a slip on the command line puts it.
+    const Outcome outcome = Run({QStringLiteral("--junit"), target, other, script});
+    QCOMPARE(outcome.exit, 2);
+    QVERIFY2(outcome.err.contains(QStringLiteral("cannot write the JUnit file")) &&
+                 outcome.err.contains(error),
+             qPrintable(outcome.err));
+    QVERIFY(!outcome.out.contains(QStringLiteral("ok ")));
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+    struct stat info = {};
+    QVERIFY(::lstat(path.constData(), &info) == 0 || kind == u"script");
+    if (kind == u"fifo")
+        QVERIFY(S_ISFIFO(info.st_mode));
+    if (kind == u"device")
+        QVERIFY(S_ISCHR(info.st_mode));
+}
+
+void ScriptRunTest::junitOnAFullDisk_data()
+{
+    QTest::addColumn<int>("room"); // bytes a file may grow to
+    QTest::addColumn<QByteArray>("left");
+
+    // The report that says the run has not finished fits; the run's own does not.
+    QTest::newRow("the report does not fit")
+        << 2048 << QByteArray("the run did not finish, so it wrote no results");
+    QTest::newRow("nothing fits") << 16 << QByteArray("<testsuites>EARLIER RUN</testsuites>");
+}
+
+void ScriptRunTest::junitOnAFullDisk()
+{
+    QFETCH(int, room);
+    QFETCH(QByteArray, left);
+
+    const QString results =
+        Write(QStringLiteral("results.xml"), "<testsuites>EARLIER RUN</testsuites>");
+    const QString script =
+        Write(QStringLiteral("script.ots"),
+              QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n").repeated(60));
+    Outcome outcome;
+    {
+        const FileSizeLimit limit(static_cast<rlim_t>(room));
+        QVERIFY(limit.set);
+        outcome = Run({QStringLiteral("--junit"), results, script});
+    }
+    QCOMPARE(outcome.exit, 2);
+    QVERIFY2(outcome.err.contains(QStringLiteral("cannot write the JUnit file")) &&
+                 outcome.err.contains(QStringLiteral("too large")),
+             qPrintable(outcome.err));
+    // The file is whole, and no result of this run.
+    const QByteArray junit = Junit();
+    QVERIFY2(junit.contains(left) && junit.trimmed().endsWith("</testsuites>"), junit.constData());
+}
+
+void ScriptRunTest::outOfMemoryIsAnError()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer ends a process whose allocation fails before it can answer");
+#endif
+    // What a run takes to reach its steps, read from the kernel while one runs. With glibc's
+    // memory arenas per thread, that figure would depend on how many threads had allocated by
+    // then, and with a high one the big script could fit; one arena keeps it a measure.
+    qputenv("MALLOC_ARENA_MAX", "1");
+    const auto restore = qScopeGuard([] { qunsetenv("MALLOC_ARENA_MAX"); });
+    long peakKiB = -1;
+    {
+        QProcess run;
+        Start(run, {Write(QStringLiteral("small.ots"),
+                          "key 65\nexpect $on_key*\nexpect-none $on_* for 600000\n")});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (run.waitForReadyRead(100), run.peek(1 << 16).contains("expect $on_key*  ")), 20000);
+        QFile status(QStringLiteral("/proc/%1/status").arg(run.processId()));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmPeak:"))
+                peakKiB = line.mid(7).trimmed().split(' ').value(0).toLong();
+        run.kill();
+        run.waitForFinished();
+    }
+    QVERIFY(peakKiB > 0);
+    // Room for that and 32 MiB more: a script of 7,000,000 steps does not fit.
+    const QString big =
+        Write(QStringLiteral("big.ots"), QByteArray("wait 0\n").repeated(7'000'000));
+    QProcess run;
+    run.setChildProcessModifier([peakKiB] {
+        const rlim_t bytes = rlim_t(peakKiB + 32 * 1024) * 1024;
+        const rlimit limit{bytes, bytes};
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    Start(run, {QStringLiteral("--junit"), m_dir->filePath(QStringLiteral("results.xml")), big});
+    QVERIFY(run.waitForFinished(60000));
+    const QByteArray err = run.readAllStandardError();
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.exitCode() == 2 && err.contains("memory"), err.constData());
+    QVERIFY(Junit().contains("<error message=\""));
 }
 
 void ScriptRunTest::examplesPass()

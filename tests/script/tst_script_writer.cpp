@@ -45,7 +45,7 @@ void TestScriptWriter::sendReadsBackAsTheSameBytes()
     QVERIFY2(parsed.errors.empty(), line.constData());
     QCOMPARE(parsed.steps.size(), std::size_t(1));
     const ScriptStep& step = parsed.steps.front();
-    QCOMPARE(asText ? ToCp949(step.text) : step.bytes, bytes);
+    QCOMPARE(asText ? ToCp949(parsed.Statement(step)) : parsed.HexBytes(step), bytes);
 }
 
 void TestScriptWriter::expectMatchesTheReportItCameFrom_data()
@@ -64,7 +64,7 @@ void TestScriptWriter::expectMatchesTheReportItCameFrom()
     const ParseOutcome parsed = ParseScript(line + "\n");
     QVERIFY2(parsed.errors.empty(), line.constData());
     QCOMPARE(parsed.steps.front().ms, 300);
-    QVERIFY2(MatchesPattern(parsed.steps.front().pattern, report), line.constData());
+    QVERIFY2(MatchesPattern(parsed.Pattern(parsed.steps.front()), report), line.constData());
 }
 
 void TestScriptWriter::recordedLimit_data()

@@ -51,7 +51,28 @@ private slots:
         for (const uint c : lacking.toUcs4())
             expected << c;
         QCOMPARE(CharactersCp949Lacks(text), expected);
-        QCOMPARE(CanEncodeCp949(text), lacking.isEmpty());
+        QCOMPARE(FirstCharacterNotInCp949(text) < 0, lacking.isEmpty());
+    }
+
+    // Where ToCp949 would put its first "?" for a character the code page lacks.
+    void firstNotInCp949_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("index");
+
+        QTest::newRow("ASCII, question mark included") << QStringLiteral("Print '?',1,1;") << -1;
+        QTest::newRow("Korean") << QStringLiteral("Print '탈던',1,1;") << -1;
+        QTest::newRow("accented letter") << QStringLiteral("가aé") << 2;
+        QTest::newRow("emoji after Korean") << (QStringLiteral("가") + kEmoji) << 1;
+        QTest::newRow("lone surrogate") << (u'x' + QString(QChar(0xDC00))) << 1;
+        QTest::newRow("tag character") << QString::fromUtf8("a\xF3\xA0\x80\x97") << 1;
+    }
+
+    void firstNotInCp949()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, index);
+        QCOMPARE(FirstCharacterNotInCp949(text), qsizetype(index));
     }
 
     void fromCp949_data()
