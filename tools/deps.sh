@@ -2,7 +2,7 @@
 # Installs the Debian packages of the named sets when any is missing: deps.sh <set>...
 #   build    builds and runs the console and the virtual module (all that tools/console needs)
 #   package  writes the Debian package (tools/package)
-#   test     the package checks of the test suite
+#   test     the package checks of the test suite, and the browser its report test loads pages in
 #   fuzz     clang and its libFuzzer runtime (tools/fuzz)
 # A newcomer's first command should not wait for a compiler and linters it never uses, so the
 # console's own set is kept small and the other scripts ask for theirs.
@@ -14,7 +14,7 @@ declare -A sets=(
   [build]="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
            qt6-svg-dev fonts-nanum"
   [package]="dpkg-dev"
-  [test]="desktop-file-utils appstream lintian dpkg-dev"
+  [test]="desktop-file-utils appstream lintian dpkg-dev chromium"
   # The package that ships libclang_rt.fuzzer for Debian 12's clang.
   [fuzz]="clang libclang-rt-14-dev"
 )
