@@ -17,12 +17,15 @@ const char* const kStyle =
     "h3{font-size:1.05em;margin:1em 0 .3em}"
     "table{border-collapse:collapse;margin:.5em 0}"
     "th,td{padding:2px 8px;border-bottom:1px solid #e4e4e4;text-align:left;vertical-align:top}"
-    ".n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}"
+    // Numbers right-aligned by column rather than by a class on each of thousands of cells.
+    ".n,.summary td:nth-child(n+3),.changes td:nth-child(n+4),.latency td:nth-child(n+3),"
+    ".steps td:nth-child(1),.steps td:nth-child(n+4):nth-child(-n+6)"
+    "{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}"
     "code,pre{font:12px/1.35 ui-monospace,monospace}"
     "pre{white-space:pre-wrap;overflow-wrap:anywhere;background:#f6f6f6;padding:6px;margin:.3em 0}"
     ".passed{color:#176f2c}.failed{color:#b00020;font-weight:bold}.skipped{color:#777}"
     "tr.failed td{background:#fff0f0}.slower,.newly{color:#b00020}.faster{color:#176f2c}"
-    ".x{color:#a0a;background:#fde}.rp{color:#0645ad}.st{color:#777}"
+    ".x{color:#a0a;background:#fde}.rp{color:#0645ad}"
     "figure{display:inline-block;margin:4px 8px 4px 0}"
     "img.shot{max-width:30vw;border:1px solid #999}"
     "svg.chart{vertical-align:middle}svg.chart polyline{fill:none;stroke-width:1.5}"
@@ -334,8 +337,8 @@ private:
             row.ms += run.endMs - run.startMs;
         }
         for (const Row& row : rows)
-            m_out += QStringLiteral("<tr%1><td>%2<td>%3<td class=n>%4<td class=n>%5"
-                                    "<td class=n>%6<td class=n>%7<td class=n>%8\n")
+            m_out += QStringLiteral("<tr%1><td>%2<td>%3<td>%4<td>%5"
+                                    "<td>%6<td>%7<td>%8\n")
                          .arg(row.counts.failed ? QStringLiteral(" class=failed") : QString(),
                               HtmlText(row.port), HtmlText(row.script), QString::number(row.runs),
                               QString::number(row.counts.passed),
@@ -369,7 +372,7 @@ private:
             const LatencySummary& b = step.beforeSummary;
             const LatencySummary& a = step.afterSummary;
             const auto cell = [](const LatencySummary& l, double ms) {
-                return QStringLiteral("<td class=n>%1").arg(l.count ? Ms(ms) : QStringLiteral("-"));
+                return QStringLiteral("<td>%1").arg(l.count ? Ms(ms) : QStringLiteral("-"));
             };
             QString change = QStringLiteral("-");
             if (step.match == StepComparison::Match::Both && b.count && a.count) {
@@ -396,7 +399,7 @@ private:
                          .arg(css, HtmlText(ChangeWords(step)), HtmlText(step.script),
                               QString::number(step.step.line), source);
             m_out += cell(b, b.p50) + cell(a, a.p50) + cell(b, b.p95) + cell(a, a.p95) +
-                     QStringLiteral("<td class=n>%1\n").arg(change);
+                     QStringLiteral("<td>%1\n").arg(change);
         }
         m_out += u"</table>\n";
     }
@@ -423,10 +426,10 @@ private:
                 continue;
             const LatencySummary l = SummarizeLatencies(summary.latencies);
             const auto cell = [&](double ms) {
-                return QStringLiteral("<td class=n>%1").arg(l.count ? Ms(ms) : QStringLiteral("-"));
+                return QStringLiteral("<td>%1").arg(l.count ? Ms(ms) : QStringLiteral("-"));
             };
             m_out += QStringLiteral("<tr>") + StepCell(summary.script, summary.step) +
-                     QStringLiteral("<td class=n>%1").arg(l.count) + cell(l.min) + cell(l.p50) +
+                     QStringLiteral("<td>%1").arg(l.count) + cell(l.min) + cell(l.p50) +
                      cell(l.p95) + cell(l.max);
             const StepComparison* compared =
                 m_compared.value(Key(summary.script, summary.step.line), nullptr);
@@ -436,7 +439,7 @@ private:
             if (m_baseline) {
                 const LatencySummary b = SummarizeLatencies(before);
                 const QString dash = QStringLiteral("-");
-                m_out += QStringLiteral("<td class=n>%1<td class=n>%2")
+                m_out += QStringLiteral("<td>%1<td>%2")
                              .arg(b.count ? Ms(b.p50) : dash, b.count ? Ms(b.p95) : dash);
             }
             m_out += u"<td>";
@@ -462,13 +465,13 @@ private:
         std::vector<const StepRun*> failures;
         for (const StepRun& step : run.steps) {
             const StepInfo* info = script ? FindStep(*script, step.line) : nullptr;
-            m_out += QStringLiteral("<tr%1><td class=n>%2<td><code>%3</code>")
+            m_out += QStringLiteral("<tr%1><td>%2<td><code>%3</code>")
                          .arg(step.status == StepStatus::Failed ? QStringLiteral(" class=failed")
                                                                 : QString(),
                               QString::number(step.line),
                               info ? HtmlText(info->source) : QString());
             m_out += StatusCell(step.status);
-            m_out += QStringLiteral("<td class=n>%1<td class=n>%2<td class=n>%3<td>%4\n")
+            m_out += QStringLiteral("<td>%1<td>%2<td>%3<td>%4\n")
                          .arg(step.latencyMs >= 0 ? Ms(step.latencyMs) : QString(),
                               Ms(step.startMs - run.startMs), Ms(step.endMs - step.startMs),
                               HtmlText(step.reason));
@@ -539,7 +542,7 @@ private:
                 m_out += QStringLiteral("<span class=rp>report  ") + HtmlBytes(entry.text) + QStringLiteral("</span>");
                 break;
             case TranscriptEntry::Kind::StepStart:
-                m_out += QStringLiteral("<span class=st>start   line %1: %2</span>")
+                m_out += QStringLiteral("start   line %1: %2")
                              .arg(QString::number(entry.line),
                                   info ? HtmlText(info->source) : QString());
                 break;
@@ -551,8 +554,12 @@ private:
                 const QString status = found == run.steps.end() || found->line != entry.line
                                            ? QString()
                                            : StatusName(found->status);
-                m_out += QStringLiteral("<span class=st>end     line %1: </span><span class=%2>%2</span>")
-                             .arg(QString::number(entry.line), status);
+                // Only a failure stands out: a long run has thousands of these lines.
+                m_out += QStringLiteral("end     line %1: %2")
+                             .arg(QString::number(entry.line),
+                                  status == u"failed"
+                                      ? QStringLiteral("<span class=failed>failed</span>")
+                                      : status);
                 break;
             }
             case TranscriptEntry::Kind::Note:
