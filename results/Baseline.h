@@ -91,8 +91,9 @@ BaselineComparison CompareWithBaseline(const RunResults& baseline, const RunResu
                                        const BaselineOptions& options = {});
 
 // The table of what changed, one line a row: the script notes, a heading, a row per step worth
-// one (what changed; p50 and p95 before and after; the change of p50 in ms and %; the step),
-// and a closing count. One line "no change since the baseline" when nothing changed.
+// one (what changed; p50 and p95 before and after; for a step compared, the change of p50 in ms
+// and in % of the baseline's; the step), and a closing count. One line "no change since the
+// baseline" when nothing changed.
 QStringList BaselineTable(const BaselineComparison& comparison);
 
 // The words the tables use for a step's change, "slower", "newly failing, slower" and so on.

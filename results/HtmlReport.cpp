@@ -98,6 +98,14 @@ QString Seconds(double ms)
     return QString::number(ms / 1000, 'f', 3) + QStringLiteral(" s");
 }
 
+// "1 port", "2 ports".
+QString Plural(std::size_t count, const char* thing)
+{
+    return QStringLiteral("%1 %2%3")
+        .arg(QString::number(count), QLatin1String(thing),
+             count == 1 ? QString() : QStringLiteral("s"));
+}
+
 // A script run's place in the page.
 QString RunAnchor(std::size_t index)
 {
@@ -270,19 +278,19 @@ private:
         m_out += QLatin1String(kStyle);
         m_out += QStringLiteral("</style></head>\n<body>\n<h1>Test run %1</h1>\n").arg(HtmlText(when));
         Counts total;
-        double ms = 0;
+        // Ports run side by side: the time is the span of all runs, not their sum.
+        double first = 0, last = 0;
         for (const ScriptRun& run : m_run.runs) {
             const Counts counts = CountRun(m_run, run);
             total.passed += counts.passed;
             total.failed += counts.failed;
             total.skipped += counts.skipped;
-            ms += run.endMs - run.startMs;
+            first = &run == &m_run.runs.front() ? run.startMs : std::min(first, run.startMs);
+            last = std::max(last, run.endMs);
         }
-        m_out += QStringLiteral("<p id=totals>%1 in %2 script runs on %3 ports, %4</p>\n")
-                     .arg(total.Words())
-                     .arg(m_run.runs.size())
-                     .arg(m_ports.size())
-                     .arg(Seconds(ms));
+        m_out += QStringLiteral("<p id=totals>%1; %2 on %3 in %4</p>\n")
+                     .arg(total.Words(), Plural(m_run.runs.size(), "script run"),
+                          Plural(m_ports.size(), "port"), Seconds(last - first));
     }
 
     void Contents()

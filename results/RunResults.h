@@ -17,7 +17,7 @@
 //    is milliseconds on that clock since that moment, so runs on several ports at once share
 //    one time line;
 //  - for each script read: a ScriptInfo with the path as given, ScriptDigest() of the file's
-//    bytes and a StepInfo per step;
+//    bytes and a StepInfo per step; one per path, however often the script is named or run;
 //  - for each run of a script on a port: a ScriptRun appended to `runs`. Keep its index rather
 //    than a reference: a run started meanwhile on another port may move the vector;
 //  - as the run goes: a TranscriptEntry for each statement sent, each report line decoded and

@@ -171,8 +171,8 @@ void ResultsHtmlTest::summaryAndCharts()
     const QString html = QString::fromUtf8(ReportHtml(run, &baseline));
 
     // Only tests count: the send steps do not.
-    QVERIFY(html.contains(QStringLiteral("<p id=totals>5 passed, 1 failed, 0 skipped in 6 script "
-                                         "runs on 2 ports, 3.000 s</p>")));
+    QVERIFY(html.contains(QStringLiteral("<p id=totals>5 passed, 1 failed, 0 skipped; 6 script runs "
+                                         "on 2 ports in 0.500 s</p>")));
     QVERIFY(html.contains(QStringLiteral("<tr class=failed><td>virtual<td>a.ots<td>4"
                                          "<td>3<td>1<td>0<td>2.000 s")));
     QVERIFY(html.contains(QStringLiteral("<tr><td>COM7<td>a.ots<td>2<td>2"
