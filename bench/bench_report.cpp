@@ -33,28 +33,35 @@ RunResults Run(int pairs, int rounds, double ms, RandomSource& rng, const QStrin
     for (int i = 0; i < pairs; ++i) {
         script.steps.push_back({2 * i + 1, QStringLiteral("send"),
                                 QStringLiteral("send Line %1,10,200,200;").arg(i % 800)});
-        script.steps.push_back({2 * i + 2, QStringLiteral("expect"),
-                                QStringLiteral("expect $on_key_press (ascii code=&H41) within 500")});
+        script.steps.push_back(
+            {2 * i + 2, QStringLiteral("expect"),
+             QStringLiteral("expect $on_key_press (ascii code=&H41) within 500")});
     }
-    script.steps.push_back({2 * pairs + 1, QStringLiteral("screen"), QStringLiteral("screen ref.png")});
+    script.steps.push_back(
+        {2 * pairs + 1, QStringLiteral("screen"), QStringLiteral("screen ref.png")});
     results.scripts.push_back(script);
 
     double now = 0;
     for (int round = 0; round < rounds; ++round) {
-        ScriptRun run{round % 2 ? QStringLiteral("COM8") : QStringLiteral("COM7"), script.path,
-                      round / 2 + 1, now, 0, {}, {}};
+        ScriptRun run{round % 2 ? QStringLiteral("COM8") : QStringLiteral("COM7"),
+                      script.path,
+                      round / 2 + 1,
+                      now,
+                      0,
+                      {},
+                      {}};
         for (const StepInfo& step : script.steps) {
             StepRun result{step.line, StepStatus::Passed, now, now, -1, {}, {}, {}};
             run.transcript.push_back({now, TranscriptEntry::Kind::StepStart, step.line, {}});
             if (step.kind == u"send") {
-                run.transcript.push_back({now + 0.1, TranscriptEntry::Kind::Sent, 0,
-                                          step.source.mid(5).toUtf8()});
+                run.transcript.push_back(
+                    {now + 0.1, TranscriptEntry::Kind::Sent, 0, step.source.mid(5).toUtf8()});
                 now += 1;
             } else if (step.kind == u"expect") {
                 result.latencyMs = ms + rng.Draw() % 1000 / 1000.0;
                 now += result.latencyMs;
-                run.transcript.push_back({now, TranscriptEntry::Kind::Report, 0,
-                                          "$on_key_press (ascii code=&H41)"});
+                run.transcript.push_back(
+                    {now, TranscriptEntry::Kind::Report, 0, "$on_key_press (ascii code=&H41)"});
             } else {
                 result.status = StepStatus::Failed;
                 result.reason = QStringLiteral("4800 pixels differ");

@@ -115,16 +115,14 @@ bool BaselineComparison::AnySlower() const
 
 int BaselineComparison::Count(StepComparison::Latency latency) const
 {
-    return static_cast<int>(std::count_if(steps.begin(), steps.end(), [&](const StepComparison& s) {
-        return s.latency == latency;
-    }));
+    return static_cast<int>(std::count_if(
+        steps.begin(), steps.end(), [&](const StepComparison& s) { return s.latency == latency; }));
 }
 
 int BaselineComparison::Count(StepComparison::Status status) const
 {
-    return static_cast<int>(std::count_if(steps.begin(), steps.end(), [&](const StepComparison& s) {
-        return s.status == status;
-    }));
+    return static_cast<int>(std::count_if(
+        steps.begin(), steps.end(), [&](const StepComparison& s) { return s.status == status; }));
 }
 
 namespace {
@@ -150,13 +148,14 @@ void Judge(StepComparison& step, const BaselineOptions& options)
         step.latency = Latency::TooFewRuns;
         return;
     }
-    step.pValue = rose ? ShiftPValue(step.before, step.after) : ShiftPValue(step.after, step.before);
+    step.pValue =
+        rose ? ShiftPValue(step.before, step.after) : ShiftPValue(step.after, step.before);
     if (step.pValue <= options.significance)
         step.latency = rose ? Latency::Slower : Latency::Faster;
 }
 
-StepComparison Compared(const QString& script, const StepSummary* before,
-                        const StepSummary* after, bool edited)
+StepComparison Compared(const QString& script, const StepSummary* before, const StepSummary* after,
+                        bool edited)
 {
     StepComparison step;
     step.script = script;
@@ -305,12 +304,11 @@ QStringList BaselineTable(const BaselineComparison& comparison)
             where += QStringLiteral("  (was: %1)").arg(step.baselineSource);
         else if (step.latency == Latency::TooFewRuns)
             where += QStringLiteral("  (%1 and %2 runs)").arg(b.count).arg(a.count);
-        lines << ChangeWords(step).leftJustified(21) +
-                     cell(b.count ? FormatMs(b.p50) : dash) +
+        lines << ChangeWords(step).leftJustified(21) + cell(b.count ? FormatMs(b.p50) : dash) +
                      cell(a.count ? FormatMs(a.p50) : dash) +
                      cell(b.count ? FormatMs(b.p95) : dash) +
-                     cell(a.count ? FormatMs(a.p95) : dash) + cell(ms) + cell(percent) + QStringLiteral("  ") +
-                     where;
+                     cell(a.count ? FormatMs(a.p95) : dash) + cell(ms) + cell(percent) +
+                     QStringLiteral("  ") + where;
     }
     const int notCompared = static_cast<int>(
         std::count_if(comparison.steps.begin(), comparison.steps.end(),

@@ -57,8 +57,8 @@ struct StepComparison
     };
 
     QString script;
-    StepInfo step;           // as run now; the baseline's for OnlyBaseline
-    QString baselineSource;  // Changed: the step the baseline had at this line
+    StepInfo step;          // as run now; the baseline's for OnlyBaseline
+    QString baselineSource; // Changed: the step the baseline had at this line
     Match match = Match::Both;
     Latency latency = Latency::Same;
     Status status = Status::Same;

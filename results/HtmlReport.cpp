@@ -101,9 +101,8 @@ QString Seconds(double ms)
 // "1 port", "2 ports".
 QString Plural(std::size_t count, const char* thing)
 {
-    return QStringLiteral("%1 %2%3")
-        .arg(QString::number(count), QLatin1String(thing),
-             count == 1 ? QString() : QStringLiteral("s"));
+    return QStringLiteral("%1 %2%3").arg(QString::number(count), QLatin1String(thing),
+                                         count == 1 ? QString() : QStringLiteral("s"));
 }
 
 // A script run's place in the page.
@@ -124,7 +123,10 @@ struct Counts
     }
     QString Words() const
     {
-        return QStringLiteral("%1 passed, %2 failed, %3 skipped").arg(passed).arg(failed).arg(skipped);
+        return QStringLiteral("%1 passed, %2 failed, %3 skipped")
+            .arg(passed)
+            .arg(failed)
+            .arg(skipped);
     }
 };
 
@@ -170,7 +172,8 @@ QString Polyline(const std::vector<double>& samples, double x, double width, dou
             points += QString::number(y(samples[i]), 'f', 1);
         }
     }
-    return QStringLiteral("<polyline class=%1 points=\"%2\"/>").arg(QLatin1String(cssClass), points);
+    return QStringLiteral("<polyline class=%1 points=\"%2\"/>")
+        .arg(QLatin1String(cssClass), points);
 }
 
 // The latencies of a step across its runs; with a baseline, the baseline's on the left.
@@ -267,16 +270,18 @@ private:
 
     void Head()
     {
-        const QString when = m_run.started.isValid()
-                                 ? m_run.started.toUTC().toString(u"yyyy-MM-dd HH:mm:ss") + QStringLiteral(" UTC")
-                                 : QStringLiteral("(no start time)");
+        const QString when =
+            m_run.started.isValid()
+                ? m_run.started.toUTC().toString(u"yyyy-MM-dd HH:mm:ss") + QStringLiteral(" UTC")
+                : QStringLiteral("(no start time)");
         m_out += u"<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8>\n"
                  u"<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
                  u"img-src data:; style-src 'unsafe-inline'\">\n"
                  u"<meta name=viewport content=\"width=device-width, initial-scale=1\">\n";
         m_out += QStringLiteral("<title>Test run %1</title>\n<style>").arg(HtmlText(when));
         m_out += QLatin1String(kStyle);
-        m_out += QStringLiteral("</style></head>\n<body>\n<h1>Test run %1</h1>\n").arg(HtmlText(when));
+        m_out +=
+            QStringLiteral("</style></head>\n<body>\n<h1>Test run %1</h1>\n").arg(HtmlText(when));
         Counts total;
         // Ports run side by side: the time is the span of all runs, not their sum.
         double first = 0, last = 0;
@@ -306,10 +311,10 @@ private:
                 if (run.port != port)
                     continue;
                 const Counts counts = CountRun(m_run, run);
-                m_out += QStringLiteral("<li><a href=\"#%1\">%2, round %3</a> <span class=%4>%4</span>")
-                             .arg(RunAnchor(i), HtmlText(run.script), QString::number(run.repeat),
-                                  counts.failed ? QStringLiteral("failed")
-                                                : QStringLiteral("passed"));
+                m_out +=
+                    QStringLiteral("<li><a href=\"#%1\">%2, round %3</a> <span class=%4>%4</span>")
+                        .arg(RunAnchor(i), HtmlText(run.script), QString::number(run.repeat),
+                             counts.failed ? QStringLiteral("failed") : QStringLiteral("passed"));
             }
             m_out += u"</ul>";
         }
@@ -345,13 +350,13 @@ private:
             row.ms += run.endMs - run.startMs;
         }
         for (const Row& row : rows)
-            m_out += QStringLiteral("<tr%1><td>%2<td>%3<td>%4<td>%5"
-                                    "<td>%6<td>%7<td>%8\n")
-                         .arg(row.counts.failed ? QStringLiteral(" class=failed") : QString(),
-                              HtmlText(row.port), HtmlText(row.script), QString::number(row.runs),
-                              QString::number(row.counts.passed),
-                              QString::number(row.counts.failed),
-                              QString::number(row.counts.skipped), Seconds(row.ms));
+            m_out +=
+                QStringLiteral("<tr%1><td>%2<td>%3<td>%4<td>%5"
+                               "<td>%6<td>%7<td>%8\n")
+                    .arg(row.counts.failed ? QStringLiteral(" class=failed") : QString(),
+                         HtmlText(row.port), HtmlText(row.script), QString::number(row.runs),
+                         QString::number(row.counts.passed), QString::number(row.counts.failed),
+                         QString::number(row.counts.skipped), Seconds(row.ms));
         m_out += u"</table>\n";
     }
 
@@ -385,7 +390,8 @@ private:
             QString change = QStringLiteral("-");
             if (step.match == StepComparison::Match::Both && b.count && a.count) {
                 const double delta = a.p50 - b.p50;
-                change = (delta < 0 ? QString() : QStringLiteral("+")) + Ms(delta) + QStringLiteral(" ms");
+                change = (delta < 0 ? QString() : QStringLiteral("+")) + Ms(delta) +
+                         QStringLiteral(" ms");
                 if (b.p50 > 0)
                     change += QStringLiteral(" (%1%2%)")
                                   .arg(delta < 0 ? QString() : QStringLiteral("+"))
@@ -400,7 +406,8 @@ private:
                 css = QStringLiteral("faster");
             QString source = HtmlText(step.step.source);
             if (step.match == StepComparison::Match::Changed)
-                source += QStringLiteral("</code> (was <code>%1</code>)").arg(HtmlText(step.baselineSource));
+                source += QStringLiteral("</code> (was <code>%1</code>)")
+                              .arg(HtmlText(step.baselineSource));
             else
                 source += u"</code>";
             m_out += QStringLiteral("<tr><td class=%1>%2<td>%3:%4<td><code>%5")
@@ -416,9 +423,8 @@ private:
     {
         m_out += u"<h2 id=latency>Latency</h2>\n";
         const std::vector<StepSummary> steps = SummarizeSteps(m_run);
-        const bool any = std::any_of(steps.begin(), steps.end(), [](const StepSummary& s) {
-            return s.step.kind == u"expect";
-        });
+        const bool any = std::any_of(steps.begin(), steps.end(),
+                                     [](const StepSummary& s) { return s.step.kind == u"expect"; });
         if (!any) {
             m_out += u"<p>No expect step.</p>\n";
             return;
@@ -473,11 +479,11 @@ private:
         std::vector<const StepRun*> failures;
         for (const StepRun& step : run.steps) {
             const StepInfo* info = script ? FindStep(*script, step.line) : nullptr;
-            m_out += QStringLiteral("<tr%1><td>%2<td><code>%3</code>")
-                         .arg(step.status == StepStatus::Failed ? QStringLiteral(" class=failed")
-                                                                : QString(),
-                              QString::number(step.line),
-                              info ? HtmlText(info->source) : QString());
+            m_out +=
+                QStringLiteral("<tr%1><td>%2<td><code>%3</code>")
+                    .arg(step.status == StepStatus::Failed ? QStringLiteral(" class=failed")
+                                                           : QString(),
+                         QString::number(step.line), info ? HtmlText(info->source) : QString());
             m_out += StatusCell(step.status);
             m_out += QStringLiteral("<td>%1<td>%2<td>%3<td>%4\n")
                          .arg(step.latencyMs >= 0 ? Ms(step.latencyMs) : QString(),
@@ -501,7 +507,8 @@ private:
                      .arg(QString::number(step.line), info ? HtmlText(info->source) : QString(),
                           HtmlText(step.reason));
         if (!step.reportsSeen.empty()) {
-            m_out += QStringLiteral("<p>The last %1 reports seen:</p><pre>").arg(step.reportsSeen.size());
+            m_out += QStringLiteral("<p>The last %1 reports seen:</p><pre>")
+                         .arg(step.reportsSeen.size());
             for (const QByteArray& report : step.reportsSeen)
                 m_out += HtmlBytes(report) + u'\n';
             m_out += u"</pre>\n";
@@ -547,7 +554,8 @@ private:
                 m_out += QStringLiteral("sent    ") + HtmlBytes(entry.text);
                 break;
             case TranscriptEntry::Kind::Report:
-                m_out += QStringLiteral("<span class=rp>report  ") + HtmlBytes(entry.text) + QStringLiteral("</span>");
+                m_out += QStringLiteral("<span class=rp>report  ") + HtmlBytes(entry.text) +
+                         QStringLiteral("</span>");
                 break;
             case TranscriptEntry::Kind::StepStart:
                 m_out += QStringLiteral("start   line %1: %2")

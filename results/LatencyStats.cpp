@@ -59,7 +59,8 @@ std::vector<StepSummary> SummarizeSteps(const RunResults& results)
             const StepInfo* step = FindStep(*script, stepRun.line);
             if (!step)
                 continue;
-            StepSummary& summary = steps[*found + static_cast<std::size_t>(step - &script->steps[0])];
+            StepSummary& summary =
+                steps[*found + static_cast<std::size_t>(step - &script->steps[0])];
             switch (stepRun.status) {
             case StepStatus::Passed:
                 ++summary.passed;
@@ -90,7 +91,8 @@ QStringList LatencyTable(const std::vector<StepSummary>& steps)
         if (summary.step.kind != u"expect")
             continue;
         if (lines.isEmpty())
-            lines << QStringLiteral("latency (ms)  count      min      p50      p95      max  step");
+            lines << QStringLiteral(
+                "latency (ms)  count      min      p50      p95      max  step");
         const LatencySummary l = SummarizeLatencies(summary.latencies);
         const auto cell = [&](double ms) {
             return (l.count > 0 ? FormatMs(ms) : QStringLiteral("-")).rightJustified(9);

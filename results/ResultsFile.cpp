@@ -91,13 +91,11 @@ QJsonObject RunJson(const ScriptRun& run, const QDir& folder)
             json.insert(QStringLiteral("text"), ByteText(entry.text));
         transcript.append(json);
     }
-    return QJsonObject{{QStringLiteral("port"), run.port},
-                       {QStringLiteral("script"), run.script},
-                       {QStringLiteral("repeat"), run.repeat},
-                       {QStringLiteral("start"), run.startMs},
-                       {QStringLiteral("end"), run.endMs},
-                       {QStringLiteral("steps"), steps},
-                       {QStringLiteral("transcript"), transcript}};
+    return QJsonObject{
+        {QStringLiteral("port"), run.port},        {QStringLiteral("script"), run.script},
+        {QStringLiteral("repeat"), run.repeat},    {QStringLiteral("start"), run.startMs},
+        {QStringLiteral("end"), run.endMs},        {QStringLiteral("steps"), steps},
+        {QStringLiteral("transcript"), transcript}};
 }
 
 } // namespace
@@ -162,8 +160,8 @@ private:
         return true;
     }
 
-    bool Array(const QJsonObject& object, const QString& key, const QString& where,
-               QJsonArray& out, bool required = true)
+    bool Array(const QJsonObject& object, const QString& key, const QString& where, QJsonArray& out,
+               bool required = true)
     {
         const QJsonValue value = object.value(key);
         if (value.isUndefined() && !required) {
@@ -179,8 +177,8 @@ private:
     }
 
     // Text as Unicode holds it: a lone surrogate written as an escape becomes a replacement.
-    bool String(const QJsonObject& object, const QString& key, const QString& where,
-                QString& out, bool required = true)
+    bool String(const QJsonObject& object, const QString& key, const QString& where, QString& out,
+                bool required = true)
     {
         const QJsonValue value = object.value(key);
         if (value.isUndefined() && !required) {
@@ -195,8 +193,8 @@ private:
         return true;
     }
 
-    bool Number(const QJsonObject& object, const QString& key, const QString& where,
-                double most, double& out)
+    bool Number(const QJsonObject& object, const QString& key, const QString& where, double most,
+                double& out)
     {
         const QJsonValue value = object.value(key);
         if (value.isUndefined())
@@ -217,11 +215,10 @@ private:
         if (!Number(object, key, where, most, value))
             return false;
         if (value < least || value != std::floor(value))
-            return Fail(At(where, key),
-                        QStringLiteral("%1 is not a whole number from %2 to %3")
-                            .arg(value)
-                            .arg(least)
-                            .arg(most));
+            return Fail(At(where, key), QStringLiteral("%1 is not a whole number from %2 to %3")
+                                            .arg(value)
+                                            .arg(least)
+                                            .arg(most));
         out = static_cast<int>(value);
         return true;
     }
@@ -452,8 +449,9 @@ bool Reader::Entry(const QJsonValue& value, const QString& where, const ScriptIn
         !Number(object, QStringLiteral("at"), where, kMostResultsMs, entry.atMs) ||
         !String(object, QStringLiteral("kind"), where, kind))
         return false;
-    const auto known = std::find_if(std::begin(kKindNames), std::end(kKindNames),
-                                    [&](const KindName& name) { return kind == QStringView(name.name); });
+    const auto known =
+        std::find_if(std::begin(kKindNames), std::end(kKindNames),
+                     [&](const KindName& name) { return kind == QStringView(name.name); });
     if (known == std::end(kKindNames))
         return Fail(At(where, QStringLiteral("kind")),
                     QStringLiteral("\"%1\" is not sent, report, step-start, step-end or note")
@@ -464,10 +462,9 @@ bool Reader::Entry(const QJsonValue& value, const QString& where, const ScriptIn
         if (!Integer(object, QStringLiteral("line"), where, 1, kMostLine, entry.line))
             return false;
         if (!FindStep(script, entry.line))
-            return Fail(At(where, QStringLiteral("line")),
-                        QStringLiteral("%1 is not a step of \"%2\"")
-                            .arg(entry.line)
-                            .arg(script.path));
+            return Fail(
+                At(where, QStringLiteral("line")),
+                QStringLiteral("%1 is not a step of \"%2\"").arg(entry.line).arg(script.path));
     }
     entry.text.clear();
     return !object.contains(QStringLiteral("text")) ||
@@ -486,10 +483,10 @@ bool ParseResultsJson(QByteArrayView json, const QString& folder, RunResults& re
         return false;
     }
     QJsonParseError parseError;
-    const QJsonDocument document =
-        QJsonDocument::fromJson(json.toByteArray(), &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(json.toByteArray(), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        const QByteArrayView before = json.first(std::clamp<qsizetype>(parseError.offset, 0, json.size()));
+        const QByteArrayView before =
+            json.first(std::clamp<qsizetype>(parseError.offset, 0, json.size()));
         const qsizetype line = before.count('\n') + 1;
         const qsizetype column = before.size() - (before.lastIndexOf('\n') + 1) + 1;
         error = QStringLiteral("not JSON: line %1, column %2: %3")

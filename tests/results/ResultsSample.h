@@ -2,8 +2,8 @@
 
 #include "results/RunResults.h"
 
-#include <QMetaType>
 #include <QDateTime>
+#include <QMetaType>
 
 #include <algorithm>
 #include <vector>
@@ -18,7 +18,7 @@ inline constexpr double kSkipped = -2;
 struct StepSpec
 {
     int line;
-    QString source;             // the first word is the step's kind
+    QString source;               // the first word is the step's kind
     std::vector<double> outcomes; // per round: a latency (passed), kFailed or kSkipped
 };
 

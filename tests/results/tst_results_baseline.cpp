@@ -114,7 +114,8 @@ void ResultsBaselineTest::pValues_data()
     // approximation's corrections bring it within a thousandth.
     QTest::newRow("25 and 25 with ties, normal approximation")
         << Samples{0, 0, 1, 2, 2, 2, 3, 4, 4, 4, 5, 6, 6, 6, 7, 8, 8, 8, 9, 10, 10, 10, 11, 12, 12}
-        << Samples{2, 2, 3, 4, 4, 4, 5, 6, 6, 6, 7, 8, 8, 8, 9, 10, 10, 10, 11, 12, 12, 12, 13, 14, 14}
+        << Samples{2, 2, 3,  4,  4,  4,  5,  6,  6,  6,  7,  8, 8,
+                   8, 9, 10, 10, 10, 11, 12, 12, 12, 13, 14, 14}
         << 0.040555 << 1e-3;
 }
 
@@ -161,7 +162,8 @@ void ResultsBaselineTest::latency_data()
     QTest::newRow("a 0 ms baseline, a run at 5 ms")
         << Samples{0.3, 0.2, 0.4, 1.9, 0.3, 0.25} << Samples{5.4, 5.3, 7.9, 5.2, 5.6, 5.3}
         << "slower";
-    QTest::newRow("the same, with noise") << Jittery(5) << Around(5, {0.3, -0.1, 0.2, 0.5, -0.3, 0.0, 0.4, -0.2, 0.1, 0.2}) << same;
+    QTest::newRow("the same, with noise")
+        << Jittery(5) << Around(5, {0.3, -0.1, 0.2, 0.5, -0.3, 0.0, 0.4, -0.2, 0.1, 0.2}) << same;
     QTest::newRow("one 40 ms spike among 3 ms")
         << Jittery(3) << Around(3, {0.1, -0.2, 0.3, 37, -0.1, 0.4, 0.2, -0.3, 0.1, 0.0}) << same;
     QTest::newRow("a few spikes now: the median holds")
@@ -178,7 +180,8 @@ void ResultsBaselineTest::latency_data()
         << Samples{3} << Samples{9} << "too few runs to judge";
     QTest::newRow("4 and 10 runs far apart: too few")
         << Samples{3, 3.1, 2.9, 3} << Jittery(9) << "too few runs to judge";
-    QTest::newRow("3 and 3 runs close: nothing to say") << Samples{3, 3.1, 2.9} << Samples{3.2, 3, 3.1} << same;
+    QTest::newRow("3 and 3 runs close: nothing to say")
+        << Samples{3, 3.1, 2.9} << Samples{3.2, 3, 3.1} << same;
     QTest::newRow("all equal, the same on both sides")
         << Samples(8, 3.0) << Samples(8, 3.0) << same;
     QTest::newRow("all equal on each side, 3 ms then 8 ms")
@@ -191,8 +194,8 @@ void ResultsBaselineTest::latency()
     QFETCH(Samples, after);
     QFETCH(QString, change);
     const QString expect = QStringLiteral("expect $on_click (down : ctrl 1)");
-    const BaselineComparison comparison =
-        CompareWithBaseline(OneScript('1', {{4, expect, before}}), OneScript('1', {{4, expect, after}}));
+    const BaselineComparison comparison = CompareWithBaseline(OneScript('1', {{4, expect, before}}),
+                                                              OneScript('1', {{4, expect, after}}));
     QCOMPARE(comparison.steps.size(), std::size_t(1));
     QCOMPARE(ChangeWords(comparison.steps[0]), change);
     QCOMPARE(comparison.AnySlower(), change == u"slower");
@@ -210,12 +213,12 @@ void ResultsBaselineTest::matching_data()
         s[2] = kFailed;
         return s;
     };
-    QTest::newRow("passed, now failing once") << OneScript('1', {{3, a, passed}})
-                                              << OneScript('1', {{3, a, failedOnce(passed)}})
-                                              << QStringList{"3: newly failing"};
-    QTest::newRow("failing, now passing") << OneScript('1', {{3, a, failedOnce(passed)}})
-                                          << OneScript('1', {{3, a, passed}})
-                                          << QStringList{"3: newly passing"};
+    QTest::newRow("passed, now failing once")
+        << OneScript('1', {{3, a, passed}}) << OneScript('1', {{3, a, failedOnce(passed)}})
+        << QStringList{"3: newly failing"};
+    QTest::newRow("failing, now passing")
+        << OneScript('1', {{3, a, failedOnce(passed)}}) << OneScript('1', {{3, a, passed}})
+        << QStringList{"3: newly passing"};
     QTest::newRow("failing on both sides: no news")
         << OneScript('1', {{3, a, failedOnce(passed)}})
         << OneScript('1', {{3, a, failedOnce(passed)}}) << QStringList();
@@ -268,19 +271,20 @@ void ResultsBaselineTest::table()
                                      {5, QStringLiteral("expect $on_key*"), Jittery(4)},
                                      {6, QStringLiteral("expect $on_time*"), Jittery(0.5)},
                                      {8, QStringLiteral("screen a.png"), Samples(10, kFailed)}});
-    QCOMPARE(BaselineTable(CompareWithBaseline(baseline, run)),
-             (QStringList{
-                 "a.ots: edited since the baseline; a line that now holds another step is not "
-                 "compared",
-                 "change                 p50 was      now  p95 was      now   change        %  step",
-                 "slower                     3.1      8.1      3.5      8.5     +5.0    +161%  "
-                 "a.ots:3  expect $on_touch*",
-                 "edited, not compared       0.6      0.6      1.0      1.0        -        -  "
-                 "a.ots:6  expect $on_time*  (was: expect $on_date*)",
-                 "newly failing                -        -        -        -        -        -  "
-                 "a.ots:8  screen a.png",
-                 "1 slower, 0 faster, 1 newly failing, 0 newly passing, 0 too few runs to judge, "
-                 "1 not compared"}));
+    QCOMPARE(
+        BaselineTable(CompareWithBaseline(baseline, run)),
+        (QStringList{
+            "a.ots: edited since the baseline; a line that now holds another step is not "
+            "compared",
+            "change                 p50 was      now  p95 was      now   change        %  step",
+            "slower                     3.1      8.1      3.5      8.5     +5.0    +161%  "
+            "a.ots:3  expect $on_touch*",
+            "edited, not compared       0.6      0.6      1.0      1.0        -        -  "
+            "a.ots:6  expect $on_time*  (was: expect $on_date*)",
+            "newly failing                -        -        -        -        -        -  "
+            "a.ots:8  screen a.png",
+            "1 slower, 0 faster, 1 newly failing, 0 newly passing, 0 too few runs to judge, "
+            "1 not compared"}));
 
     // Nothing changed: one line says so.
     QCOMPARE(BaselineTable(CompareWithBaseline(baseline, baseline)),

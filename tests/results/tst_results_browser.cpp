@@ -67,10 +67,12 @@ QImage Screen(int boxX, QColor fill)
 RunResults Sample(const QString& folder)
 {
     const QString evil = QStringLiteral("<script>alert(1)</script>");
-    RunResults run = OneScript('1', {{2, QStringLiteral("send MakeTestEnvironment;"), {0, 0, 0, 0, 0, 0}},
-                                     {3, QStringLiteral("expect $on_click (down : ctrl 1)"),
-                                      {5.2, 5.4, 5.1, 5.3, kFailed, 5.2}},
-                                     {6, QStringLiteral("screen ref.png"), {0, 0, 0, 0, 0, kFailed}}});
+    RunResults run =
+        OneScript('1', {{2, QStringLiteral("send MakeTestEnvironment;"), {0, 0, 0, 0, 0, 0}},
+                        {3,
+                         QStringLiteral("expect $on_click (down : ctrl 1)"),
+                         {5.2, 5.4, 5.1, 5.3, kFailed, 5.2}},
+                        {6, QStringLiteral("screen ref.png"), {0, 0, 0, 0, 0, kFailed}}});
     run.runs[1].port = run.runs[3].port = QStringLiteral("COM7");
     for (std::size_t i = 0; i < run.runs.size(); ++i) {
         run.runs[i].startMs = 1000.0 * double(i);
@@ -92,9 +94,9 @@ RunResults Sample(const QString& folder)
 
 struct Loaded
 {
-    QJsonObject check;     // what the check script wrote
-    QStringList console;   // the page's console messages
-    QString error;         // why nothing could be read
+    QJsonObject check;   // what the check script wrote
+    QStringList console; // the page's console messages
+    QString error;       // why nothing could be read
 };
 
 Loaded LoadInChromium(const QString& chromium, const QString& page)
@@ -149,9 +151,10 @@ QStringList Strings(const QJsonValue& value)
 {
     QStringList list;
     for (const QJsonValue& item : value.toArray())
-        list << (item.isString() ? item.toString()
-                                 : QString::fromUtf8(QJsonDocument(item.toObject()).toJson(
-                                       QJsonDocument::Compact)));
+        list << (item.isString()
+                     ? item.toString()
+                     : QString::fromUtf8(
+                           QJsonDocument(item.toObject()).toJson(QJsonDocument::Compact)));
     return list;
 }
 

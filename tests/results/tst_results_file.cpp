@@ -26,9 +26,11 @@ RunResults Full(const QString& folder)
     RunResults results;
     results.started = QDateTime(QDate(2024, 5, 1), QTime(9, 30, 15, 123), Qt::UTC);
     results.scripts.push_back(
-        {QStringLiteral("scripts/한글 %1.ots"), ScriptDigest("send Clear;"),
+        {QStringLiteral("scripts/한글 %1.ots"),
+         ScriptDigest("send Clear;"),
          {{2, QStringLiteral("send"), QStringLiteral("send Print '한글',1,1;")},
-          {3, QStringLiteral("expect"), QStringLiteral("expect $on_click (down : ctrl 1) within 500")},
+          {3, QStringLiteral("expect"),
+           QStringLiteral("expect $on_click (down : ctrl 1) within 500")},
           {9, QStringLiteral("screen"), QStringLiteral("screen ref.png tolerance 3")}}});
     results.scripts.push_back({QStringLiteral("b.ots"), ScriptDigest("b"), {}});
 
@@ -40,11 +42,16 @@ RunResults Full(const QString& folder)
     run.endMs = 1234.0625;
     run.steps.push_back({2, StepStatus::Passed, 10.5, 11.25, -1, {}, {}, {}});
     run.steps.push_back({3, StepStatus::Passed, 11.25, 14.5, 3.125, {}, {}, {}});
-    StepRun screen{9, StepStatus::Failed, 14.5, 1234, -1,
+    StepRun screen{9,
+                   StepStatus::Failed,
+                   14.5,
+                   1234,
+                   -1,
                    QStringLiteral("1234 pixels differ\tby up to 255"),
-                   {QByteArray("$on_click (down : ctrl 1)"), QByteArray("bad \xff\xfe bytes\0!", 14),
-                    QByteArray()},
-                   {folder + QStringLiteral("/ref.png"), folder + QStringLiteral("/pictures/actual.png"),
+                   {QByteArray("$on_click (down : ctrl 1)"),
+                    QByteArray("bad \xff\xfe bytes\0!", 14), QByteArray()},
+                   {folder + QStringLiteral("/ref.png"),
+                    folder + QStringLiteral("/pictures/actual.png"),
                     QStringLiteral("/elsewhere/difference.png")}};
     run.steps.push_back(screen);
     using Kind = TranscriptEntry::Kind;
@@ -110,9 +117,8 @@ void ResultsFileTest::roundTrip_data()
     };
     const auto row = [](const char* name, Field field) { QTest::newRow(name) << field; };
     row("started", [](const RunResults& r) { return r.started.toString(Qt::ISODateWithMs); });
-    row("script paths", [](const RunResults& r) {
-        return r.scripts.at(0).path + u'|' + r.scripts.at(1).path;
-    });
+    row("script paths",
+        [](const RunResults& r) { return r.scripts.at(0).path + u'|' + r.scripts.at(1).path; });
     row("script digest", [](const RunResults& r) { return r.scripts.at(0).sha256; });
     row("script steps", [](const RunResults& r) {
         QString text;
@@ -124,7 +130,9 @@ void ResultsFileTest::roundTrip_data()
         return QStringLiteral("%1 %2 %3").arg(run(r).port, run(r).script).arg(run(r).repeat);
     });
     row("run times", [run](const RunResults& r) {
-        return QStringLiteral("%1 %2").arg(run(r).startMs, 0, 'g', 17).arg(run(r).endMs, 0, 'g', 17);
+        return QStringLiteral("%1 %2")
+            .arg(run(r).startMs, 0, 'g', 17)
+            .arg(run(r).endMs, 0, 'g', 17);
     });
     row("step lines and statuses", [run](const RunResults& r) {
         QString text;
@@ -139,9 +147,8 @@ void ResultsFileTest::roundTrip_data()
         return QStringLiteral("%1 %2").arg(step(r, 1).latencyMs).arg(step(r, 0).latencyMs);
     });
     row("reason", [step](const RunResults& r) { return step(r, 2).reason; });
-    row("reports seen, byte for byte", [step](const RunResults& r) {
-        return Join(step(r, 2).reportsSeen);
-    });
+    row("reports seen, byte for byte",
+        [step](const RunResults& r) { return Join(step(r, 2).reportsSeen); });
     row("pictures", [step](const RunResults& r) {
         const ScreenPictures& p = step(r, 2).pictures;
         return p.reference + u'|' + p.actual + u'|' + p.difference;
@@ -158,7 +165,10 @@ void ResultsFileTest::roundTrip_data()
     });
     row("a run with nothing in it", [](const RunResults& r) {
         const ScriptRun& empty = r.runs.at(1);
-        return QStringLiteral("%1 %2 %3 %4").arg(empty.port, empty.script).arg(empty.steps.size()).arg(empty.transcript.size());
+        return QStringLiteral("%1 %2 %3 %4")
+            .arg(empty.port, empty.script)
+            .arg(empty.steps.size())
+            .arg(empty.transcript.size());
     });
 }
 
@@ -190,8 +200,7 @@ void ResultsFileTest::onDisk()
     QCOMPARE(top.value("format").toString(), QStringLiteral("orvexa-results"));
     QCOMPARE(top.value("version").toInt(), 1);
     QCOMPARE(top.value("started").toString(), QStringLiteral("2024-05-01T09:30:15.123Z"));
-    const QJsonObject screen =
-        top.value("runs")[0].toObject().value("steps")[2].toObject();
+    const QJsonObject screen = top.value("runs")[0].toObject().value("steps")[2].toObject();
     // Pictures by their place from the results file's folder.
     QCOMPARE(screen.value("pictures").toObject().value("actual").toString(),
              QStringLiteral("../pictures/actual.png"));
@@ -231,12 +240,16 @@ void ResultsFileTest::malformed_data()
         "version: 2 is not known here (this program reads version 1)");
     row("version as text", "\"version\": 1", "\"version\": \"1\"", "version: is not a number");
     row("no version", "\"version\": 1,", "", "version: is missing");
-    row("start without a zone", "09:30:00.000Z", "09:30:00.000", "started: \"2024-05-01T09:30:00.000\" is not");
-    row("start not a date", "2024-05-01T09:30:00.000Z", "yesterday", "started: \"yesterday\" is not");
+    row("start without a zone", "09:30:00.000Z", "09:30:00.000",
+        "started: \"2024-05-01T09:30:00.000\" is not");
+    row("start not a date", "2024-05-01T09:30:00.000Z", "yesterday",
+        "started: \"yesterday\" is not");
     row("no scripts", "\"scripts\"", "\"scriptz\"", "scripts: is missing");
     row("scripts not an array", "\"scripts\": [", "\"scripts\": {\"x\": [", "not JSON");
-    row("a script not an object", "\"scripts\": [", "\"scripts\": [1, ", "scripts[0]: is not an object");
-    row("a short digest", "0123456789abcdef\"", "0123\"", "scripts[0].sha256: is not 64 lower-case");
+    row("a script not an object", "\"scripts\": [", "\"scripts\": [1, ",
+        "scripts[0]: is not an object");
+    row("a short digest", "0123456789abcdef\"", "0123\"",
+        "scripts[0].sha256: is not 64 lower-case");
     row("a line out of order", "\"line\": 5, \"kind\"", "\"line\": 2, \"kind\"",
         "scripts[0].steps[1].line: 2 does not follow line 3");
     row("line 0", "\"line\": 3, \"kind\"", "\"line\": 0, \"kind\"",
@@ -249,29 +262,38 @@ void ResultsFileTest::malformed_data()
     row("a run of a script not listed", "\"script\": \"a.ots\"", "\"script\": \"b.ots\"",
         "runs[0].script: \"b.ots\" is not one of the scripts listed");
     row("repeat 0", "\"repeat\": 1", "\"repeat\": 0", "runs[0].repeat: 0 is not a whole number");
-    row("a run that ends before it starts", "\"start\": 0, \"end\": 20", "\"start\": 30, \"end\": 20", "runs[0].end: is before the start");
-    row("a time past 115 days", "\"end\": 20", "\"end\": 1e11", "runs[0].end: 1e+11 is not from 0 to 10000000000");
+    row("a run that ends before it starts", "\"start\": 0, \"end\": 20",
+        "\"start\": 30, \"end\": 20", "runs[0].end: is before the start");
+    row("a time past 115 days", "\"end\": 20", "\"end\": 1e11",
+        "runs[0].end: 1e+11 is not from 0 to 10000000000");
     row("a number past a double", "\"end\": 20", "\"end\": 1e999", "not JSON: line 6, column ");
     row("a step of a line the script lacks", "{\"line\": 3, \"status\"", "{\"line\": 4, \"status\"",
         "runs[0].steps[0].line: 4 is not a step of \"a.ots\"");
     row("a status not known", "\"passed\"", "\"pass\"",
         "runs[0].steps[0].status: \"pass\" is not passed, failed or skipped");
-    row("a negative latency", "\"latency\": 3", "\"latency\": -3", "runs[0].steps[0].latency: -3 is not from 0");
-    row("a latency as text", "\"latency\": 3", "\"latency\": \"3\"", "runs[0].steps[0].latency: is not a number");
+    row("a negative latency", "\"latency\": 3", "\"latency\": -3",
+        "runs[0].steps[0].latency: -3 is not from 0");
+    row("a latency as text", "\"latency\": 3", "\"latency\": \"3\"",
+        "runs[0].steps[0].latency: is not a number");
     row("a report that is a number", "\"$on_x\"", "7",
         "runs[0].steps[0].reports[0]: is neither a string nor {\"hex\": \"...\"}");
     row("odd hex", "\"ff00\"", "\"ff0\"", "runs[0].steps[0].reports[1].hex: is not an even count");
-    row("hex that is not", "\"ff00\"", "\"zz\"", "runs[0].steps[0].reports[1].hex: is not an even count");
-    row("an empty picture path", "\"p/actual.png\"", "\"\"", "runs[0].steps[1].pictures.actual: is empty");
-    row("pictures not an object", "{\"actual\": \"p/actual.png\"}", "[]", "runs[0].steps[1].pictures: is not an object");
-    row("a step twice", "{\"line\": 5, \"status\"", "{\"line\": 3, \"status\"", "runs[0].steps[1].line: 3 does not follow line 3");
+    row("hex that is not", "\"ff00\"", "\"zz\"",
+        "runs[0].steps[0].reports[1].hex: is not an even count");
+    row("an empty picture path", "\"p/actual.png\"", "\"\"",
+        "runs[0].steps[1].pictures.actual: is empty");
+    row("pictures not an object", "{\"actual\": \"p/actual.png\"}", "[]",
+        "runs[0].steps[1].pictures: is not an object");
+    row("a step twice", "{\"line\": 5, \"status\"", "{\"line\": 3, \"status\"",
+        "runs[0].steps[1].line: 3 does not follow line 3");
     row("a transcript entry of a kind not known", "\"sent\"", "\"said\"",
         "runs[0].transcript[1].kind: \"said\" is not sent, report, step-start, step-end or note");
-    row("a step start without its line", "\"kind\": \"step-start\", \"line\": 3", "\"kind\": \"step-start\"",
-        "runs[0].transcript[0].line: is missing");
+    row("a step start without its line", "\"kind\": \"step-start\", \"line\": 3",
+        "\"kind\": \"step-start\"", "runs[0].transcript[0].line: is missing");
     row("a step start of a line the script lacks", "\"kind\": \"step-start\", \"line\": 3",
         "\"kind\": \"step-start\", \"line\": 8", "runs[0].transcript[0].line: 8 is not a step of");
-    row("a time in the transcript below 0", "{\"at\": 2,", "{\"at\": -2,", "runs[0].transcript[1].at: -2 is not");
+    row("a time in the transcript below 0", "{\"at\": 2,", "{\"at\": -2,",
+        "runs[0].transcript[1].at: -2 is not");
 
     QByteArray twice = valid;
     const qsizetype script = twice.indexOf("{\"path\"");
@@ -304,11 +326,16 @@ void ResultsFileTest::files_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("missing") << "missing.json" << "no such file";
-    QTest::newRow("a folder") << "folder" << "is a folder";
-    QTest::newRow("a pipe, which would be read for ever") << "pipe" << "is not a regular file";
-    QTest::newRow("larger than the limit") << "huge.json" << "larger than 256 MiB";
-    QTest::newRow("not JSON") << "notes.txt" << "not JSON: line 1, column ";
+    QTest::newRow("missing") << "missing.json"
+                             << "no such file";
+    QTest::newRow("a folder") << "folder"
+                              << "is a folder";
+    QTest::newRow("a pipe, which would be read for ever") << "pipe"
+                                                          << "is not a regular file";
+    QTest::newRow("larger than the limit") << "huge.json"
+                                           << "larger than 256 MiB";
+    QTest::newRow("not JSON") << "notes.txt"
+                              << "not JSON: line 1, column ";
 }
 
 void ResultsFileTest::files()
@@ -317,7 +344,8 @@ void ResultsFileTest::files()
     QFETCH(QString, error);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600) ==
+            0);
     QFile huge(dir.filePath(QStringLiteral("huge.json")));
     QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(kMostResultsBytes + 1)); // sparse
     huge.close();
@@ -342,7 +370,8 @@ void ResultsFileTest::fullDiskKeepsTheOldFile()
     QVERIFY(before.open(QIODevice::ReadOnly));
     const QByteArray old = before.readAll();
 
-    RunResults big = OneScript('1', {{1, QStringLiteral("expect x"), std::vector<double>(2000, 1)}});
+    RunResults big =
+        OneScript('1', {{1, QStringLiteral("expect x"), std::vector<double>(2000, 1)}});
     {
         const FileSizeLimit limit(old.size() + 100);
         QVERIFY(!SaveResults(path, big, error));

@@ -45,11 +45,16 @@ void ResultsHtmlTest::text_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("html");
 
-    QTest::newRow("plain") << "expect $on_click (down : ctrl 1)" << "expect $on_click (down : ctrl 1)";
-    QTest::newRow("markup") << "<b>&amp;</b>" << "&lt;b&gt;&amp;amp;&lt;/b&gt;";
-    QTest::newRow("both quotes") << "Print 'a\"b'" << "Print &#39;a&quot;b&#39;";
-    QTest::newRow("Korean as it is") << "Print '한글'" << "Print &#39;한글&#39;";
-    QTest::newRow("a tab stays") << "a\tb" << "a\tb";
+    QTest::newRow("plain") << "expect $on_click (down : ctrl 1)"
+                           << "expect $on_click (down : ctrl 1)";
+    QTest::newRow("markup") << "<b>&amp;</b>"
+                            << "&lt;b&gt;&amp;amp;&lt;/b&gt;";
+    QTest::newRow("both quotes") << "Print 'a\"b'"
+                                 << "Print &#39;a&quot;b&#39;";
+    QTest::newRow("Korean as it is") << "Print '한글'"
+                                     << "Print &#39;한글&#39;";
+    QTest::newRow("a tab stays") << "a\tb"
+                                 << "a\tb";
     QTest::newRow("controls shown by code, a run in one mark")
         << QStringLiteral("a\x01\x1b[0mb\r\n")
         << "a<span class=x>\\x01\\x1B</span>[0mb<span class=x>\\x0D\\x0A</span>";
@@ -71,20 +76,22 @@ void ResultsHtmlTest::bytes_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("html");
 
-    QTest::newRow("UTF-8 as text") << QByteArray("$on_key_press (한 < 2)")
-                                   << "$on_key_press (한 &lt; 2)";
-    QTest::newRow("a byte that is not UTF-8") << QByteArray("a\xff" "b")
+    QTest::newRow("UTF-8 as text")
+        << QByteArray("$on_key_press (한 < 2)") << "$on_key_press (한 &lt; 2)";
+    QTest::newRow("a byte that is not UTF-8") << QByteArray("a\xff"
+                                                            "b")
                                               << "a<span class=x>\\xFF</span>b";
     QTest::newRow("CP949 text: every byte shown")
         << QByteArray("Print '\xc7\xd1';") << "Print &#39;<span class=x>\\xC7\\xD1</span>&#39;;";
-    QTest::newRow("an overlong slash") << QByteArray("\xc0\xaf") << "<span class=x>\\xC0\\xAF</span>";
-    QTest::newRow("an encoded surrogate") << QByteArray("\xed\xa0\x80")
-                                          << "<span class=x>\\xED\\xA0\\x80</span>";
-    QTest::newRow("cut short at the end") << QByteArray("ok\xe2\x82")
-                                          << "ok<span class=x>\\xE2\\x82</span>";
+    QTest::newRow("an overlong slash")
+        << QByteArray("\xc0\xaf") << "<span class=x>\\xC0\\xAF</span>";
+    QTest::newRow("an encoded surrogate")
+        << QByteArray("\xed\xa0\x80") << "<span class=x>\\xED\\xA0\\x80</span>";
+    QTest::newRow("cut short at the end")
+        << QByteArray("ok\xe2\x82") << "ok<span class=x>\\xE2\\x82</span>";
     QTest::newRow("NUL") << QByteArray("a\0b", 3) << "a<span class=x>\\x00</span>b";
-    QTest::newRow("markup after a bad byte") << QByteArray("\xfe<script>")
-                                             << "<span class=x>\\xFE</span>&lt;script&gt;";
+    QTest::newRow("markup after a bad byte")
+        << QByteArray("\xfe<script>") << "<span class=x>\\xFE</span>&lt;script&gt;";
 }
 
 void ResultsHtmlTest::bytes()
@@ -96,7 +103,8 @@ void ResultsHtmlTest::bytes()
 
 void ResultsHtmlTest::hostileTextStaysText()
 {
-    const QString evil = QStringLiteral("</code></td><script>alert(1)</script><img src=x onerror=alert(2)>");
+    const QString evil =
+        QStringLiteral("</code></td><script>alert(1)</script><img src=x onerror=alert(2)>");
     RunResults results = OneScript('1', {{4, QStringLiteral("expect ") + evil, {kFailed}}},
                                    QStringLiteral("<svg onload=alert(3)>.ots"));
     results.runs[0].port = QStringLiteral("\"><iframe src=//x>");
@@ -143,7 +151,8 @@ void ResultsHtmlTest::pictures()
     QFile secret(dir.filePath(QStringLiteral("secret.txt")));
     QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("password=hunter2") > 0);
     secret.close();
-    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600) ==
+            0);
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
     QFile huge(dir.filePath(QStringLiteral("huge.png")));
     QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write("\x89PNG\r\n\x1a\n") == 8 &&
@@ -171,8 +180,9 @@ void ResultsHtmlTest::summaryAndCharts()
     const QString html = QString::fromUtf8(ReportHtml(run, &baseline));
 
     // Only tests count: the send steps do not.
-    QVERIFY(html.contains(QStringLiteral("<p id=totals>5 passed, 1 failed, 0 skipped; 6 script runs "
-                                         "on 2 ports in 0.500 s</p>")));
+    QVERIFY(
+        html.contains(QStringLiteral("<p id=totals>5 passed, 1 failed, 0 skipped; 6 script runs "
+                                     "on 2 ports in 0.500 s</p>")));
     QVERIFY(html.contains(QStringLiteral("<tr class=failed><td>virtual<td>a.ots<td>4"
                                          "<td>3<td>1<td>0<td>2.000 s")));
     QVERIFY(html.contains(QStringLiteral("<tr><td>COM7<td>a.ots<td>2<td>2"

@@ -35,14 +35,12 @@ void ResultsStatsTest::summaries_data()
         << Samples{3, 1} << 2 << 1.0 << 2.0 << 2.9 << 3.0;
     QTest::newRow("odd count: the median is the middle one, in any order")
         << Samples{5, 1, 3} << 3 << 1.0 << 3.0 << 4.8 << 5.0;
-    QTest::newRow("1 to 20: p95 between the 19th and the 20th")
-        << [] {
-               Samples s;
-               for (int i = 20; i >= 1; --i)
-                   s.push_back(i);
-               return s;
-           }() << 20
-        << 1.0 << 10.5 << 19.05 << 20.0;
+    QTest::newRow("1 to 20: p95 between the 19th and the 20th") << [] {
+        Samples s;
+        for (int i = 20; i >= 1; --i)
+            s.push_back(i);
+        return s;
+    }() << 20 << 1.0 << 10.5 << 19.05 << 20.0;
     QTest::newRow("ties") << Samples{2, 2, 2, 2} << 4 << 2.0 << 2.0 << 2.0 << 2.0;
     QTest::newRow("one spike moves max and p95, not the median")
         << Samples{3, 3, 3, 3, 3, 3, 3, 3, 3, 40} << 10 << 3.0 << 3.0 << 23.35 << 40.0;
@@ -67,9 +65,10 @@ void ResultsStatsTest::summaries()
 void ResultsStatsTest::pooling()
 {
     // Two ports, two rounds each; a failed and a skipped run add no latency.
-    RunResults results = OneScript('1', {{2, QStringLiteral("send Clear;"), {0, 0, 0, 0}},
-                                         {3, QStringLiteral("expect $on_click*"), {4, 1, kFailed, 2}},
-                                         {5, QStringLiteral("screen a.png"), {0, kSkipped, 0, 0}}});
+    RunResults results =
+        OneScript('1', {{2, QStringLiteral("send Clear;"), {0, 0, 0, 0}},
+                        {3, QStringLiteral("expect $on_click*"), {4, 1, kFailed, 2}},
+                        {5, QStringLiteral("screen a.png"), {0, kSkipped, 0, 0}}});
     results.runs[2].port = results.runs[3].port = QStringLiteral("COM7");
     // A run of a script not listed, and a step run of a line the script lacks, count nowhere.
     results.runs.push_back(results.runs[0]);
