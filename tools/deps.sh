@@ -2,9 +2,9 @@
 # Installs the Debian packages of the named sets when any is missing: deps.sh <set>...
 #   build    builds and runs the console and the virtual module (all that tools/console needs)
 #   package  writes the Debian package (tools/package)
-#   test     the package checks of the test suite, git for the check that it ignores builds, and
-#            the serial-over-network server (ser2net) and the test framework that drives it
-#            (labgrid, pytest)
+#   test     the package checks of the test suite, git for the check that it ignores builds, the
+#            serial-over-network server (ser2net) and the test framework that drives it (labgrid,
+#            pytest), and the browser the report test loads pages in (chromium)
 #   fuzz     clang, its libFuzzer runtime and the symbolizer its crash reports use (tools/fuzz)
 # A newcomer's first command should not wait for a compiler and linters it never uses, so the
 # console's own set is kept small and the other scripts ask for theirs. Recommended packages are
@@ -18,7 +18,8 @@ declare -A sets=(
   [build]="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
            qt6-svg-dev fonts-nanum"
   [package]="dpkg-dev"
-  [test]="desktop-file-utils appstream lintian dpkg-dev git ser2net python3-labgrid python3-pytest"
+  [test]="desktop-file-utils appstream lintian dpkg-dev git ser2net python3-labgrid python3-pytest
+          chromium"
   # libclang-rt-14-dev ships libclang_rt.fuzzer for Debian 12's clang; llvm puts
   # llvm-symbolizer in PATH, without which a crash's stack shows bare addresses.
   [fuzz]="clang libclang-rt-14-dev llvm"

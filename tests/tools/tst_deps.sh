@@ -91,7 +91,7 @@ check "not root, no sudo, nothing missing: silent success" \
   1000 no "$console" no build 0 "" "!apt-get"
 check "test sets ask for the checkers and the fuzzer runtime once each" \
   1000 no "$console" no "build package test fuzz" 1 \
-  "install -y --no-install-recommends dpkg-dev desktop-file-utils appstream lintian git ser2net python3-labgrid python3-pytest clang libclang-rt-14-dev llvm'" ""
+  "install -y --no-install-recommends dpkg-dev desktop-file-utils appstream lintian git ser2net python3-labgrid python3-pytest chromium clang libclang-rt-14-dev llvm'" ""
 check "root installs with apt directly, without recommended packages, and shows its progress" \
   0 no "$console" no "fuzz" 0 \
   "download   0%${nl}download 100%${nl}install   40%  Unpacking libgl-dev${nl}install   80%  Installed cmake${nl}!41%${nl}!Reading package lists" \
