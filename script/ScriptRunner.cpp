@@ -1,11 +1,11 @@
 #include "script/ScriptRunner.h"
 
-#include "app/serial/CMSComm.h"
-#include "app/serial/LineSettings.h"
-#include "app/serial/Pieces.h"
 #include "script/Pattern.h"
 #include "script/ScreenCompare.h"
 #include "script/VirtualModule.h"
+#include "serial/CMSComm.h"
+#include "serial/LineSettings.h"
+#include "serial/Pieces.h"
 #include "support/CodePage.h"
 
 #include <QDir>

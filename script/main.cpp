@@ -1,4 +1,3 @@
-#include "app/serial/CMSComm.h"
 #include "module/SamplePictures.h"
 #include "script/JunitReport.h"
 #include "script/RunCounts.h"
@@ -6,6 +5,7 @@
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 #include "script/VirtualModule.h"
+#include "serial/CMSComm.h"
 #include "support/FileReplace.h"
 #include "support/SignalWatch.h"
 
