@@ -3,8 +3,8 @@
 // holds the steps in order and replays with orvexa-run; one changed expect fails its step.
 #include "module/ModuleWindow.h"
 #include "module/ScreenView.h"
-#include "script/Pattern.h"
 #include "script/VirtualModule.h"
+#include "scriptformat/Pattern.h"
 #include "serial/CMSComm.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/FileSizeLimit.h"
