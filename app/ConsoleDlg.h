@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/ConsoleSettings.h"
-#include "app/report/ReportDecoder.h"
-#include "app/serial/CMSComm.h"
 #include "commands/Drawing.h"
 #include "commands/Style.h"
+#include "report/ReportDecoder.h"
 #include "script/ScriptRecorder.h"
+#include "serial/CMSComm.h"
 
 #include <QDateTime>
 #include <QDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/serial/FileSender.h"
+#include "serial/FileSender.h"
 
 #include <QDialog>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "script/RunCounts.h"
-#include "script/Script.h"
 #include "script/ScriptRunner.h"
+#include "scriptformat/Script.h"
 
 #include <QByteArrayView>
 #include <QDialog>

@@ -7,10 +7,10 @@
 // Last, CPU per MB of the same streams with Record Script off and on.
 
 #include "app/ConsoleDlg.h"
-#include "app/report/ReportDecoder.h"
 #include "bench/ConsoleDriving.h"
 #include "bench/EventLoopTiming.h"
 #include "bench/ProcessFigures.h"
+#include "report/ReportDecoder.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
 #include "support/ui/ControlUtil.h"

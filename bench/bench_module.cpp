@@ -8,9 +8,9 @@
 #include "commands/Demos.h"
 #include "module/ModuleEngine.h"
 #include "module/ModuleLine.h"
+#include "module/ModuleRecorder.h"
 #include "module/ModuleWindow.h"
 #include "module/SamplePictures.h"
-#include "script/ModuleRecorder.h"
 #include "tests/common/TempConfigHome.h"
 
 #include "EventLoopTiming.h"

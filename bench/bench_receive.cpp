@@ -4,8 +4,8 @@
 // arrive at 230400 baud and in a burst. The same with the view's record on: a live log file and
 // time stamps, next to off, and the time a Save As of a full view takes.
 
-#include "app/report/ReportDecoder.h"
 #include "bench/EventLoopTiming.h"
+#include "report/ReportDecoder.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/ReportStream.h"

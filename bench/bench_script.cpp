@@ -9,10 +9,10 @@
 // waits under a flood of key reports, against a wait of the same length, and its peak memory for
 // a script of 1,000,000 "wait 0" steps and for --repeat 1000000 of a small script.
 
-#include "app/serial/CMSComm.h"
 #include "module/SamplePictures.h"
 #include "script/ScriptRunner.h"
 #include "script/VirtualModule.h"
+#include "serial/CMSComm.h"
 #include "tests/common/TempConfigHome.h"
 
 #include "bench/ProcessFigures.h"

@@ -5,7 +5,7 @@
 #include "EventLoopTiming.h"
 
 #include "app/FileSendDlg.h"
-#include "app/serial/PortFolder.h"
+#include "serial/PortFolder.h"
 #include "support/RandomSource.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/PseudoTerminal.h"

@@ -1,7 +1,7 @@
 // The line-settings text: any text parses or is refused, and what parses is in range and
 // written back in the settings form parses to the same settings.
-#include "app/serial/LineSettings.h"
 #include "fuzz/FuzzData.h"
+#include "serial/LineSettings.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 // takes, the sends carry exactly the bytes received, in order, and the expects match the module's
 // reports one for one, in order.
 #include "fuzz/FuzzData.h"
-#include "script/ModuleRecording.h"
-#include "script/Pattern.h"
-#include "script/ReportLines.h"
-#include "script/Script.h"
+#include "module/ModuleRecording.h"
+#include "report/ReportLines.h"
+#include "scriptformat/Pattern.h"
+#include "scriptformat/Script.h"
 #include "support/CodePage.h"
 
 #include <vector>

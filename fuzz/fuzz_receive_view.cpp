@@ -1,7 +1,7 @@
 // The receive view's store fed the decoder's pieces, as the console feeds it: its size stays
 // bounded and the newest text is kept whole, dropped by whole lines.
-#include "app/report/ReportDecoder.h"
 #include "fuzz/FuzzData.h"
+#include "report/ReportDecoder.h"
 #include "support/ui/ReceiveView.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The report decoder against the plain reference decoder, whole and split in two reads: the text
 // must match exactly, so the hex dump is the input byte for byte and every completed report is
 // decoded or left at " : ".
-#include "app/report/ReportDecoder.h"
 #include "fuzz/FuzzData.h"
 #include "fuzz/ReferenceDecoder.h"
+#include "report/ReportDecoder.h"
 
 #include <string>
 

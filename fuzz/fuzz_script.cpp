@@ -4,9 +4,9 @@
 // matcher agrees with a plain reading of the pattern, and the report lines of a byte stream do
 // not depend on how the stream is split.
 #include "fuzz/FuzzData.h"
-#include "script/Pattern.h"
-#include "script/ReportLines.h"
-#include "script/Script.h"
+#include "report/ReportLines.h"
+#include "scriptformat/Pattern.h"
+#include "scriptformat/Script.h"
 #include "support/CodePage.h"
 
 #include <set>

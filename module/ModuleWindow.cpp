@@ -1,8 +1,8 @@
 #include "module/ModuleWindow.h"
 
 #include "module/ModuleEngine.h"
+#include "module/ModuleRecorder.h"
 #include "module/ScreenView.h"
-#include "script/ModuleRecorder.h"
 #include "support/CodePage.h"
 
 #include <QActionGroup>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "script/Script.h"
 #include "script/ScriptRunner.h"
+#include "scriptformat/Script.h"
 #include "support/FileReplace.h"
 
 #include <QByteArray>

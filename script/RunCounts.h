@@ -1,6 +1,6 @@
 #pragma once
 
-#include "script/Script.h"
+#include "scriptformat/Script.h"
 
 #include <QString>
 

@@ -1,7 +1,5 @@
 #include "script/ScreenCompare.h"
 
-#include "module/ModuleEngine.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
@@ -27,7 +25,7 @@ QString RegularFileFault(const QString& path)
     return {};
 }
 
-std::vector<ScriptError> CheckReferencePictures(const Script& script)
+std::vector<ScriptError> CheckReferencePictures(const Script& script, QSize screen)
 {
     std::vector<ScriptError> errors;
     for (const ScriptStep& step : script.steps) {
@@ -44,13 +42,13 @@ std::vector<ScriptError> CheckReferencePictures(const Script& script)
             errors.push_back(
                 {step.line,
                  QStringLiteral("\"%1\" is not a picture: %2").arg(path, reader.errorString())});
-        } else if (size != QSize(ModuleEngine::kWidth, ModuleEngine::kHeight)) {
+        } else if (size != screen) {
             errors.push_back({step.line, QStringLiteral("\"%1\" is %2 x %3, not %4 x %5")
                                              .arg(path)
                                              .arg(size.width())
                                              .arg(size.height())
-                                             .arg(ModuleEngine::kWidth)
-                                             .arg(ModuleEngine::kHeight)});
+                                             .arg(screen.width())
+                                             .arg(screen.height())});
         }
     }
     return errors;

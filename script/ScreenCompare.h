@@ -1,8 +1,9 @@
 #pragma once
 
-#include "script/Script.h"
+#include "scriptformat/Script.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <vector>
@@ -15,9 +16,9 @@ QString ReferencePicturePath(const QString& scriptPath, const QString& file);
 QString RegularFileFault(const QString& path);
 
 // Errors for every screen step whose reference is missing, not a regular file, unreadable or not
-// 800 x 480, with the step's line; checked before a run so that a bad reference costs no port
-// time.
-std::vector<ScriptError> CheckReferencePictures(const Script& script);
+// of the module's `screen` size, with the step's line; checked before a run so that a bad
+// reference costs no port time.
+std::vector<ScriptError> CheckReferencePictures(const Script& script, QSize screen);
 
 struct ScreenDifference
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "script/ReportLines.h"
-#include "script/ScriptWriter.h"
+#include "report/ReportLines.h"
+#include "scriptformat/ScriptWriter.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,11 +1,11 @@
 #include "script/ScriptRunner.h"
 
-#include "app/serial/CMSComm.h"
-#include "app/serial/LineSettings.h"
-#include "app/serial/Pieces.h"
-#include "script/Pattern.h"
 #include "script/ScreenCompare.h"
-#include "script/VirtualModule.h"
+#include "script/VirtualSteps.h"
+#include "scriptformat/Pattern.h"
+#include "serial/CMSComm.h"
+#include "serial/LineSettings.h"
+#include "serial/Pieces.h"
 #include "support/CodePage.h"
 
 #include <QDir>
@@ -42,7 +42,7 @@ RunCounts::Outcome CountedAs(State state)
 
 } // namespace
 
-ScriptRunner::ScriptRunner(CMSComm& comm, RandomSource& rng, VirtualModule* module, QObject* parent)
+ScriptRunner::ScriptRunner(CMSComm& comm, RandomSource& rng, VirtualSteps* module, QObject* parent)
     : QObject(parent), m_comm(comm), m_rng(rng), m_module(module)
 {
     m_clock.start();
@@ -307,34 +307,34 @@ void ScriptRunner::OnPoll()
 void ScriptRunner::RunVirtualStep()
 {
     const ScriptStep& step = Current();
-    ModuleEngine& engine = m_module->Engine();
+    VirtualSteps& module = *m_module;
     switch (step.kind) {
     case Kind::Touch:
-        engine.Press(step.Point());
-        engine.Release(step.Point());
+        module.Press(step.Point());
+        module.Release(step.Point());
         break;
     case Kind::Press:
-        engine.Press(step.Point());
+        module.Press(step.Point());
         break;
     case Kind::Move:
-        engine.Move(step.Point());
+        module.Move(step.Point());
         break;
     case Kind::Release:
-        engine.Release(step.Point());
+        module.Release(step.Point());
         break;
     case Kind::Key:
-        engine.KeyPress(step.key);
+        module.KeyPress(step.key);
         break;
     case Kind::Event:
         if (step.eventCode == 0x86) {
-            engine.SendDate();
+            module.SendDate();
         } else if (step.eventCode == 0x87) {
-            engine.SendTime();
+            module.SendTime();
         } else if (step.eventBoth) {
-            engine.SendEvent(step.eventCode, {true, {1, 0}});
-            engine.SendEvent(step.eventCode, {false, {1, 0}});
+            module.SendEvent(step.eventCode, true);
+            module.SendEvent(step.eventCode, false);
         } else {
-            engine.SendEvent(step.eventCode, {step.eventState, {1, 0}});
+            module.SendEvent(step.eventCode, step.eventState);
         }
         break;
     case Kind::Screen:
@@ -362,7 +362,7 @@ void ScriptRunner::CompareScreen()
                  QStringLiteral("cannot read the reference picture \"%1\"").arg(path));
         return;
     }
-    const QImage& actual = m_module->Engine().Screen();
+    const QImage& actual = m_module->Screen();
     const ScreenDifference difference = CompareScreens(actual, reference, step.tolerance);
     if (difference.pixels == 0) {
         Complete(State::Passed);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "script/ReportLines.h"
+#include "report/ReportLines.h"
 #include "script/RunCounts.h"
-#include "script/Script.h"
+#include "scriptformat/Script.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -14,7 +14,7 @@
 
 class CMSComm;
 class RandomSource;
-class VirtualModule;
+class VirtualSteps;
 
 struct StepResult
 {
@@ -61,8 +61,7 @@ public:
     // floods reports cannot fill memory.
     static constexpr std::size_t kMostUnconsumed = 100000;
 
-    ScriptRunner(CMSComm& comm, RandomSource& rng, VirtualModule* module,
-                 QObject* parent = nullptr);
+    ScriptRunner(CMSComm& comm, RandomSource& rng, VirtualSteps* module, QObject* parent = nullptr);
     ~ScriptRunner() override;
 
     void SetFailFast(bool on) { m_failFast = on; }
@@ -136,7 +135,7 @@ private:
 
     CMSComm& m_comm;
     RandomSource& m_rng;
-    VirtualModule* m_module;
+    VirtualSteps* m_module;
     ReportLines m_lines;
     bool m_failFast = false;
     int m_promptMs = 0;

@@ -12,3 +12,10 @@ QString VirtualModule::Open()
 {
     return m_line.Open(ModuleLine::kUnpublished);
 }
+
+void VirtualModule::SendEvent(std::uint8_t code, bool state)
+{
+    // A screen touch names screen 1, control 0, as the Events menu's does; the other hand-sent
+    // reports carry no values.
+    m_engine.SendEvent(code, {state, {1, 0}});
+}

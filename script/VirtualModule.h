@@ -2,6 +2,7 @@
 
 #include "module/ModuleEngine.h"
 #include "module/ModuleLine.h"
+#include "script/VirtualSteps.h"
 
 #include <QObject>
 #include <QString>
@@ -9,7 +10,7 @@
 // The virtual module's engine in this process, on a pseudo-terminal of its own that is not
 // published in the port folder: a serial control opens DevicePath() as it would open a module,
 // so pieces, line pacing and the decoder all run as they would on a real line.
-class VirtualModule : public QObject
+class VirtualModule : public QObject, public VirtualSteps
 {
     Q_OBJECT
 
@@ -23,8 +24,16 @@ public:
     void SetPaced(bool paced) { m_line.SetPaced(paced); }
 
     ModuleEngine& Engine() { return m_engine; }
-    // Bytes the module has taken from the line so far.
-    qint64 BytesTaken() const { return m_engine.BytesReceived(); }
+
+    qint64 BytesTaken() const override { return m_engine.BytesReceived(); }
+    void Press(QPoint p) override { m_engine.Press(p); }
+    void Move(QPoint p) override { m_engine.Move(p); }
+    void Release(QPoint p) override { m_engine.Release(p); }
+    void KeyPress(std::uint8_t key) override { m_engine.KeyPress(key); }
+    void SendEvent(std::uint8_t code, bool state) override;
+    void SendDate() override { m_engine.SendDate(); }
+    void SendTime() override { m_engine.SendTime(); }
+    const QImage& Screen() const override { return m_engine.Screen(); }
 
 private:
     ModuleLine m_line;

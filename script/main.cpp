@@ -1,11 +1,12 @@
-#include "app/serial/CMSComm.h"
+#include "module/ModuleEngine.h"
 #include "module/SamplePictures.h"
 #include "script/JunitReport.h"
 #include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
-#include "script/Script.h"
 #include "script/ScriptRunner.h"
 #include "script/VirtualModule.h"
+#include "scriptformat/Script.h"
+#include "serial/CMSComm.h"
 #include "support/FileReplace.h"
 #include "support/SignalWatch.h"
 
@@ -437,7 +438,8 @@ bool LoadScripts(const Options& options, const int& signal, std::vector<Script>&
         ParseOutcome parsed = LoadScript(path);
         parsed.path = path;
         if (parsed.errors.empty() && isVirtual)
-            parsed.errors = CheckReferencePictures(parsed);
+            parsed.errors =
+                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight});
         if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
             if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed))
                 parsed.errors.push_back(*refused);

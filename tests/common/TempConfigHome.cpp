@@ -1,6 +1,6 @@
 #include "tests/common/TempConfigHome.h"
 
-#include "app/serial/PortFolder.h"
+#include "serial/PortFolder.h"
 
 namespace {
 constexpr char kVariable[] = "XDG_CONFIG_HOME";

@@ -17,7 +17,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "app/serial/PortFolder.h"
+#include "serial/PortFolder.h"
 
 #include <QDir>
 

@@ -2,7 +2,7 @@
 // the keyboard, on real pseudo-terminals with the real dialog offscreen.
 #include "ConsoleFixture.h"
 
-#include "app/serial/CMSComm.h"
+#include "serial/CMSComm.h"
 #include "support/ui/ReceiveView.h"
 
 #include <QDir>

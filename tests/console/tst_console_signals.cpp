@@ -3,8 +3,8 @@
 // The console runs as a program of its own here, started from this test's executable.
 #include "app/ConsoleApp.h"
 #include "app/ConsoleDlg.h"
-#include "app/serial/PortFolder.h"
 #include "resources/ControlIds.h"
+#include "serial/PortFolder.h"
 #include "support/Paths.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/TempConfigHome.h"

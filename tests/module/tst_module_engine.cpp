@@ -2,7 +2,6 @@
 // drawing statement changes the pixels it should, any split of the stream gives the same screen,
 // bad input is counted without stopping the module, and touches become the reports the console's
 // decoder reads.
-#include "app/report/ReportDecoder.h"
 #include "commands/Controls.h"
 #include "commands/Demos.h"
 #include "commands/Drawing.h"
@@ -12,6 +11,7 @@
 #include "module/ModuleEngine.h"
 #include "module/SamplePictures.h"
 #include "module/StatementSignature.h"
+#include "report/ReportDecoder.h"
 #include "support/CodePage.h"
 
 #include <QSignalSpy>

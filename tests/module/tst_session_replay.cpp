@@ -6,7 +6,7 @@
 #include "module/ModuleLine.h"
 #include "module/ModuleWindow.h"
 #include "module/ScreenView.h"
-#include "script/Pattern.h"
+#include "scriptformat/Pattern.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/ScriptSession.h"
 #include "tests/console/ConsoleFixture.h"

@@ -1,4 +1,4 @@
-#include "app/report/ReportDecoder.h"
+#include "report/ReportDecoder.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // The runner as a window drives it: signals per step, Stop() in the middle of a wait, and the
 // port still open and usable afterwards, against the virtual module over a real pseudo-terminal;
 // and against a pseudo-terminal standing in for a module that floods reports or takes nothing.
-#include "app/serial/CMSComm.h"
 #include "module/EventEncoder.h"
 #include "script/ScriptRunner.h"
 #include "script/VirtualModule.h"
+#include "serial/CMSComm.h"
 #include "support/Paths.h"
 #include "tests/common/PseudoTerminal.h"
 #include "tests/common/TempConfigHome.h"

@@ -1,5 +1,5 @@
-#include "app/serial/CMSComm.h"
-#include "app/serial/PortFolder.h"
+#include "serial/CMSComm.h"
+#include "serial/PortFolder.h"
 #include "support/Paths.h"
 #include "tests/common/PseudoTerminal.h"
 #include "tests/common/TempConfigHome.h"

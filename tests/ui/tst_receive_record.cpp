@@ -1,6 +1,6 @@
 // The record the receive view keeps: Clear, Save As, the live log and time stamps, driven through
 // its context menu and real file dialogs, with real files in a temporary folder.
-#include "app/report/ReportDecoder.h"
+#include "report/ReportDecoder.h"
 #include "support/RandomSource.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"

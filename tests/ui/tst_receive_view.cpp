@@ -1,4 +1,4 @@
-#include "app/report/ReportDecoder.h"
+#include "report/ReportDecoder.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/FileBytes.h"

@@ -1,4 +1,4 @@
-#include "app/serial/Pieces.h"
+#include "serial/Pieces.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
 // A session on the virtual module's window recorded from its File menu: statements arrive over a
 // real pseudo-terminal, the screen is touched, clicked, dragged and typed on, and the file then
 // holds the steps in order and replays with orvexa-run; one changed expect fails its step.
-#include "app/serial/CMSComm.h"
 #include "module/ModuleWindow.h"
 #include "module/ScreenView.h"
-#include "script/Pattern.h"
 #include "script/VirtualModule.h"
+#include "scriptformat/Pattern.h"
+#include "serial/CMSComm.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/FileSizeLimit.h"
 #include "tests/common/ScriptSession.h"

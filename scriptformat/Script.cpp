@@ -1,4 +1,4 @@
-#include "script/Script.h"
+#include "scriptformat/Script.h"
 
 #include "support/CodePage.h"
 

@@ -1,7 +1,7 @@
 // What a recording writes must read back through the parser as the step that repeats it.
-#include "script/Pattern.h"
-#include "script/Script.h"
-#include "script/ScriptWriter.h"
+#include "scriptformat/Pattern.h"
+#include "scriptformat/Script.h"
+#include "scriptformat/ScriptWriter.h"
 #include "support/CodePage.h"
 
 #include <QFile>

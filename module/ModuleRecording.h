@@ -1,7 +1,7 @@
 #pragma once
 
 #include "module/ModuleEngine.h"
-#include "script/ReportLines.h"
+#include "report/ReportLines.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,4 +1,4 @@
-#include "app/serial/FileSender.h"
+#include "serial/FileSender.h"
 
 #include <QFileInfo>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "script/ModuleRecording.h"
-#include "script/ScriptWriter.h"
+#include "module/ModuleRecording.h"
+#include "scriptformat/ScriptWriter.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "script/Pattern.h"
+#include "scriptformat/Pattern.h"
 
 bool MatchesPattern(QByteArrayView pattern, QByteArrayView text)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/report/ReportDecoder.h"
+#include "report/ReportDecoder.h"
 #include "support/RandomSource.h"
 
 #include <QByteArray>

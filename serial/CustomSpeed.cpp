@@ -1,4 +1,4 @@
-#include "app/serial/CustomSpeed.h"
+#include "serial/CustomSpeed.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

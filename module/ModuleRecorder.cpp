@@ -1,4 +1,4 @@
-#include "script/ModuleRecorder.h"
+#include "module/ModuleRecorder.h"
 
 #include "module/ModuleEngine.h"
 

@@ -1,7 +1,7 @@
-#include "script/ModuleRecording.h"
+#include "module/ModuleRecording.h"
 
-#include "script/Script.h"
-#include "script/ScriptWriter.h"
+#include "scriptformat/Script.h"
+#include "scriptformat/ScriptWriter.h"
 
 #include <algorithm>
 

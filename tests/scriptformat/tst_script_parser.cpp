@@ -1,6 +1,6 @@
 // The script text: every step form, every error with its line, and the report patterns.
-#include "script/Pattern.h"
-#include "script/Script.h"
+#include "scriptformat/Pattern.h"
+#include "scriptformat/Script.h"
 
 #include <QTemporaryDir>
 #include <QTest>

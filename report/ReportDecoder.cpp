@@ -1,4 +1,4 @@
-#include "app/report/ReportDecoder.h"
+#include "report/ReportDecoder.h"
 
 #include "support/IntFormat.h"
 #include "support/StringUtil.h"

@@ -1,8 +1,8 @@
 // What a recording of the virtual module writes for a session: the lines, in order, and that
 // every line reads back as the step that repeats what was recorded.
 #include "module/EventEncoder.h"
-#include "script/ModuleRecording.h"
-#include "script/Script.h"
+#include "module/ModuleRecording.h"
+#include "scriptformat/Script.h"
 #include "support/CodePage.h"
 
 #include <QTest>

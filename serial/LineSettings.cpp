@@ -1,4 +1,4 @@
-#include "app/serial/LineSettings.h"
+#include "serial/LineSettings.h"
 
 #include <QStringList>
 

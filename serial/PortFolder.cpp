@@ -1,4 +1,4 @@
-#include "app/serial/PortFolder.h"
+#include "serial/PortFolder.h"
 
 #include "support/Paths.h"
 

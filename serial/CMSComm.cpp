@@ -1,8 +1,8 @@
-#include "app/serial/CMSComm.h"
+#include "serial/CMSComm.h"
 
-#include "app/serial/CustomSpeed.h"
-#include "app/serial/LineSettings.h"
-#include "app/serial/PortFolder.h"
+#include "serial/CustomSpeed.h"
+#include "serial/LineSettings.h"
+#include "serial/PortFolder.h"
 #include "support/UniqueFd.h"
 
 #include <QFile>

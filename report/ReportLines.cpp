@@ -1,4 +1,4 @@
-#include "script/ReportLines.h"
+#include "report/ReportLines.h"
 
 namespace {
 

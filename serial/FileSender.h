@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/serial/CMSComm.h"
+#include "serial/CMSComm.h"
 
 #include <QByteArray>
 #include <QFile>

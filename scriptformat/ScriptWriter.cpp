@@ -1,6 +1,6 @@
-#include "script/ScriptWriter.h"
+#include "scriptformat/ScriptWriter.h"
 
-#include "script/Script.h"
+#include "scriptformat/Script.h"
 #include "support/CodePage.h"
 #include "support/FileReplace.h"
 
