@@ -1,6 +1,9 @@
 #include "script/JunitReport.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -137,4 +140,104 @@ QByteArray JunitErrorReport(const QString& name, const QStringList& errors)
         xml += "    <testcase" + Attribute("classname", name) + Attribute("name", error) +
                ">\n      <error" + Attribute("message", error) + "/>\n    </testcase>\n";
     return xml + "  </testsuite>\n" + kTail.toByteArray();
+}
+
+namespace {
+
+// The script that is the very file at `path`, by whatever name or link; empty for none.
+QString ScriptAt(const QString& path, const QStringList& scripts)
+{
+    struct stat target = {};
+    if (::stat(QFile::encodeName(path).constData(), &target) != 0)
+        return {};
+    for (const QString& script : scripts) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(script).constData(), &info) == 0 &&
+            info.st_dev == target.st_dev && info.st_ino == target.st_ino)
+            return script;
+    }
+    return {};
+}
+
+} // namespace
+
+bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* error)
+{
+    const auto refuse = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    QString fault;
+    if (!IsReplaceableFile(path, &fault))
+        return refuse(fault);
+    if (const QString script = ScriptAt(path, scripts); !script.isEmpty())
+        return refuse(QStringLiteral("it is the script \"%1\"").arg(script));
+    if (ReplaceFileWhole(path,
+                         JunitErrorReport(QStringLiteral("orvexa-run"),
+                                          {QStringLiteral("the run did not finish, so it wrote "
+                                                          "no results")}),
+                         &fault))
+        return true;
+    return refuse(QFileInfo(path).isFile()
+                      ? fault + QStringLiteral("; the file is left as it was, from an earlier run")
+                      : fault);
+}
+
+JunitSink::JunitSink(const QString& path)
+{
+    m_file.emplace(path);
+    if (!m_file->Open(&m_error))
+        m_file.reset();
+}
+
+void JunitSink::SuiteStarted(const PortRun& port, const SuiteRun& suite)
+{
+    m_running.erase(&port);
+    m_running.try_emplace(&port, suite.script, suite.name);
+}
+
+void JunitSink::StepFinished(const PortRun& port, const SuiteRun& /*suite*/, int index,
+                             const StepResult& result)
+{
+    m_running.at(&port).Add(index, result);
+}
+
+void JunitSink::StepsSkipped(const PortRun& port, const SuiteRun& /*suite*/, int first, int count,
+                             const QString& reason)
+{
+    m_running.at(&port).AddSkipped(first, count, reason);
+}
+
+void JunitSink::SuiteFinished(const PortRun& port, const SuiteRun& /*suite*/,
+                              ScriptRunner::Outcome /*outcome*/, const RunCounts& /*counts*/,
+                              double seconds)
+{
+    const auto running = m_running.find(&port);
+    Add(running->second.Finish(seconds));
+    m_running.erase(running);
+}
+
+void JunitSink::SuiteNotRun(const PortRun& /*port*/, const SuiteRun& suite, const QString& reason)
+{
+    JunitSuite skipped(suite.script, suite.name);
+    skipped.AddSkipped(0, static_cast<int>(suite.script.steps.size()), reason);
+    Add(skipped.Finish(0));
+}
+
+void JunitSink::Add(const QByteArray& suite)
+{
+    if (m_file && !m_file->Add(suite, &m_error))
+        m_file.reset();
+}
+
+bool JunitSink::Commit(QString* error)
+{
+    if (m_file && !m_file->Commit(&m_error))
+        m_file.reset();
+    if (m_file)
+        return true;
+    if (error)
+        *error = m_error;
+    return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "script/RunSink.h"
 #include "script/ScriptRunner.h"
 #include "scriptformat/Script.h"
 #include "support/FileReplace.h"
@@ -7,6 +8,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <map>
+#include <optional>
 
 // JUnit XML as CI systems read it: a test suite per script run, a test case per expect,
 // expect-none or screen step (and per other step that failed, as an error), with its time; a
@@ -57,3 +61,39 @@ private:
 // ended before its steps could run (a script error, a port that would not open), and, written
 // at the start of a run, for one that never got to write its own report.
 QByteArray JunitErrorReport(const QString& name, const QStringList& errors);
+
+// Makes `path` ready for a run of `scripts`: refused when it names one of them (by whatever name
+// or link) or something other than a regular file; otherwise whatever an earlier run left there
+// is replaced at once by a report that says this run did not finish, so that no earlier result
+// can pass for this run's, whatever ends it. False, with the reason in `error`, when the path is
+// refused or even that report cannot be written; the run should not start then.
+bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* error);
+
+// A run's JUnit file: a suite per script run and port, written as each ends, and the suites the
+// run ended before as skipped. The first failure to write is kept, and nothing is written after
+// it.
+class JunitSink : public RunSink
+{
+public:
+    explicit JunitSink(const QString& path);
+
+    void SuiteStarted(const PortRun& port, const SuiteRun& suite) override;
+    void StepFinished(const PortRun& port, const SuiteRun& suite, int index,
+                      const StepResult& result) override;
+    void StepsSkipped(const PortRun& port, const SuiteRun& suite, int first, int count,
+                      const QString& reason) override;
+    void SuiteFinished(const PortRun& port, const SuiteRun& suite, ScriptRunner::Outcome outcome,
+                       const RunCounts& counts, double seconds) override;
+    void SuiteNotRun(const PortRun& port, const SuiteRun& suite, const QString& reason) override;
+
+    // Puts the report in place of the file; false, with the first failure in `error`, when any
+    // part of it could not be written, in which case the file is left as it was.
+    bool Commit(QString* error);
+
+private:
+    void Add(const QByteArray& suite);
+
+    std::optional<JunitFile> m_file;
+    QString m_error;
+    std::map<const PortRun*, JunitSuite> m_running; // each port's suite under way
+};

@@ -1,5 +1,7 @@
 #include "script/RunCounts.h"
 
+#include <algorithm>
+
 void RunCounts::Add(const ScriptStep& step, Outcome outcome, qint64 count)
 {
     if (outcome == Outcome::Skipped) {
@@ -53,7 +55,13 @@ int RunExitStatus(const RunCounts& counts, RunEnd end, int signal)
         return 128 + signal;
     if (end == RunEnd::PortLost)
         return kExitError;
-    if (counts.AnyFailed())
+    if (counts.AnyFailed() || end == RunEnd::FailedFast)
         return kExitFailed;
     return counts.NothingChecked() ? kExitError : kExitPassed;
+}
+
+int WorstExitStatus(int a, int b)
+{
+    // The statuses are ranked by their numbers: 0, 1, 2, then 128 + a signal.
+    return std::max(a, b);
 }

@@ -36,12 +36,17 @@ QString FormatRunCounts(const RunCounts& counts);
 // How orvexa-run ends.
 enum class RunEnd
 {
-    Completed,   // every script ran (or fail-fast ended it at a failure)
+    Completed,   // every script ran
+    FailedFast,  // --fail-fast ended it at a failed step, on its own port or another
     PortLost,    // the port went away
     Interrupted, // a signal
 };
 inline constexpr int kExitPassed = 0, kExitFailed = 1, kExitError = 2;
-// 0 when checks ran and nothing failed; 1 when a step failed; 2 when the port was lost or
-// nothing at all was checked, since a run that checked nothing shows no pass; 128 + the signal
-// after a signal.
+// 0 when checks ran and nothing failed; 1 when a step failed, or fail-fast ended the run; 2 when
+// the port was lost or nothing at all was checked, since a run that checked nothing shows no
+// pass; 128 + the signal after a signal. A port that another port's failure stopped early may
+// have checked nothing: it ends as failed, as the run does, not as an error of its own.
 int RunExitStatus(const RunCounts& counts, RunEnd end, int signal = 0);
+// Of several ports' exit statuses, the one the run ends with: a signal, then an error, then a
+// failure, then a pass.
+int WorstExitStatus(int a, int b);
