@@ -45,6 +45,10 @@ void RunCountsTest::summaryAndExit_data()
     QTest::newRow("port lost") << mixed << "PFSS" << int(RunEnd::PortLost)
                                << "2 steps ran, 1 of them a check: 0 passed, 1 failed; 2 skipped"
                                << 2;
+    // Another port's failure stopped this one before it checked anything: the run failed.
+    QTest::newRow("stopped by fail-fast before any check")
+        << mixed << "PSSS" << int(RunEnd::FailedFast)
+        << "1 step ran, 0 of them checks: 0 passed, 0 failed; 3 skipped; nothing was checked" << 1;
     QTest::newRow("hang-up") << mixed << "PPSS" << int(RunEnd::Interrupted)
                              << "2 steps ran, 1 of them a check: 1 passed, 0 failed; 2 skipped"
                              << 129;

@@ -1,0 +1,343 @@
+// The rules of a run of scripts, on real ports: rounds, fail-fast, a lost port, signals, the
+// suites listed as not run, and the exit status, on one port and on several at once. Each port is
+// a pseudo-terminal whose other end this test answers as a module would.
+#include "module/EventEncoder.h"
+#include "script/BatchRun.h"
+#include "script/JunitReport.h"
+#include "script/RunConsole.h"
+#include "serial/CMSComm.h"
+#include "tests/common/PseudoTerminal.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <csignal>
+#include <map>
+
+namespace {
+
+using State = StepResult::State;
+
+// The other end of a port. 'a' answers "Key;" with a key report and "Click;" with a click
+// report; 'm' answers nothing; 'h' hangs up at the first statement. Answers wait until every
+// port has sent a statement, so that what one port's answer causes finds the others under way.
+struct Peer
+{
+    char kind = 'm';
+    PseudoTerminal line;
+    QByteArray received;
+    qsizetype handled = 0; // bytes of `received` whose statements were answered
+
+    void Answer()
+    {
+        for (qsizetype end; line.isOpen() && (end = received.indexOf(';', handled)) >= 0;) {
+            const QByteArray statement = received.mid(handled, end - handled);
+            handled = end + 1;
+            if (kind == 'h')
+                line.CloseMaster();
+            else if (kind == 'a' && statement == "Key")
+                QVERIFY(line.Write(EncodeReport(0x85, {false, {0x41}}, ReportForm::Text)));
+            else if (kind == 'a' && statement == "Click")
+                QVERIFY(line.Write(EncodeReport(0x81, {true, {1}}, ReportForm::Binary)));
+        }
+    }
+};
+
+// Each suite as "PORT NAME: LETTERS[ / REASON]", a letter a step (Passed, Failed, Skipped; "-"
+// for a suite not run), with the reason the first skipped step gives.
+class SuiteLog : public RunSink
+{
+public:
+    QStringList suites; // in the order they ended
+    QStringList names;
+    int stepsFinished = 0;
+
+    void SuiteStarted(const PortRun& port, const SuiteRun& suite) override
+    {
+        m_letters[&port] = QString(qsizetype(suite.script.steps.size()), u'?');
+        m_reason[&port].clear();
+    }
+    void StepFinished(const PortRun& port, const SuiteRun&, int index,
+                      const StepResult& result) override
+    {
+        ++stepsFinished;
+        Mark(port, index, 1,
+             result.state == State::Passed   ? u'P'
+             : result.state == State::Failed ? u'F'
+                                             : u'S',
+             result.reason);
+    }
+    void StepsSkipped(const PortRun& port, const SuiteRun&, int first, int count,
+                      const QString& reason) override
+    {
+        Mark(port, first, count, u'S', reason);
+    }
+    void SuiteFinished(const PortRun& port, const SuiteRun& suite, ScriptRunner::Outcome,
+                       const RunCounts&, double) override
+    {
+        Add(port, suite, m_letters[&port], m_reason[&port]);
+    }
+    void SuiteNotRun(const PortRun& port, const SuiteRun& suite, const QString& reason) override
+    {
+        Add(port, suite, QString(qsizetype(suite.script.steps.size()), u'-'), reason);
+    }
+
+private:
+    void Mark(const PortRun& port, int first, int count, QChar letter, const QString& reason)
+    {
+        for (int i = first; i < first + count; ++i)
+            m_letters[&port][i] = letter;
+        if (letter == u'S' && m_reason[&port].isEmpty())
+            m_reason[&port] = reason;
+    }
+    void Add(const PortRun& port, const SuiteRun& suite, const QString& letters,
+             const QString& reason)
+    {
+        suites << port.Label() + u' ' + suite.name + QStringLiteral(": ") + letters +
+                      (reason.isEmpty() ? QString() : QStringLiteral(" / ") + reason);
+        names << suite.name;
+    }
+
+    std::map<const PortRun*, QString> m_letters;
+    std::map<const PortRun*, QString> m_reason;
+};
+
+QString Letter(char16_t first, std::size_t index)
+{
+    return QString(QChar(static_cast<char16_t>(first + index)));
+}
+
+QStringList JunitSuiteNames(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("no file")};
+    QStringList names;
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd())
+        if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == u"testsuite")
+            names << reader.attributes().value(QStringLiteral("name")).toString();
+    if (reader.hasError())
+        names << reader.errorString();
+    return names;
+}
+
+} // namespace
+
+class RunRulesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rules_data();
+    void rules();
+};
+
+void RunRulesTest::rules_data()
+{
+    QTest::addColumn<QByteArrayList>("scripts"); // a.ots, b.ots, ...
+    QTest::addColumn<QString>("ports");          // a Peer kind a port, named A, B, ...
+    QTest::addColumn<int>("rounds");
+    QTest::addColumn<bool>("failFast");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("signalAfter"); // steps finished before the signal; 0: before the start
+    QTest::addColumn<QStringList>("suites"); // each port's, in order, the ports in turn
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<int>("exit");
+
+    const QByteArray key = "send Key;\nexpect $on_key* within 20000\n";
+    const QByteArray clickFails = "send Click;\nexpect-none $on_click* for 60000\n";
+    const QByteArray failThenKey =
+        "send Key;\nexpect $on_click* within 50\nsend Key;\nexpect $on_key* within 20000\n";
+    const QByteArray longWait =
+        "send Key;\nexpect $on_key* within 20000\nexpect-none $on_* for 600000\nsend Key;\n";
+    const QString failedFast = QStringLiteral("not run: an earlier step failed (--fail-fast)");
+    const QString lost = QStringLiteral("not run: the port was lost");
+    const QString interrupted = QStringLiteral("not run: interrupted");
+
+    QTest::newRow("passed") << QByteArrayList{key} << "a" << 1 << false << 0 << -1
+                            << QStringList{"A a.ots: PP"}
+                            << "2 steps ran, 1 of them a check: 1 passed, 0 failed" << 0;
+    QTest::newRow("a failed check fails the run, which goes on")
+        << QByteArrayList{"send Key;\nexpect $on_click* within 50\nexpect $on_key* within "
+                          "20000\n"}
+        << "a" << 1 << false << 0 << -1 << QStringList{"A a.ots: PFP"}
+        << "3 steps ran, 2 of them checks: 1 passed, 1 failed" << 1;
+    QTest::newRow("nothing checked is no pass")
+        << QByteArrayList{"send Key;\nwait 1\n"} << "a" << 1 << false << 0 << -1
+        << QStringList{"A a.ots: PP"}
+        << "2 steps ran, 0 of them checks: 0 passed, 0 failed; nothing was checked" << 2;
+    QTest::newRow("a suite per script, in order")
+        << QByteArrayList{key, "send Click;\nwait 1\n"} << "a" << 1 << false << 0 << -1
+        << QStringList{"A a.ots: PP", "A b.ots: PP"}
+        << "4 steps ran, 1 of them a check: 1 passed, 0 failed" << 0;
+    QTest::newRow("repeat runs the rounds in order, each a suite")
+        << QByteArrayList{key, key} << "a" << 2 << false << 0 << -1
+        << QStringList{"A a.ots (run 1): PP", "A b.ots (run 1): PP", "A a.ots (run 2): PP",
+                       "A b.ots (run 2): PP"}
+        << "8 steps ran, 4 of them checks: 4 passed, 0 failed" << 0;
+    QTest::newRow("fail-fast ends the script, the round and later rounds")
+        << QByteArrayList{failThenKey, key} << "a" << 2 << true << 0 << -1
+        << QStringList{"A a.ots (run 1): PFSS / " + failedFast,
+                       "A b.ots (run 1): -- / " + failedFast}
+        << "2 steps ran, 1 of them a check: 0 passed, 1 failed; 4 skipped" << 1;
+    QTest::newRow("fail-fast at a round's last script lists nothing more")
+        << QByteArrayList{key, failThenKey} << "a" << 2 << true << 0 << -1
+        << QStringList{"A a.ots (run 1): PP", "A b.ots (run 1): PFSS / " + failedFast}
+        << "4 steps ran, 2 of them checks: 1 passed, 1 failed; 2 skipped" << 1;
+    QTest::newRow("without fail-fast a failure ends nothing")
+        << QByteArrayList{failThenKey} << "a" << 2 << false << 0 << -1
+        << QStringList{"A a.ots (run 1): PFPP", "A a.ots (run 2): PFPP"}
+        << "8 steps ran, 4 of them checks: 2 passed, 2 failed" << 1;
+    QTest::newRow("a lost port ends the run as an error")
+        << QByteArrayList{key + "send Key;\n", key} << "h" << 2 << false << 0 << -1
+        << QStringList{"A a.ots (run 1): PFS / " + lost, "A b.ots (run 1): -- / " + lost}
+        << "2 steps ran, 1 of them a check: 0 passed, 1 failed; 3 skipped" << 2;
+    for (const auto& [name, number] :
+         {std::pair{"interrupt", SIGINT}, std::pair{"terminate", SIGTERM},
+          std::pair{"hang-up", SIGHUP}})
+        QTest::addRow("%s during a step", name)
+            << QByteArrayList{longWait, key} << "a" << 2 << false << number << 2
+            << QStringList{"A a.ots (run 1): PPSS / " + interrupted,
+                           "A b.ots (run 1): -- / " + interrupted}
+            << "2 steps ran, 1 of them a check: 1 passed, 0 failed; 4 skipped" << 128 + number;
+    QTest::newRow("interrupt before the first step")
+        << QByteArrayList{key, key} << "a" << 3 << true << int(SIGINT) << 0
+        << QStringList{"A a.ots (run 1): -- / " + interrupted,
+                       "A b.ots (run 1): -- / " + interrupted}
+        << "0 steps ran, 0 of them checks: 0 passed, 0 failed; 4 skipped; nothing was checked"
+        << 128 + SIGINT;
+
+    QTest::newRow("several ports run every script, each suite named by its port")
+        << QByteArrayList{key, key} << "aa" << 1 << false << 0 << -1
+        << QStringList{"A a.ots on A: PP", "A b.ots on A: PP", "B a.ots on B: PP",
+                       "B b.ots on B: PP"}
+        << "8 steps ran, 4 of them checks: 4 passed, 0 failed" << 0;
+    QTest::newRow("several ports: a failure is worse than a pass")
+        << QByteArrayList{"send Click;\nexpect-none $on_click* for 300\n"} << "am" << 1 << false
+        << 0 << -1 << QStringList{"A a.ots on A: PF", "B a.ots on B: PP"}
+        << "4 steps ran, 2 of them checks: 1 passed, 1 failed" << 1;
+    QTest::newRow("several ports: a lost port is worse than a failure")
+        << QByteArrayList{clickFails} << "ah" << 1 << false << 0 << -1
+        << QStringList{"A a.ots on A: PF", "B a.ots on B: PF"}
+        << "4 steps ran, 2 of them checks: 0 passed, 2 failed" << 2;
+    QTest::newRow("several ports: fail-fast stops every port")
+        << QByteArrayList{clickFails, key} << "am" << 2 << true << 0 << -1
+        << QStringList{"A a.ots on A (run 1): PF", "A b.ots on A (run 1): -- / " + failedFast,
+                       "B a.ots on B (run 1): PS / not run: a step failed on A (--fail-fast)",
+                       "B b.ots on B (run 1): -- / not run: a step failed on A (--fail-fast)"}
+        << "3 steps ran, 1 of them a check: 0 passed, 1 failed; 5 skipped" << 1;
+    QTest::newRow("several ports: a signal before the first step")
+        << QByteArrayList{key} << "am" << 1 << false << int(SIGTERM) << 0
+        << QStringList{"A a.ots on A: -- / " + interrupted, "B a.ots on B: -- / " + interrupted}
+        << "0 steps ran, 0 of them checks: 0 passed, 0 failed; 4 skipped; nothing was checked"
+        << 128 + SIGTERM;
+}
+
+void RunRulesTest::rules()
+{
+    QFETCH(QByteArrayList, scripts);
+    QFETCH(QString, ports);
+    QFETCH(int, rounds);
+    QFETCH(bool, failFast);
+    QFETCH(int, signal);
+    QFETCH(int, signalAfter);
+    QFETCH(QStringList, suites);
+    QFETCH(QString, summary);
+    QFETCH(int, exit);
+
+    std::vector<Script> parsed;
+    for (const QByteArray& text : scripts) {
+        ParseOutcome outcome = ParseScript(text);
+        QVERIFY(outcome.errors.empty());
+        outcome.path = Letter(u'a', parsed.size()) + QStringLiteral(".ots");
+        parsed.push_back(std::move(outcome));
+    }
+    RunSettings settings;
+    settings.rounds = rounds;
+    settings.failFast = failFast;
+    BatchRun batch(std::move(parsed), settings);
+
+    std::vector<std::unique_ptr<Peer>> peers;
+    std::vector<std::unique_ptr<CMSComm>> comms;
+    for (const QChar kind : ports) {
+        peers.push_back(std::make_unique<Peer>());
+        peers.back()->kind = kind.toLatin1();
+        QVERIFY(peers.back()->line.isOpen());
+        comms.push_back(std::make_unique<CMSComm>());
+        CMSComm& comm = *comms.back();
+        comm.SetDevicePath(peers.back()->line.devicePath());
+        comm.SetSettings(QStringLiteral("115200,n,8,1"));
+        comm.SetRThreshold(1);
+        comm.SetInputMode(1);
+        comm.SetPortOpen(true);
+        batch.AddPort(Letter(u'A', comms.size() - 1), comm, nullptr, 1);
+    }
+    SuiteLog log;
+    QStringList out;
+    RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
+    const QTemporaryDir dir;
+    const QString junitPath = dir.filePath(QStringLiteral("results.xml"));
+    JunitSink junit(junitPath);
+    for (RunSink* sink : std::initializer_list<RunSink*>{&log, &console, &junit})
+        batch.AddSink(*sink);
+    QSignalSpy finished(&batch, &BatchRun::Finished);
+
+    // As orvexa-run does: a signal while the scripts were read ends the run before it begins.
+    if (signalAfter == 0)
+        batch.Interrupt(signal);
+    else
+        batch.Begin();
+    QElapsedTimer waited;
+    waited.start();
+    while (finished.isEmpty() && waited.elapsed() < 60000) {
+        bool anyOpen = false;
+        for (const std::unique_ptr<Peer>& peer : peers) {
+            if (peer->line.isOpen()) {
+                anyOpen = true;
+                peer->received += peer->line.ReadFor(5);
+            }
+        }
+        if (!anyOpen)
+            QTest::qWait(5);
+        if (std::all_of(peers.begin(), peers.end(), [](const std::unique_ptr<Peer>& peer) {
+                return peer->received.contains(';') || !peer->line.isOpen();
+            }))
+            for (const std::unique_ptr<Peer>& peer : peers)
+                peer->Answer();
+        if (signalAfter > 0 && log.stepsFinished >= signalAfter) {
+            batch.Interrupt(signal);
+            signalAfter = -1;
+        }
+    }
+    QCOMPARE(finished.size(), 1);
+
+    QStringList byPort = log.suites;
+    std::stable_sort(byPort.begin(), byPort.end(),
+                     [](const QString& a, const QString& b) { return a.front() < b.front(); });
+    QCOMPARE(byPort, suites);
+    QCOMPARE(finished[0].at(0).toInt(), exit);
+    QCOMPARE(batch.ExitStatus(), exit);
+    QVERIFY(!out.isEmpty());
+    QCOMPARE(out.last(), summary);
+    // With several ports every line but the closing count says whose it is; with one, none.
+    for (const QString& line : out.mid(0, out.size() - 1)) {
+        const bool labelled =
+            line.startsWith(QStringLiteral("A  ")) || line.startsWith(QStringLiteral("B  "));
+        QVERIFY2(labelled == (ports.size() > 1), qPrintable(line));
+    }
+    // The JUnit file has every suite, as it ended.
+    QString error;
+    QVERIFY2(junit.Commit(&error), qPrintable(error));
+    QCOMPARE(JunitSuiteNames(junitPath), log.names);
+    for (const std::unique_ptr<CMSComm>& comm : comms)
+        QVERIFY(!comm->GetPortOpen());
+}
+
+QTEST_GUILESS_MAIN(RunRulesTest)
+#include "tst_run_rules.moc"
