@@ -87,20 +87,13 @@ int RecordedExpectLimit(qint64 latencyMs)
 bool ScriptFile::Open(const QString& path, QString* error)
 {
     Discard();
-    // Only a regular file (or a new name) is replaced: renaming over a device node or a folder
-    // would destroy something that is not a script.
-    QString refusal;
-    if (!IsReplaceableFile(path, &refusal)) {
+    // FileReplacement replaces only a regular file (or makes a new one): renaming over a device
+    // node or a folder would destroy something that is not a script.
+    auto file = std::make_unique<FileReplacement>(path);
+    QString cause;
+    if (!file->Open(&cause)) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, refusal);
-        return false;
-    }
-    auto file = std::make_unique<QSaveFile>(path);
-    // Unbuffered, so a write the disk refuses fails at once and is reported, instead of being
-    // found, or missed, only when the buffer is flushed.
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file->errorString());
+            *error = QStringLiteral("%1: %2").arg(path, cause);
         return false;
     }
     m_file = std::move(file);
@@ -115,24 +108,16 @@ void ScriptFile::Append(QByteArrayView line)
         return;
     QByteArray bytes = line.toByteArray();
     bytes += '\n';
-    // A write the disk cuts short returns the part written and no cause; only the next one fails
-    // and says why (a full disk, a size limit), so the rest is written until it does.
-    for (qsizetype done = 0; done < bytes.size();) {
-        const qint64 count = m_file->write(bytes.constData() + done, bytes.size() - done);
-        if (count <= 0) {
-            m_error = QStringLiteral("%1: %2").arg(m_path, m_file->errorString());
-            return;
-        }
-        done += count;
-    }
+    if (QString cause; !m_file->Write(bytes, &cause))
+        m_error = QStringLiteral("%1: %2").arg(m_path, cause);
 }
 
 bool ScriptFile::Finish(QString* error)
 {
     if (!m_file)
         return true;
-    if (m_error.isEmpty() && !m_file->commit())
-        m_error = QStringLiteral("%1: %2").arg(m_path, m_file->errorString());
+    if (QString cause; m_error.isEmpty() && !m_file->Commit(&cause))
+        m_error = QStringLiteral("%1: %2").arg(m_path, cause);
     const QString failure = m_error;
     Discard();
     if (failure.isEmpty())
@@ -144,8 +129,7 @@ bool ScriptFile::Finish(QString* error)
 
 void ScriptFile::Discard()
 {
-    if (m_file)
-        m_file->cancelWriting();
+    // Without a commit, the target stays as it was.
     m_file.reset();
     m_error.clear();
 }

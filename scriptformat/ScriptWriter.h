@@ -1,9 +1,10 @@
 #pragma once
 
+#include "support/FileReplace.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QPoint>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstdint>
@@ -59,7 +60,7 @@ public:
     void Discard();
 
 private:
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<FileReplacement> m_file;
     QString m_path;
     QString m_error;
 };
