@@ -362,14 +362,7 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
 {
     if (echo)
         m_editTransmit->setPlainText(FromCp949(text));
-    // The module must reassemble statements from arbitrarily split writes; random piece sizes
-    // exercise that. An empty statement has no pieces and writes nothing.
-    qsizetype offset = 0;
-    for (qsizetype size : SplitIntoPieces(text.size(), m_rng)) {
-        m_comm.SetOutput(QByteArrayView(text).sliced(offset, size));
-        offset += size;
-    }
-    m_comm.EndSend();
+    SendInPieces(m_comm, text, m_rng);
     m_recorder.Sent(text);
 }
 

@@ -207,16 +207,11 @@ void ScriptRunner::SendBytes(const QByteArray& bytes, bool pieces)
 {
     try {
         if (pieces) {
-            // As the console's Send: random piece sizes, one write each, one send in all.
-            qsizetype offset = 0;
-            for (qsizetype size : SplitIntoPieces(bytes.size(), m_rng)) {
-                m_comm.SetOutput(QByteArrayView(bytes).sliced(offset, size));
-                offset += size;
-            }
+            SendInPieces(m_comm, bytes, m_rng);
         } else {
             m_comm.SetOutput(bytes);
+            m_comm.EndSend();
         }
-        m_comm.EndSend();
     } catch (const CommError& error) {
         // The port closed itself; DeviceLost follows and finds the run already ended.
         End(Outcome::PortLost, QString::fromStdString(error.what()));

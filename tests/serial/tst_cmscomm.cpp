@@ -227,21 +227,19 @@ private slots:
         QFETCH(Draws, draws);
 
         Prepare();
-        ScriptedRandom rng(draws);
-        const std::vector<qsizetype> sizes = SplitIntoPieces(statement.size(), rng);
+        ScriptedRandom sizesRng(draws);
+        const std::vector<qsizetype> sizes = SplitIntoPieces(statement.size(), sizesRng);
 
         // Each piece reaches the device in a call of its own before the next one is handed over:
         // nothing is held back to be merged.
         const WriteCount before = ThreadWriteCount();
         if (!before.isValid())
             QSKIP("the kernel keeps no per-thread write accounting here");
-        qsizetype offset = 0;
-        for (qsizetype size : sizes) {
-            m_comm->SetOutput(QByteArrayView(statement).sliced(offset, size));
-            offset += size;
-        }
+        ScriptedRandom rng(draws);
+        SendInPieces(*m_comm, statement, rng);
         const WriteCount after = ThreadWriteCount();
 
+        QCOMPARE(rng.Remaining(), 0u);
         QCOMPARE(after.calls - before.calls, qint64(sizes.size()));
         QCOMPARE(after.bytes - before.bytes, qint64(statement.size()));
         QCOMPARE(m_terminal->ReadExactly(statement.size(), 5000), statement);
