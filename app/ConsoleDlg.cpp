@@ -57,7 +57,7 @@ CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_rng(rng), m_decoder(rng)
+      m_rng(rng), m_presenter(rng)
 {
     CreateItems();
     BindCommands();
@@ -438,14 +438,15 @@ void CConsoleDlg::OnCommEvent()
     if (m_comm.GetCommEvent() != CMSComm::kEventReceive)
         return;
     const QByteArray bytes = m_comm.GetInput();
+    m_decoder.Feed(bytes, m_read);
     std::vector<ColoredText> pieces;
-    m_decoder.Feed(bytes, pieces);
+    m_presenter.Present(bytes, m_read, pieces);
     for (const ColoredText& piece : pieces)
         CControlUtil::AppendColoredText(m_richReceive, piece.text, piece.colour, false);
-    m_recorder.Decoded(pieces);
-    m_decoder.Recycle(pieces);
+    m_presenter.Recycle(pieces);
+    m_recorder.Decoded(m_read);
     if (m_runScript)
-        m_runScript->Receive(bytes);
+        m_runScript->Receive(m_read.reports);
 }
 
 void CConsoleDlg::OnDeviceLost(const QString& message)

@@ -63,20 +63,21 @@ ScriptRunner::~ScriptRunner() = default;
 
 void ScriptRunner::ReadPort()
 {
-    connect(&m_comm, &CMSComm::CommEvent, this, [this] {
-        if (m_comm.GetCommEvent() == CMSComm::kEventReceive)
-            Receive(m_comm.GetInput());
+    connect(&m_comm, &CMSComm::Received, this, [this](const QByteArray& bytes) {
+        m_decoder.Feed(bytes, m_read);
+        Receive(m_read.reports);
     });
 }
 
-void ScriptRunner::Receive(QByteArrayView bytes)
+void ScriptRunner::Receive(std::span<const DecodedReport> reports)
 {
-    m_lineBuffer.clear();
-    m_lines.Feed(bytes, m_lineBuffer);
-    if (m_lineBuffer.empty())
-        return;
     const qint64 now = NowNs();
-    for (QByteArray& line : m_lineBuffer) {
+    bool any = false;
+    for (const DecodedReport& report : reports) {
+        if (!report.event)
+            continue;
+        any = true;
+        QByteArray line = report.Text().toByteArray();
         m_recent.push_back(line);
         if (m_recent.size() > kReportsShown)
             m_recent.pop_front();
@@ -90,7 +91,7 @@ void ScriptRunner::Receive(QByteArrayView bytes)
             m_scanned -= m_scanned > 0 ? 1 : 0;
         }
     }
-    if (m_busy && m_awaiting == Awaiting::Reports)
+    if (any && m_busy && m_awaiting == Awaiting::Reports)
         CheckReports();
 }
 
