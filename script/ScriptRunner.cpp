@@ -1,5 +1,6 @@
 #include "script/ScriptRunner.h"
 
+#include "protocol/EventTable.h"
 #include "script/ScreenCompare.h"
 #include "script/VirtualSteps.h"
 #include "scriptformat/Pattern.h"
@@ -322,9 +323,9 @@ void ScriptRunner::RunVirtualStep()
         module.KeyPress(step.key);
         break;
     case Kind::Event:
-        if (step.eventCode == 0x86) {
+        if (step.eventCode == report_code::kDate) {
             module.SendDate();
-        } else if (step.eventCode == 0x87) {
+        } else if (step.eventCode == report_code::kTime) {
             module.SendTime();
         } else if (step.eventBoth) {
             module.SendEvent(step.eventCode, true);
