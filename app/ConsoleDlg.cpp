@@ -57,7 +57,7 @@ CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_rng(rng), m_decoder(rng)
+      m_rng(rng), m_presenter(rng)
 {
     CreateItems();
     BindCommands();
@@ -362,14 +362,7 @@ void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
 {
     if (echo)
         m_editTransmit->setPlainText(FromCp949(text));
-    // The module must reassemble statements from arbitrarily split writes; random piece sizes
-    // exercise that. An empty statement has no pieces and writes nothing.
-    qsizetype offset = 0;
-    for (qsizetype size : SplitIntoPieces(text.size(), m_rng)) {
-        m_comm.SetOutput(QByteArrayView(text).sliced(offset, size));
-        offset += size;
-    }
-    m_comm.EndSend();
+    SendInPieces(m_comm, text, m_rng);
     m_recorder.Sent(text);
 }
 
@@ -445,14 +438,15 @@ void CConsoleDlg::OnCommEvent()
     if (m_comm.GetCommEvent() != CMSComm::kEventReceive)
         return;
     const QByteArray bytes = m_comm.GetInput();
+    m_decoder.Feed(bytes, m_read);
     std::vector<ColoredText> pieces;
-    m_decoder.Feed(bytes, pieces);
+    m_presenter.Present(bytes, m_read, pieces);
     for (const ColoredText& piece : pieces)
         CControlUtil::AppendColoredText(m_richReceive, piece.text, piece.colour, false);
-    m_recorder.Decoded(pieces);
-    m_decoder.Recycle(pieces);
+    m_presenter.Recycle(pieces);
+    m_recorder.Decoded(m_read);
     if (m_runScript)
-        m_runScript->Receive(bytes);
+        m_runScript->Receive(m_read.reports);
 }
 
 void CConsoleDlg::OnDeviceLost(const QString& message)

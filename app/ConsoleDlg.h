@@ -4,6 +4,7 @@
 #include "commands/Drawing.h"
 #include "commands/Style.h"
 #include "report/ReportDecoder.h"
+#include "report/ReportPresenter.h"
 #include "script/ScriptRecorder.h"
 #include "serial/CMSComm.h"
 
@@ -184,7 +185,10 @@ private:
     void NoteNotSent(qint64 bytes, const char* why);
 
     RandomSource& m_rng;
+    // Each read is decoded once, for the view, a recording and a running script alike.
     ReportDecoder m_decoder;
+    DecodedRead m_read;
+    ReportPresenter m_presenter;
     PSetGrid m_psetGrid;
     FontAlternation m_fonts;
     std::function<QDateTime()> m_now = [] { return QDateTime::currentDateTime(); };

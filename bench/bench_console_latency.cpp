@@ -10,12 +10,12 @@
 #include "bench/ConsoleDriving.h"
 #include "bench/EventLoopTiming.h"
 #include "bench/ProcessFigures.h"
-#include "report/ReportDecoder.h"
 #include "resources/ControlIds.h"
 #include "support/RandomSource.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/PseudoTerminal.h"
+#include "tests/common/ReportDisplay.h"
 #include "tests/common/ReportStream.h"
 #include "tests/common/TempConfigHome.h"
 #include "trace/TraceClient.h"
@@ -322,7 +322,7 @@ ShownCheck CheckShown(const ReceiveView& view, QByteArrayView given, qsizetype p
 QByteArray Preload(ReceiveView& view)
 {
     SeededRandom rng(99);
-    ReportDecoder decoder(rng);
+    ReportDisplay decoder(rng);
     QByteArray given;
     std::vector<ColoredText> pieces;
     while (view.textSize() < kPreloadCharacters) {

@@ -5,9 +5,9 @@
 // time stamps, next to off, and the time a Save As of a full view takes.
 
 #include "bench/EventLoopTiming.h"
-#include "report/ReportDecoder.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/ReportDisplay.h"
 #include "tests/common/ReportStream.h"
 
 #include "bench/ProcessFigures.h"
@@ -61,7 +61,7 @@ const std::vector<ColoredText>& History()
 {
     static const std::vector<ColoredText> history = [] {
         SeededRandom rng(99);
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         const QByteArray reports = Stream('A', 4'000'000);
         std::vector<ColoredText> pieces;
         qsizetype shown = 0;
@@ -93,7 +93,7 @@ void Paint(QWidget& viewport)
 }
 
 // Feeds the stream the way the console does: each read is decoded and its pieces appended.
-void FeedView(ReportDecoder& decoder, ReceiveView& view, QByteArrayView bytes)
+void FeedView(ReportDisplay& decoder, ReceiveView& view, QByteArrayView bytes)
 {
     std::vector<ColoredText> pieces;
     decoder.Feed(bytes, pieces);
@@ -125,7 +125,7 @@ double ViewBytesPerCpuSecond(const QByteArray& stream, Record record = {})
     Preload(view);
     StartRecord(view, dir, record);
     SeededRandom rng(1);
-    ReportDecoder decoder(rng);
+    ReportDisplay decoder(rng);
 
     const double start = CpuSeconds();
     qsizetype sinceFrame = 0;
@@ -147,7 +147,7 @@ double ViewBytesPerCpuSecond(const QByteArray& stream, Record record = {})
 double NaiveBytesPerCpuSecond(QPlainTextEdit& edit, QByteArrayView sample)
 {
     SeededRandom rng(1);
-    ReportDecoder decoder(rng);
+    ReportDisplay decoder(rng);
     QTextCursor cursor(edit.document());
     const double start = CpuSeconds();
     for (char byte : sample) {
@@ -193,7 +193,7 @@ LoopWatch WatchLoop(const std::function<void(QTimer& stop)>& start)
     return watch;
 }
 
-LoopWatch AtBaudRate(ReceiveView& view, ReportDecoder& decoder, const QByteArray& stream,
+LoopWatch AtBaudRate(ReceiveView& view, ReportDisplay& decoder, const QByteArray& stream,
                      int milliseconds)
 {
     constexpr double kBytesPerSecond = 23'040;
@@ -218,7 +218,7 @@ LoopWatch AtBaudRate(ReceiveView& view, ReportDecoder& decoder, const QByteArray
     });
 }
 
-LoopWatch InBurst(ReceiveView& view, ReportDecoder& decoder, const QByteArray& stream)
+LoopWatch InBurst(ReceiveView& view, ReportDisplay& decoder, const QByteArray& stream)
 {
     qsizetype at = 0;
     QTimer next;
@@ -265,7 +265,7 @@ int main(int argc, char** argv)
         view.resize(900, 500);
         view.show();
         SeededRandom rng(3);
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         QCoreApplication::processEvents();
         const long before = ResidentKiB();
         long peak = before;
@@ -367,7 +367,7 @@ int main(int argc, char** argv)
         view.show();
         Preload(view);
         SeededRandom rng(4);
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         QByteArray mixed = Stream('A', 400'000) + Stream('B', 400'000);
         PrintLoop("230400 baud, chunks every 1-16 ms, 4 s", AtBaudRate(view, decoder, mixed, 4000));
         {

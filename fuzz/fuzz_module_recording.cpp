@@ -4,7 +4,7 @@
 // reports one for one, in order.
 #include "fuzz/FuzzData.h"
 #include "module/ModuleRecording.h"
-#include "report/ReportLines.h"
+#include "report/ReportDecoder.h"
 #include "scriptformat/Pattern.h"
 #include "scriptformat/Script.h"
 #include "support/CodePage.h"
@@ -21,8 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         steps += !line.startsWith('#');
     });
     QByteArray received;
-    ReportLines reports;
-    std::vector<QByteArray> reportLines;
+    ReportDecoder reports;
+    DecodedRead read;
+    std::vector<QByteArray> reportLines; // the texts of the reports of a known code
 
     // Records of [kind] [pause] [length] [payload...].
     QByteArrayView rest(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -41,7 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 1:
             recording.Reported(payload, ms);
-            reports.Feed(payload, reportLines);
+            reports.Feed(payload, read);
+            for (const DecodedReport& report : read.reports)
+                if (report.event)
+                    reportLines.push_back(report.Text().toByteArray());
             break;
         default: {
             const auto at = [&](qsizetype i) {

@@ -1,8 +1,8 @@
 // The receive view's store fed the decoder's pieces, as the console feeds it: its size stays
 // bounded and the newest text is kept whole, dropped by whole lines.
 #include "fuzz/FuzzData.h"
-#include "report/ReportDecoder.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/ReportDisplay.h"
 
 #include <QApplication>
 #include <QColor>
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
 
     SeededRandom random(mode);
-    ReportDecoder decoder(random);
+    ReportDisplay decoder(random);
     std::vector<ColoredText> pieces;
     decoder.Feed(bytes, pieces);
     QByteArray block; // what the view shows for one pass of the pieces

@@ -1,5 +1,6 @@
 #include "module/ModuleRecording.h"
 
+#include "protocol/EventTable.h"
 #include "scriptformat/Script.h"
 #include "scriptformat/ScriptWriter.h"
 
@@ -8,7 +9,7 @@
 namespace {
 
 // A clock reading differs on every replay: each run of its digits matches any run.
-QByteArray ClockPattern(const QByteArray& line)
+QByteArray ClockPattern(QByteArrayView line)
 {
     QByteArray pattern;
     bool inDigits = false;
@@ -141,9 +142,10 @@ void ModuleRecording::Acted(const ModuleAction& action, qint64 ms)
 
 void ModuleRecording::Reported(QByteArrayView reports, qint64 ms)
 {
-    m_decoded.clear();
-    m_reportLines.Feed(reports, m_decoded);
-    for (const QByteArray& decoded : m_decoded) {
+    m_decoder.Feed(reports, m_decoded);
+    for (const DecodedReport& report : m_decoded.reports) {
+        if (!report.event)
+            continue;
         CloseBurst();
         if (m_move) {
             WritePress();
@@ -151,9 +153,10 @@ void ModuleRecording::Reported(QByteArrayView reports, qint64 ms)
             Write(script_line::Point("move", move.point), move.ms, move.ms);
             m_stimulusMs = move.ms;
         }
-        const bool clock = decoded.startsWith("$on_date (") || decoded.startsWith("$on_time (");
+        const QByteArrayView text = report.Text();
+        const bool clock = report.code == report_code::kDate || report.code == report_code::kTime;
         const QByteArray line =
-            script_line::Expect(clock ? ClockPattern(decoded) : decoded,
+            script_line::Expect(clock ? ClockPattern(text) : text,
                                 RecordedExpectLimit(m_stimulusMs < 0 ? 0 : ms - m_stimulusMs));
         if (m_press)
             m_pressReports.push_back(line);

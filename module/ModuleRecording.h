@@ -1,7 +1,7 @@
 #pragma once
 
 #include "module/ModuleEngine.h"
-#include "report/ReportLines.h"
+#include "report/ReportDecoder.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -52,8 +52,8 @@ private:
     void WritePress();
 
     Sink m_sink;
-    ReportLines m_reportLines;
-    std::vector<QByteArray> m_decoded;
+    ReportDecoder m_decoder;
+    DecodedRead m_decoded;
     qint64 m_lastMs = -1;     // the end of the last step written
     qint64 m_stimulusMs = -1; // the last send or action, which the next report answers
 

@@ -3,6 +3,7 @@
 #include "module/ModuleEngine.h"
 #include "module/ModuleRecorder.h"
 #include "module/ScreenView.h"
+#include "protocol/EventTable.h"
 #include "support/CodePage.h"
 
 #include <QActionGroup>
@@ -155,15 +156,19 @@ void ModuleWindow::CreateMenus()
     events->addAction(tr("Send Date"), this, [this] { m_engine.SendDate(); });
     events->addAction(tr("Send Time"), this, [this] { m_engine.SendTime(); });
     events->addAction(tr("Screen Touch Down"), this, [this] {
-        m_engine.SendEvent(0x8C, {true, {1, 0}});
+        m_engine.SendEvent(report_code::kScreenTouch, {true, {1, 0}});
     });
     events->addAction(tr("Screen Touch Up"), this, [this] {
-        m_engine.SendEvent(0x8C, {false, {1, 0}});
+        m_engine.SendEvent(report_code::kScreenTouch, {false, {1, 0}});
     });
-    events->addAction(tr("Buffer Warning"), this, [this] { m_engine.SendEvent(0x88); });
-    events->addAction(tr("Buffer Overflow"), this, [this] { m_engine.SendEvent(0x89); });
-    events->addAction(tr("LCD State"), this, [this] { m_engine.SendEvent(0x8A); });
-    events->addAction(tr("Checksum Error"), this, [this] { m_engine.SendEvent(0x8B); });
+    events->addAction(tr("Buffer Warning"), this,
+                      [this] { m_engine.SendEvent(report_code::kBufferWarning); });
+    events->addAction(tr("Buffer Overflow"), this,
+                      [this] { m_engine.SendEvent(report_code::kBufferOverflow); });
+    events->addAction(tr("LCD State"), this,
+                      [this] { m_engine.SendEvent(report_code::kLcdState); });
+    events->addAction(tr("Checksum Error"), this,
+                      [this] { m_engine.SendEvent(report_code::kChecksumError); });
 }
 
 void ModuleWindow::Refresh()

@@ -110,13 +110,39 @@ constexpr bool TableIsSound()
             return false;
         for (int i = 0; i < e.valueCount; ++i) {
             if (!SlotFits(e.values[i].binary, kBinaryReportLength) ||
-                !SlotFits(e.values[i].text, kTextReportLength) || e.values[i].binary.width > 2)
+                !SlotFits(e.values[i].text, kTextReportLength) || e.values[i].binary.width > 2 ||
+                e.values[i].text.width > 4)
                 return false;
         }
     }
     return true;
 }
 static_assert(TableIsSound());
+
+// The most characters a value can take in an event text: two for a key byte, a sign and two
+// digits for two digits, and for a decimal a sign and five digits, as no field is wider than 16
+// bits (two bytes, or four hex digits).
+constexpr std::size_t MostValueLength(ValueFormat format)
+{
+    return format == KeyByte ? 2 : format == TwoDigits ? 3 : 6;
+}
+
+constexpr std::size_t LongestEventText()
+{
+    std::size_t longest = 0;
+    for (const ReportEvent& e : kEvents) {
+        std::size_t length = e.name.size();
+        if (e.state)
+            length += std::max(
+                {e.state->whenSet.size(), e.state->whenClear.size(), kUnknownStateText.size()});
+        for (int i = 0; i < e.valueCount; ++i)
+            length += e.values[i].lead.size() + MostValueLength(e.values[i].format);
+        length += e.closing.size();
+        longest = std::max(longest, length);
+    }
+    return longest;
+}
+static_assert(LongestEventText() <= kMostEventTextLength);
 
 } // namespace
 

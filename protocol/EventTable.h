@@ -73,6 +73,10 @@ struct ReportState
 
 inline constexpr std::string_view kUnknownStateText = " (?)";
 
+// The longest event text a report can decode to, for a decoder that keeps each text in place
+// rather than allocating it; the table is checked against it.
+inline constexpr int kMostEventTextLength = 64;
+
 // Decoded text: name, then the state's text (if any), then each value after its lead, then
 // closing.
 struct ReportEvent

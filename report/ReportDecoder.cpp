@@ -9,16 +9,6 @@
 
 namespace {
 
-// Every received byte passes through here, so its two digits come from a table rather than from
-// the integer formatter; the formatter still writes every number of the decoded text.
-constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
-    constexpr char digits[] = "0123456789ABCDEF";
-    std::array<std::array<char, 2>, 256> pairs{};
-    for (int b = 0; b < 256; ++b)
-        pairs[b] = {digits[b >> 4], digits[b & 0xF]};
-    return pairs;
-}();
-
 long ReadValue(const ReportValue& value, const std::uint8_t* report, bool binary)
 {
     const ReportSlot slot = binary ? value.binary : value.text;
@@ -31,7 +21,7 @@ long ReadValue(const ReportValue& value, const std::uint8_t* report, bool binary
 }
 
 // Writes what FormatInt writes for the value's format to `out` (room for 24 characters) and
-// returns its length, without building an array per value: this runs for every report shown.
+// returns its length, without building an array per value: this runs for every report received.
 // A negative value goes through FormatInt itself, for its sign rules.
 qsizetype FormatValue(ValueFormat format, long value, char* out)
 {
@@ -55,208 +45,128 @@ qsizetype FormatValue(ValueFormat format, long value, char* out)
     return count;
 }
 
-// Writes the meaning of a complete report through `put(const char*, qsizetype)`.
-template <typename Put>
-void WriteEvent(const ReportEvent& event, const std::uint8_t* report, bool binary, Put&& put)
-{
-    const auto text = [&put](std::string_view t) {
-        put(t.data(), static_cast<qsizetype>(t.size()));
-    };
-    text(event.name);
-    if (event.state) {
-        const ReportSlot slot = binary ? event.state->binary : event.state->text;
-        const std::uint8_t state = report[slot.position];
-        if (state == (binary ? 1 : '1')) {
-            text(event.state->whenSet);
-        } else if (state == (binary ? 0 : '0')) {
-            text(event.state->whenClear);
-        } else {
-            text(kUnknownStateText);
-            return;
-        }
-    }
-    for (int i = 0; i < event.valueCount; ++i) {
-        const ReportValue& value = event.values[static_cast<std::size_t>(i)];
-        text(value.lead);
-        char digits[24];
-        put(digits, FormatValue(value.format, ReadValue(value, report, binary), digits));
-    }
-    text(event.closing);
-}
-
-} // namespace
-
-// Writes a piece through a raw cursor: QByteArray::append is far too slow for three characters
-// a byte. The piece is sized up front and cut to what was written when it is closed.
-class ReportDecoder::PieceWriter
+// Writes into a report's own text. The table is checked against the room (kMostEventTextLength);
+// should a text ever outgrow it all the same, it is cut rather than written past its end.
+class TextWriter
 {
 public:
-    PieceWriter() = default;
-    PieceWriter(const PieceWriter&) = delete;
-    PieceWriter& operator=(const PieceWriter&) = delete;
-    ~PieceWriter() { Close(); }
+    explicit TextWriter(std::array<char, kMostEventTextLength>& text) : m_text(text) {}
 
-    void Open(QByteArray& text, qsizetype room)
+    void Put(std::string_view part)
     {
-        m_text = &text;
-        const qsizetype used = text.size();
-        text.resize(used + room);
-        m_at = text.data() + used;
-        m_end = text.data() + text.size();
+        const std::size_t n = std::min(part.size(), m_text.size() - m_length);
+        std::memcpy(m_text.data() + m_length, part.data(), n);
+        m_length += n;
     }
-
-    void Close()
-    {
-        if (m_text)
-            m_text->resize(m_at - m_text->data());
-        m_text = nullptr;
-    }
-
-    void Reserve(qsizetype n)
-    {
-        if (m_end - m_at >= n)
-            return;
-        const qsizetype used = m_at - m_text->data();
-        m_text->resize(used + std::max(n, m_text->size()));
-        m_at = m_text->data() + used;
-        m_end = m_text->data() + m_text->size();
-    }
-
-    void Put(char c) { *m_at++ = c; }
-    void Put(const char* text, qsizetype n)
-    {
-        Reserve(n);
-        std::memcpy(m_at, text, static_cast<std::size_t>(n));
-        m_at += n;
-    }
-    void PutHexPair(std::uint8_t b)
-    {
-        m_at[0] = kHexPairs[b][0];
-        m_at[1] = kHexPairs[b][1];
-        m_at += 2;
-    }
+    int Length() const { return static_cast<int>(m_length); }
 
 private:
-    QByteArray* m_text = nullptr;
-    char* m_at = nullptr;
-    char* m_end = nullptr;
+    std::array<char, kMostEventTextLength>& m_text;
+    std::size_t m_length = 0;
 };
-
-ReportDecoder::ReportDecoder(RandomSource& rng) : m_rng(rng) {}
-
-namespace {
-
-// A spare array holds at most this much, so the pool stays small however large a read was.
-constexpr qsizetype kMostSpareRoom = 4 * 1024;
-constexpr std::size_t kMostSpares = 1024;
 
 } // namespace
 
-void ReportDecoder::OpenPiece(std::vector<ColoredText>& out, PieceWriter& writer, qsizetype room)
+void ReportDecoder::Feed(QByteArrayView bytes, DecodedRead& out)
 {
-    // Closed first: a new piece may move the one the writer is on.
-    writer.Close();
-    if (out.empty() || out.back().colour != m_colour) {
-        if (!m_spare.empty() && m_spare.back().capacity() >= room) {
-            out.push_back(ColoredText{std::move(m_spare.back()), m_colour});
-            m_spare.pop_back();
-        } else {
-            // Allocated at its size at once: growing an empty array goes the long way round.
-            out.push_back(ColoredText{QByteArray(room, Qt::Uninitialized), m_colour});
-            out.back().text.truncate(0);
-        }
-    }
-    writer.Open(out.back().text, room);
-}
-
-void ReportDecoder::Recycle(std::vector<ColoredText>& pieces)
-{
-    for (ColoredText& piece : pieces) {
-        // An array still shared with a copy the caller kept would be copied on the next write.
-        if (m_spare.size() < kMostSpares && piece.text.isDetached() &&
-            piece.text.capacity() <= kMostSpareRoom) {
-            piece.text.resize(0); // keeps the capacity, where clear() would free it
-            m_spare.push_back(std::move(piece.text));
-        }
-    }
-    pieces.clear();
-}
-
-void ReportDecoder::Feed(QByteArrayView bytes, std::vector<ColoredText>& out)
-{
-    if (bytes.isEmpty())
-        return;
-    // The most one byte adds besides a decoded text: two digits and " : ".
-    constexpr qsizetype kMostPerByte = 5;
-    // A report's piece starts with room for a report and its meaning; it grows if the noise
-    // after it, still in its colour, goes on.
-    constexpr qsizetype kReportRoom = kTextReportLength * 3 + 64;
-    // Room for a new piece per report the bytes can hold, so adding one never moves the rest.
-    const std::size_t most =
-        out.size() + static_cast<std::size_t>(bytes.size() / kBinaryReportLength) + 2;
-    if (out.capacity() < most)
-        out.reserve(std::max(most, out.capacity() * 2));
-    PieceWriter writer;
-    OpenPiece(out, writer, bytes.size() * 3 + kMostPerByte);
-
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(bytes[i]);
-        writer.Reserve(kMostPerByte);
+    out.clear();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const qsizetype size = bytes.size();
+    qsizetype i = 0;
+    while (i < size) {
         if (m_position < 0) {
-            // Line noise between reports is shown but starts nothing, so it cannot shift the
-            // framing of the next report.
-            if (b != kReportStart) {
-                writer.PutHexPair(b);
-                writer.Put(' ');
-                continue;
-            }
-            const ColorRef blue = static_cast<ColorRef>(m_rng.Draw() % 180);
-            const ColorRef green = static_cast<ColorRef>(m_rng.Draw() % 180);
-            const ColorRef red = static_cast<ColorRef>(m_rng.Draw() % 180);
-            const ColorRef colour = red | green << 8 | blue << 16;
-            if (colour != m_colour) {
-                m_colour = colour;
-                OpenPiece(out, writer, kReportRoom);
-            }
-            m_position = 0;
+            // Line noise between reports is skipped in one go: only a start byte matters here.
+            const void* start =
+                std::memchr(data + i, kReportStart, static_cast<std::size_t>(size - i));
+            if (!start)
+                break;
+            i = static_cast<const std::uint8_t*>(start) - data;
+            out.starts.push_back(i);
+            m_report[0] = kReportStart;
+            m_position = 1;
+            ++i;
+            continue;
         }
-
         if (m_position == 1)
-            m_binary = (b & kBinaryFormBit) != 0;
+            m_binary = (data[i] & kBinaryFormBit) != 0;
         const int length = m_binary ? kBinaryReportLength : kTextReportLength;
-        m_report[static_cast<std::size_t>(m_position)] = b;
-        writer.PutHexPair(b);
-        if (m_position < length - 1) {
-            writer.Put(' ');
-            ++m_position;
-            continue;
-        }
-
-        m_position = -1;
-        if (b != kReportEnd) {
-            // A damaged report ends here, so the next start byte begins a fresh report instead
-            // of everything after it being swallowed as part of this one.
-            writer.Put("\r\n", 2);
-            continue;
-        }
-        writer.Put(" : ", 3);
-        const ReportEvent* event = m_binary ? FindBinaryEvent(m_report[1])
-                                            : FindTextEvent(static_cast<char>(m_report[1]),
-                                                            static_cast<char>(m_report[2]));
-        // An unknown code ends its line with " : " alone; what follows continues the line.
-        if (event) {
-            WriteEvent(*event, m_report.data(), m_binary,
-                       [&writer](const char* text, qsizetype n) { writer.Put(text, n); });
-            writer.Put("\r\n", 2);
+        const qsizetype take = std::min<qsizetype>(length - m_position, size - i);
+        std::memcpy(m_report.data() + m_position, data + i, static_cast<std::size_t>(take));
+        m_position += static_cast<int>(take);
+        i += take;
+        if (m_position == length) {
+            m_position = -1;
+            Finish(i - 1, out);
         }
     }
+}
+
+void ReportDecoder::Finish(qsizetype end, DecodedRead& out)
+{
+    DecodedReport& report = out.reports.emplace_back();
+    const int length = m_binary ? kBinaryReportLength : kTextReportLength;
+    report.end = end;
+    report.binary = m_binary;
+    report.raw = m_report;
+    report.rawLength = length;
+    report.damaged = m_report[static_cast<std::size_t>(length - 1)] != kReportEnd;
+    const ReportEvent* known =
+        m_binary ? FindBinaryEvent(m_report[1])
+                 : FindTextEvent(static_cast<char>(m_report[1]), static_cast<char>(m_report[2]));
+    report.code = known ? known->code : m_report[1];
+    report.event = report.damaged ? nullptr : known;
+    Describe(report);
+}
+
+void ReportDecoder::Describe(DecodedReport& report)
+{
+    report.state = -1;
+    report.valueCount = 0;
+    report.m_textLength = 0;
+    const ReportEvent* event = report.event;
+    if (!event)
+        return;
+    const std::uint8_t* raw = report.raw.data();
+    const bool binary = report.binary;
+    TextWriter text(report.m_text);
+    text.Put(event->name);
+    bool shown = true; // the values are written
+    if (event->state) {
+        const ReportSlot slot = binary ? event->state->binary : event->state->text;
+        report.state = raw[slot.position];
+        if (report.state == (binary ? 1 : '1')) {
+            text.Put(event->state->whenSet);
+        } else if (report.state == (binary ? 0 : '0')) {
+            text.Put(event->state->whenClear);
+        } else {
+            text.Put(kUnknownStateText);
+            shown = false;
+        }
+    }
+    report.valueCount = event->valueCount;
+    for (int i = 0; i < event->valueCount; ++i) {
+        const ReportValue& value = event->values[static_cast<std::size_t>(i)];
+        const long read = ReadValue(value, raw, binary);
+        report.values[static_cast<std::size_t>(i)] = read;
+        if (!shown)
+            continue;
+        text.Put(value.lead);
+        char digits[24];
+        text.Put(std::string_view(
+            digits, static_cast<std::size_t>(FormatValue(value.format, read, digits))));
+    }
+    if (shown)
+        text.Put(event->closing);
+    report.m_textLength = text.Length();
 }
 
 QByteArray ReportDecoder::DecodeEvent(const ReportEvent& event, const std::uint8_t* report,
                                       bool binary)
 {
-    QByteArray text;
-    WriteEvent(event, report, binary,
-               [&text](const char* part, qsizetype n) { text.append(part, n); });
-    return text;
+    DecodedReport decoded{};
+    std::copy_n(report, binary ? kBinaryReportLength : kTextReportLength, decoded.raw.begin());
+    decoded.binary = binary;
+    decoded.event = &event;
+    Describe(decoded);
+    return decoded.Text().toByteArray();
 }

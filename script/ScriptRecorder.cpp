@@ -20,8 +20,7 @@ bool ScriptRecorder::Start(const QString& path, QString* error)
 {
     if (!m_file.Open(path, error))
         return false;
-    // A report half received when the recording starts is not one the recording saw caused.
-    m_lines = std::make_unique<ReportLines>();
+    m_reportMayHaveBegunBefore = true;
     m_stimulusMs = -1;
     m_fileBlocksRecorded = false;
     return true;
@@ -36,7 +35,6 @@ void ScriptRecorder::Write(QByteArrayView lines)
     // as the recording ran, and nothing more could be recorded anyway.
     const QString error = m_file.Error();
     m_file.Discard();
-    m_lines.reset();
     if (m_onFailed)
         m_onFailed(error);
 }
@@ -49,19 +47,24 @@ void ScriptRecorder::Sent(QByteArrayView bytes)
     Write(script_line::Send(bytes));
 }
 
-void ScriptRecorder::Decoded(const std::vector<ColoredText>& pieces)
+void ScriptRecorder::Decoded(const DecodedRead& read)
 {
     if (!IsRecording())
-        return;
-    m_lineBuffer.clear();
-    m_lines->FeedDecoded(pieces, m_lineBuffer);
-    if (m_lineBuffer.empty())
         return;
     // One write for all the lines of a read: the file is unbuffered, and a burst of reports
     // written a line at a time cost several times the decoding itself.
     m_batch.clear();
-    for (const QByteArray& line : m_lineBuffer)
-        AddExpect(line, m_batch);
+    for (const DecodedReport& report : read.reports) {
+        // Its start byte came in an earlier read; that is before the recording only while no
+        // report has ended or started since.
+        const bool begunEarlier = report.end + 1 < report.rawLength;
+        if (report.event && !(begunEarlier && m_reportMayHaveBegunBefore))
+            AddExpect(report.Text(), m_batch);
+    }
+    if (!read.reports.empty() || !read.starts.empty())
+        m_reportMayHaveBegunBefore = false;
+    if (m_batch.isEmpty())
+        return;
     m_batch.chop(1);
     Write(m_batch);
 }
@@ -121,6 +124,5 @@ void ScriptRecorder::AddExpect(QByteArrayView line, QByteArray& out)
 
 bool ScriptRecorder::Stop(QString* error)
 {
-    m_lines.reset();
     return m_file.Finish(error);
 }

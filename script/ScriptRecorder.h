@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/ReportLines.h"
+#include "report/ReportDecoder.h"
 #include "scriptformat/ScriptWriter.h"
 
 #include <QByteArray>
@@ -9,12 +9,11 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
-#include <vector>
 
 // Turns a console session into a script while it happens: each send becomes a "send" (or
-// "sendhex") line with the bytes as sent, each report line an "expect" with a limit taken from
-// the time it took to come. Widget-free, so the console only forwards what it sends and decodes.
+// "sendhex") line with the bytes as sent, each report of a known code an "expect" of its text
+// with a limit taken from the time it took to come. Widget-free, so the console only forwards
+// what it sends and decodes.
 //
 // A report counts as the answer to the last send when it comes within kAnswerWindowMs of it; its
 // limit is then twice that latency (RecordedExpectLimit). A report with no send before it, or
@@ -55,8 +54,9 @@ public:
 
     // A send the console made; empty sends write nothing and are not recorded.
     void Sent(QByteArrayView bytes);
-    // What the console's decoder made of received bytes; the report lines in it are recorded.
-    void Decoded(const std::vector<ColoredText>& pieces);
+    // What the console's decoder made of a read; its reports of a known code are recorded, but
+    // not one that had begun before the recording did, as the recording did not see it caused.
+    void Decoded(const DecodedRead& read);
     // One report line, as the script runner sees it.
     void Reported(QByteArrayView line);
 
@@ -82,8 +82,9 @@ private:
     std::function<qint64()> m_nowMs;
     QElapsedTimer m_steady;
     ScriptFile m_file;
-    std::unique_ptr<ReportLines> m_lines;
-    std::vector<QByteArray> m_lineBuffer;
+    // A report may have begun before the recording started: true until a read shows that none
+    // had (a report ends, or one starts).
+    bool m_reportMayHaveBegunBefore = false;
     QByteArray m_batch;
     qint64 m_stimulusMs = -1;          // the last send, or the last report that stood for an action
     bool m_fileBlocksRecorded = false; // the file being sent is small enough to repeat

@@ -1,5 +1,6 @@
 #include "script/ScriptRunner.h"
 
+#include "protocol/EventTable.h"
 #include "script/ScreenCompare.h"
 #include "script/VirtualSteps.h"
 #include "scriptformat/Pattern.h"
@@ -63,20 +64,21 @@ ScriptRunner::~ScriptRunner() = default;
 
 void ScriptRunner::ReadPort()
 {
-    connect(&m_comm, &CMSComm::CommEvent, this, [this] {
-        if (m_comm.GetCommEvent() == CMSComm::kEventReceive)
-            Receive(m_comm.GetInput());
+    connect(&m_comm, &CMSComm::Received, this, [this](const QByteArray& bytes) {
+        m_decoder.Feed(bytes, m_read);
+        Receive(m_read.reports);
     });
 }
 
-void ScriptRunner::Receive(QByteArrayView bytes)
+void ScriptRunner::Receive(std::span<const DecodedReport> reports)
 {
-    m_lineBuffer.clear();
-    m_lines.Feed(bytes, m_lineBuffer);
-    if (m_lineBuffer.empty())
-        return;
     const qint64 now = NowNs();
-    for (QByteArray& line : m_lineBuffer) {
+    bool any = false;
+    for (const DecodedReport& report : reports) {
+        if (!report.event)
+            continue;
+        any = true;
+        QByteArray line = report.Text().toByteArray();
         m_recent.push_back(line);
         if (m_recent.size() > kReportsShown)
             m_recent.pop_front();
@@ -90,7 +92,7 @@ void ScriptRunner::Receive(QByteArrayView bytes)
             m_scanned -= m_scanned > 0 ? 1 : 0;
         }
     }
-    if (m_busy && m_awaiting == Awaiting::Reports)
+    if (any && m_busy && m_awaiting == Awaiting::Reports)
         CheckReports();
 }
 
@@ -207,16 +209,11 @@ void ScriptRunner::SendBytes(const QByteArray& bytes, bool pieces)
 {
     try {
         if (pieces) {
-            // As the console's Send: random piece sizes, one write each, one send in all.
-            qsizetype offset = 0;
-            for (qsizetype size : SplitIntoPieces(bytes.size(), m_rng)) {
-                m_comm.SetOutput(QByteArrayView(bytes).sliced(offset, size));
-                offset += size;
-            }
+            SendInPieces(m_comm, bytes, m_rng);
         } else {
             m_comm.SetOutput(bytes);
+            m_comm.EndSend();
         }
-        m_comm.EndSend();
     } catch (const CommError& error) {
         // The port closed itself; DeviceLost follows and finds the run already ended.
         End(Outcome::PortLost, QString::fromStdString(error.what()));
@@ -326,9 +323,9 @@ void ScriptRunner::RunVirtualStep()
         module.KeyPress(step.key);
         break;
     case Kind::Event:
-        if (step.eventCode == 0x86) {
+        if (step.eventCode == report_code::kDate) {
             module.SendDate();
-        } else if (step.eventCode == 0x87) {
+        } else if (step.eventCode == report_code::kTime) {
             module.SendTime();
         } else if (step.eventBoth) {
             module.SendEvent(step.eventCode, true);

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "report/ReportLines.h"
+#include "report/ReportDecoder.h"
 #include "script/RunCounts.h"
 #include "scriptformat/Script.h"
+#include "support/RandomSource.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -10,10 +11,10 @@
 #include <QTimer>
 
 #include <deque>
+#include <span>
 #include <vector>
 
 class CMSComm;
-class RandomSource;
 class VirtualSteps;
 
 struct StepResult
@@ -73,12 +74,14 @@ public:
     // Where a failed screen step writes the actual screen and the difference picture; the
     // current folder when empty.
     void SetPicturesFolder(const QString& folder) { m_picturesFolder = folder; }
-    // The runner reads the port itself on each communication event. Owners that read the port
-    // themselves (a console that also shows the traffic) hand the bytes to Receive() instead.
-    // The runner also learns of a lost port itself, from the control; an owner that hears of it
-    // first hands it on with PortLost() before it acts on it.
+    // The runner reads the port itself, decoding what the control receives. Owners that read and
+    // decode the port themselves (a console that also shows the traffic) hand each read's
+    // reports to Receive() instead; the report lines are the texts of the reports of a known
+    // code, so noise, damaged reports and unknown codes give none. The runner also learns of a
+    // lost port itself, from the control; an owner that hears of it first hands it on with
+    // PortLost() before it acts on it.
     void ReadPort();
-    void Receive(QByteArrayView bytes);
+    void Receive(std::span<const DecodedReport> reports);
 
     // Starts a run of `script` (kept by the caller for the length of the run). Returns at once;
     // Finished() ends every run, also one that could not start.
@@ -136,7 +139,8 @@ private:
     CMSComm& m_comm;
     RandomSource& m_rng;
     VirtualSteps* m_module;
-    ReportLines m_lines;
+    ReportDecoder m_decoder; // for ReadPort
+    DecodedRead m_read;
     bool m_failFast = false;
     int m_promptMs = 0;
     QString m_picturesFolder;
@@ -176,7 +180,6 @@ private:
     std::size_t m_scanned = 0;
     qint64 m_patternChecks = 0;
     std::deque<QByteArray> m_recent;
-    std::vector<QByteArray> m_lineBuffer;
 
     QTimer m_next;     // the next pass over the steps
     QTimer m_deadline; // the limit of the current step

@@ -1,5 +1,6 @@
 #include "scriptformat/Script.h"
 
+#include "protocol/EventTable.h"
 #include "support/CodePage.h"
 
 #include <QFile>
@@ -25,15 +26,15 @@ struct EventName
 
 // The module's hand-sent reports, by the names its Events menu gives them.
 constexpr std::array<EventName, 9> kEvents{{
-    {"date", 0x86, false, false},
-    {"time", 0x87, false, false},
-    {"screen touch", 0x8C, false, true},
-    {"screen touch down", 0x8C, true, false},
-    {"screen touch up", 0x8C, false, false},
-    {"buffer warning", 0x88, false, false},
-    {"buffer overflow", 0x89, false, false},
-    {"lcd state", 0x8A, false, false},
-    {"checksum error", 0x8B, false, false},
+    {"date", report_code::kDate, false, false},
+    {"time", report_code::kTime, false, false},
+    {"screen touch", report_code::kScreenTouch, false, true},
+    {"screen touch down", report_code::kScreenTouch, true, false},
+    {"screen touch up", report_code::kScreenTouch, false, false},
+    {"buffer warning", report_code::kBufferWarning, false, false},
+    {"buffer overflow", report_code::kBufferOverflow, false, false},
+    {"lcd state", report_code::kLcdState, false, false},
+    {"checksum error", report_code::kChecksumError, false, false},
 }};
 
 // A step's text outside of "send": a "#" after a blank starts a comment.

@@ -6,6 +6,7 @@
 #include "support/UniqueFd.h"
 
 #include <QFile>
+#include <QMetaMethod>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <iterator>
@@ -23,8 +25,8 @@
 
 namespace {
 
-// Input waiting beyond this is left in the kernel, which holds the sender back, until the
-// console asks for it: memory stays bounded and nothing is dropped.
+// Input waiting for GetInput beyond this is left in the kernel, which holds the sender back,
+// until the console asks for it: memory stays bounded and nothing is dropped.
 constexpr qsizetype kInputLimit = 1 << 20;
 // What one pass of the event loop reads at most. A fast sender keeps a terminal from ever
 // running empty, so reading "until nothing is left" could gather a megabyte in one pass and
@@ -195,7 +197,7 @@ CommError CMSComm::Error(const QString& cause) const
 
 void CMSComm::SetCommPort(short n)
 {
-    if (m_fd >= 0)
+    if (m_fd.isValid())
         throw Error(QStringLiteral("cannot change the port while it is open"));
     if (n < 1 || n > 255)
         throw CommError(
@@ -205,7 +207,7 @@ void CMSComm::SetCommPort(short n)
 
 void CMSComm::SetDevicePath(const QString& path)
 {
-    if (m_fd >= 0)
+    if (m_fd.isValid())
         throw Error(QStringLiteral("cannot change the port while it is open"));
     m_devicePath = path;
 }
@@ -220,8 +222,8 @@ void CMSComm::SetSettings(const QString& settings)
     const auto parsed = ParseLineSettings(settings);
     if (!parsed)
         throw Error(QStringLiteral("bad settings text \"%1\"").arg(settings));
-    if (m_fd >= 0) {
-        if (const int error = ApplyLineSettings(m_fd, *parsed))
+    if (m_fd.isValid()) {
+        if (const int error = ApplyLineSettings(m_fd.get(), *parsed))
             throw Error(qt_error_string(error));
     }
     m_settings = settings;
@@ -250,7 +252,7 @@ void CMSComm::SetPortOpen(bool open)
 
 bool CMSComm::GetPortOpen() const
 {
-    return m_fd >= 0;
+    return m_fd.isValid();
 }
 
 short CMSComm::GetCommEvent() const
@@ -260,7 +262,7 @@ short CMSComm::GetCommEvent() const
 
 void CMSComm::Open()
 {
-    if (m_fd >= 0)
+    if (m_fd.isValid())
         throw Error(QStringLiteral("the port is already open"));
     // The text was checked when it was set.
     const LineSettings settings = ParseLineSettings(m_settings).value_or(LineSettings{});
@@ -286,12 +288,12 @@ void CMSComm::Open()
         throw Error(qt_error_string(error));
     }
 
-    m_fd = guard.release();
+    m_fd = std::move(guard);
     ++m_generation;
     m_input.clear();
-    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    m_readNotifier = new QSocketNotifier(m_fd.get(), QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &CMSComm::OnReadable);
-    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
+    m_writeNotifier = new QSocketNotifier(m_fd.get(), QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &CMSComm::OnWritable);
 }
@@ -309,10 +311,12 @@ void CMSComm::StopNotifiers()
 
 void CMSComm::Close()
 {
-    if (m_fd < 0)
+    if (!m_fd.isValid())
         return;
     StopNotifiers();
-    const int fd = std::exchange(m_fd, -1);
+    // Taken out first: the port reads as closed to whoever the signals below reach.
+    UniqueFd device = std::move(m_fd);
+    const int fd = device.get();
     std::deque<Piece> pending = std::exchange(m_outQueue, {});
     const qsizetype headWritten = std::exchange(m_headWritten, 0);
     m_headSendBegun = false;
@@ -338,7 +342,7 @@ void CMSComm::Close()
     }
     DrainOrDiscard(fd, deadline);
     ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
+    device.reset();
     if (dropped > 0)
         emit OutputDropped(dropped);
     if (finished > 0)
@@ -347,11 +351,11 @@ void CMSComm::Close()
 
 void CMSComm::LoseDevice(const QString& cause, Report report)
 {
-    if (m_fd < 0)
+    if (!m_fd.isValid())
         return;
     StopNotifiers();
     // Nothing can reach a device that is gone: what was queued for it goes with it.
-    ::close(std::exchange(m_fd, -1));
+    m_fd.reset();
     m_droppedAtClose.clear();
     for (const Piece& piece : m_outQueue)
         m_droppedAtClose[piece.group] += piece.bytes.size();
@@ -371,17 +375,27 @@ void CMSComm::LoseDevice(const QString& cause, Report report)
             this, [this, message] { emit DeviceLost(message); }, Qt::QueuedConnection);
 }
 
-CMSComm::ReadOutcome CMSComm::DrainInput()
+bool CMSComm::KeepsInput() const
+{
+    static const QMetaMethod received = QMetaMethod::fromSignal(&CMSComm::Received);
+    static const QMetaMethod commEvent = QMetaMethod::fromSignal(&CMSComm::CommEvent);
+    return isSignalConnected(commEvent) || !isSignalConnected(received);
+}
+
+CMSComm::ReadOutcome CMSComm::ReadDevice()
 {
     ReadOutcome outcome;
-    char chunk[kReadPerPass];
+    const qsizetype most =
+        KeepsInput() ? std::min(kReadPerPass, kInputLimit - m_input.size()) : kReadPerPass;
+    if (most <= 0)
+        return outcome;
+    outcome.bytes.resize(most);
     qsizetype taken = 0;
-    while (m_input.size() < kInputLimit && taken < kReadPerPass) {
-        const ssize_t n = ::read(m_fd, chunk, static_cast<size_t>(kReadPerPass - taken));
+    while (taken < most) {
+        const ssize_t n =
+            ::read(m_fd.get(), outcome.bytes.data() + taken, static_cast<size_t>(most - taken));
         if (n > 0) {
-            m_input.append(chunk, n);
             taken += n;
-            outcome.received = true;
             continue;
         }
         if (n == 0) {
@@ -395,12 +409,13 @@ CMSComm::ReadOutcome CMSComm::DrainInput()
         }
         break;
     }
+    outcome.bytes.truncate(taken);
     return outcome;
 }
 
 QByteArray CMSComm::GetInput()
 {
-    if (m_fd < 0)
+    if (!m_fd.isValid())
         return {};
     // Called from the communication event, the bytes that raised it are all there is: the device
     // was read once in this pass already. Only a caller outside the event reads here.
@@ -408,37 +423,50 @@ QByteArray CMSComm::GetInput()
         m_readNotifier->setEnabled(true);
         return std::exchange(m_input, {});
     }
-    const ReadOutcome outcome = DrainInput();
-    QByteArray input = std::exchange(m_input, {});
+    const quint64 generation = m_generation;
+    ReadOutcome outcome = ReadDevice();
+    if (!outcome.bytes.isEmpty())
+        emit Received(outcome.bytes);
+    if (!m_fd.isValid() || m_generation != generation)
+        return outcome.bytes; // a receiver closed the port
     if (outcome.lost)
         LoseDevice(outcome.cause, Report::FromEventLoop);
     else
         m_readNotifier->setEnabled(true);
-    return input;
+    return outcome.bytes;
 }
 
 void CMSComm::OnReadable()
 {
     const quint64 generation = m_generation;
-    ReadOutcome outcome = DrainInput();
-    if (!outcome.received && !outcome.lost) {
+    ReadOutcome outcome = ReadDevice();
+    if (outcome.bytes.isEmpty() && !outcome.lost) {
         // Woken with nothing to read: only an error or hang-up condition does that, and it would
         // wake us again at once, for ever.
-        pollfd state{m_fd, POLLIN, 0};
+        pollfd state{m_fd.get(), POLLIN, 0};
         if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             outcome.lost = true;
             outcome.cause = QStringLiteral("the device hung up");
         }
     }
-    if (outcome.received && m_receiveThreshold > 0 && m_input.size() >= m_receiveThreshold) {
-        m_commEvent = kEventReceive;
-        emit CommEvent();
+    if (!outcome.bytes.isEmpty()) {
+        // Decided before Received goes out, as a receiver may connect or disconnect meanwhile.
+        const bool keep = KeepsInput();
+        if (keep)
+            m_input += outcome.bytes;
+        emit Received(outcome.bytes);
+        if (!m_fd.isValid() || m_generation != generation)
+            return;
+        if (keep && m_receiveThreshold > 0 && m_input.size() >= m_receiveThreshold) {
+            m_commEvent = kEventReceive;
+            emit CommEvent();
+        }
     }
-    if (m_fd < 0 || m_generation != generation)
+    if (!m_fd.isValid() || m_generation != generation)
         return;
     if (outcome.lost)
         LoseDevice(outcome.cause, Report::Now);
-    else if (m_input.size() >= kInputLimit)
+    else if (KeepsInput() && m_input.size() >= kInputLimit)
         m_readNotifier->setEnabled(false);
 }
 
@@ -447,7 +475,7 @@ bool CMSComm::WriteQueued(QString& cause)
     while (!m_outQueue.empty()) {
         const QByteArray& head = m_outQueue.front().bytes;
         const ssize_t n =
-            ::write(m_fd, head.constData() + m_headWritten, head.size() - m_headWritten);
+            ::write(m_fd.get(), head.constData() + m_headWritten, head.size() - m_headWritten);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -472,7 +500,7 @@ bool CMSComm::WriteQueued(QString& cause)
 
 void CMSComm::SetOutput(QByteArrayView piece)
 {
-    if (m_fd < 0)
+    if (!m_fd.isValid())
         throw Error(QStringLiteral("the port is not open"));
     if (piece.isEmpty())
         return;

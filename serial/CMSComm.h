@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/UniqueFd.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
@@ -22,7 +24,9 @@ public:
 // The serial control: the properties the console uses, on a terminal device reached through the
 // port folder (see PortFolder.h). Everything runs on the owning thread, driven by socket
 // notifiers; no call waits for the device but closing, which gives the send being written up to
-// 2 s to reach it.
+// 2 s to reach it. Received bytes reach their readers two ways: the property interface
+// (CommEvent, GetCommEvent, GetInput), and the Received signal, which carries them; each way gets
+// every byte once, so a reader of one takes nothing from a reader of the other.
 class CMSComm : public QObject
 {
     Q_OBJECT
@@ -89,17 +93,25 @@ public:
     // one write call, plus these: pieces are never merged.
     qint64 ShortWrites() const { return m_shortWrites; }
 
-    // The bytes that have arrived, at most one read's worth (8 KiB) a pass of the event loop:
-    // within the communication event, those that raised it; elsewhere, one read of the device.
-    // What is left raises the event again. Empty when closed.
+    // The bytes that have arrived since GetInput last returned them, at most one read's worth
+    // (8 KiB) a pass of the event loop: within the communication event, those that raised it;
+    // elsewhere, when none are waiting, one read of the device, whose bytes go out in Received
+    // too. What is left raises the event again. Empty when closed. Bytes wait here for GetInput,
+    // the device left unread beyond 1 MiB of them until it takes them, unless the port is read
+    // through Received alone (Received has a receiver, CommEvent none): then nothing waits, and
+    // GetInput returns only what its own read takes.
     QByteArray GetInput();
 
     // The last event: 0 before any, kEventReceive after data has arrived.
     short GetCommEvent() const;
 
 signals:
+    // Bytes read from the device, in order, each once, as soon as they are read: from the event
+    // loop when the device has data, whatever the receive threshold, or from within GetInput's
+    // own read.
+    void Received(const QByteArray& bytes);
     // Data has arrived (GetCommEvent() == kEventReceive); raised once per readable notification,
-    // not per byte.
+    // not per byte, after Received.
     void CommEvent();
     // The device hung up or vanished. Raised once per loss; the port is already closed, and the
     // message names the port.
@@ -120,7 +132,7 @@ private:
     };
     struct ReadOutcome
     {
-        bool received = false;
+        QByteArray bytes;
         bool lost = false;
         QString cause;
     };
@@ -135,7 +147,11 @@ private:
     void Open();
     void StopNotifiers();
     void Close();
-    ReadOutcome DrainInput();
+    // Bytes wait for GetInput (see there).
+    bool KeepsInput() const;
+    // Reads what the device holds, at most one pass's worth and, when bytes wait for GetInput,
+    // no more than fits beside them.
+    ReadOutcome ReadDevice();
     // False when the device is gone; `cause` then says why.
     bool WriteQueued(QString& cause);
     void OnReadable();
@@ -149,7 +165,7 @@ private:
     short m_receiveThreshold = 0;
     short m_commEvent = 0;
 
-    int m_fd = -1;
+    UniqueFd m_fd;
     // Counts opens, so a handler can tell that a receiver closed (or reopened) the port under it.
     quint64 m_generation = 0;
     QSocketNotifier* m_readNotifier = nullptr;
@@ -163,7 +179,7 @@ private:
     QHash<int, qint64> m_queuedByGroup;
     QHash<int, qint64> m_droppedAtClose;
     qint64 m_shortWrites = 0;
-    QByteArray m_input;
+    QByteArray m_input; // waiting for GetInput
 };
 
 // Tags the sends handed over to `comm` during its life with `group`.

@@ -1,5 +1,7 @@
 #include "serial/Pieces.h"
 
+#include "serial/CMSComm.h"
+
 #include <algorithm>
 
 std::vector<qsizetype> SplitIntoPieces(qsizetype length, RandomSource& rng)
@@ -14,4 +16,14 @@ std::vector<qsizetype> SplitIntoPieces(qsizetype length, RandomSource& rng)
         sent += size;
     }
     return sizes;
+}
+
+void SendInPieces(CMSComm& comm, QByteArrayView statement, RandomSource& rng)
+{
+    qsizetype offset = 0;
+    for (const qsizetype size : SplitIntoPieces(statement.size(), rng)) {
+        comm.SetOutput(statement.sliced(offset, size));
+        offset += size;
+    }
+    comm.EndSend();
 }

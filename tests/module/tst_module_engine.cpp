@@ -13,6 +13,7 @@
 #include "module/StatementSignature.h"
 #include "report/ReportDecoder.h"
 #include "support/CodePage.h"
+#include "tests/common/ReportDisplay.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -438,7 +439,7 @@ void ModuleEngineTest::reportsReadBackAsEncoded()
         QCOMPARE(Decoded(report), decoded);
         // Through the console's decoder as a stream: the report is framed as it expects.
         SeededRandom colours(1);
-        ReportDecoder decoder(colours);
+        ReportDisplay decoder(colours);
         std::vector<ColoredText> shown;
         decoder.Feed(report, shown);
         QVERIFY(shown.back().text.endsWith(" : " + decoded + "\r\n"));

@@ -1,6 +1,8 @@
-#include "report/ReportDecoder.h"
+#include "tests/common/ReportDisplay.h"
 
 #include <QTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +30,31 @@ QByteArray Text(const char* positions1to9)
 {
     const QByteArray body(positions1to9, 9);
     return "\x02" + body + "\x03";
+}
+
+// Everything the decoder says of a report, its end counted from `base`, in one comparable line.
+QByteArray Fields(const DecodedReport& report, qsizetype base = 0)
+{
+    QByteArray line = QByteArray::number(base + report.end) + " code " +
+                      QByteArray::number(report.code, 16) + (report.binary ? " binary" : " text") +
+                      (report.damaged ? " damaged" : "") + (report.event ? " known" : " unknown") +
+                      " state " + QByteArray::number(report.state) + " values";
+    for (int i = 0; i < report.valueCount; ++i)
+        line += ' ' + QByteArray::number(report.values[static_cast<std::size_t>(i)]);
+    line +=
+        " raw " +
+        QByteArray(reinterpret_cast<const char*>(report.raw.data()), report.rawLength).toHex(' ');
+    return line + " text " + report.Text().toByteArray();
+}
+
+QList<QByteArray> AllFields(const DecodedRead& read, qsizetype base = 0)
+{
+    QList<QByteArray> all;
+    for (const qsizetype start : read.starts)
+        all << "start " + QByteArray::number(base + start);
+    for (const DecodedReport& report : read.reports)
+        all << Fields(report, base);
+    return all;
 }
 
 // Three draws per report start; the tests check that every one was used and no more was asked.
@@ -143,7 +170,7 @@ private slots:
         QFETCH(QByteArray, report);
         QFETCH(QByteArray, decoded);
         ScriptedRandom rng = DrawsFor(1);
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         std::vector<ColoredText> out;
         decoder.Feed(report, out);
         QCOMPARE(Shown(out), Dump(report) + decoded);
@@ -155,13 +182,13 @@ private slots:
     {
         QFETCH(QByteArray, report);
         ScriptedRandom wholeRng = DrawsFor(1);
-        ReportDecoder whole(wholeRng);
+        ReportDisplay whole(wholeRng);
         std::vector<ColoredText> expected;
         whole.Feed(report, expected);
 
         for (qsizetype split = 0; split <= report.size(); ++split) {
             ScriptedRandom rng = DrawsFor(1);
-            ReportDecoder decoder(rng);
+            ReportDisplay decoder(rng);
             std::vector<ColoredText> out;
             decoder.Feed(QByteArrayView(report).first(split), out);
             decoder.Feed(QByteArrayView(report).sliced(split), out);
@@ -215,11 +242,113 @@ private slots:
         QFETCH(QByteArray, shown);
         QFETCH(int, reports);
         ScriptedRandom rng = DrawsFor(reports);
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         std::vector<ColoredText> out;
         decoder.Feed(bytes, out);
         QCOMPARE(Shown(out), shown);
         QCOMPARE(rng.Remaining(), 0u);
+    }
+
+    // What the runner and the recorders take from a report, without reading the view's text.
+    void givesEachReportsFields_data()
+    {
+        QTest::addColumn<QByteArray>("report");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("damaged");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QList<int>>("values");
+        QTest::addColumn<QByteArray>("text");
+
+        QTest::newRow("binary click down")
+            << Binary("0281050100000003") << 0x81 << false << true << 1 << QList<int>{5}
+            << QByteArray("$on_click (down : ctrl 5)");
+        QTest::newRow("binary state neither 0 nor 1 keeps its value and byte")
+            << Binary("0281050200000003") << 0x81 << false << true << 2 << QList<int>{5}
+            << QByteArray("$on_click (?)");
+        QTest::newRow("binary 16-bit field, no state")
+            << Binary("028305012C000003") << 0x83 << false << true << -1 << QList<int>{5, 300}
+            << QByteArray("$on_position (ctrl 5 : 300)");
+        QTest::newRow("binary two-digit fields keep their whole value")
+            << Binary("02877B00FF000003") << 0x87 << false << true << -1 << QList<int>{123, 0, 255}
+            << QByteArray("$on_time (23:00:55)");
+        QTest::newRow("binary date")
+            << Binary("028607D804190003") << 0x86 << false << true << -1 << QList<int>{2008, 4, 25}
+            << QByteArray("$on_date (2008/4/25)");
+        QTest::newRow("binary unknown code as received")
+            << Binary("028D050100000003") << 0x8D << false << false << -1 << QList<int>{}
+            << QByteArray();
+        QTest::newRow("binary damaged, of a known code")
+            << Binary("0281050100000004") << 0x81 << true << false << -1 << QList<int>{}
+            << QByteArray();
+        QTest::newRow("text click down: the state character as received")
+            << Text("810510000") << 0x81 << false << true << int('1') << QList<int>{5}
+            << QByteArray("$on_click (down : ctrl 5)");
+        QTest::newRow("text key byte taken as it is")
+            << Text("85A000000") << 0x85 << false << true << -1 << QList<int>{0x41}
+            << QByteArray("$on_key_press (ascii code=&H41)");
+        QTest::newRow("text code mapped to the binary one")
+            << Text("8C0107000") << 0x8C << false << true << int('0') << QList<int>{1, 7}
+            << QByteArray("$on_screen_touch (up : screen 1, ctrl 7)");
+        QTest::newRow("text unknown code as received")
+            << Text("910510000") << int('9') << false << false << -1 << QList<int>{}
+            << QByteArray();
+        QTest::newRow("text damaged") << Binary("02383830303030303030FF") << 0x88 << true << false
+                                      << -1 << QList<int>{} << QByteArray();
+    }
+    void givesEachReportsFields()
+    {
+        QFETCH(QByteArray, report);
+        QFETCH(int, code);
+        QFETCH(bool, damaged);
+        QFETCH(bool, known);
+        QFETCH(int, state);
+        QFETCH(QList<int>, values);
+        QFETCH(QByteArray, text);
+        ReportDecoder decoder;
+        DecodedRead read;
+        decoder.Feed(Binary("41") + report + Binary("FF"), read);
+        QCOMPARE(read.starts, std::vector<qsizetype>{1});
+        QCOMPARE(read.reports.size(), 1u);
+        const DecodedReport& decoded = read.reports[0];
+        QCOMPARE(decoded.end, report.size());
+        QCOMPARE(decoded.code, std::uint8_t(code));
+        QCOMPARE(decoded.binary, report.size() == kBinaryReportLength);
+        QCOMPARE(decoded.damaged, damaged);
+        QCOMPARE(decoded.event != nullptr, known);
+        if (known)
+            QCOMPARE(decoded.event->code, std::uint8_t(code));
+        QCOMPARE(decoded.state, state);
+        QCOMPARE(QList<int>(decoded.values.begin(), decoded.values.begin() + decoded.valueCount),
+                 values);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(decoded.raw.data()), decoded.rawLength),
+                 report);
+        QCOMPARE(decoded.Text().toByteArray(), text);
+    }
+
+    // However a stream is cut into reads, the same reports come out at the same places.
+    void splitAnywhereGivesTheSameReports_data() { decodesStreams_data(); }
+    void splitAnywhereGivesTheSameReports()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, reports);
+        ReportDecoder whole;
+        DecodedRead read;
+        whole.Feed(bytes, read);
+        const QList<QByteArray> expected = AllFields(read);
+        QCOMPARE(read.reports.size(), std::size_t(reports));
+
+        for (qsizetype split = 0; split <= bytes.size(); ++split) {
+            ReportDecoder decoder;
+            decoder.Feed(QByteArrayView(bytes).first(split), read);
+            QList<QByteArray> fields = AllFields(read);
+            decoder.Feed(QByteArrayView(bytes).sliced(split), read);
+            fields += AllFields(read, split);
+            // Starts first, then reports, as one read lists them.
+            std::stable_partition(fields.begin(), fields.end(),
+                                  [](const QByteArray& f) { return f.startsWith("start "); });
+            QCOMPARE(fields, expected);
+        }
     }
 
     void eachReportHasItsOwnColour()
@@ -227,7 +356,7 @@ private slots:
         // First report: blue 1000 % 180, green 2000 % 180, red 3000 % 180; the second shows
         // that every channel stays below 180.
         ScriptedRandom rng{1000, 2000, 3000, 179, 180, 359};
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         std::vector<ColoredText> out;
         decoder.Feed(Binary("41"), out);
         decoder.Feed(Binary("0288000000000003"), out);
@@ -261,8 +390,8 @@ private slots:
             bytes += Binary(i % 3 ? "0281050100000003" : "41028A000000000003FF");
         SeededRandom freshRng(7);
         SeededRandom reusedRng(7);
-        ReportDecoder fresh(freshRng);
-        ReportDecoder reused(reusedRng);
+        ReportDisplay fresh(freshRng);
+        ReportDisplay reused(reusedRng);
         std::vector<ColoredText> pieces;
         for (qsizetype at = 0; at < bytes.size(); at += chunk) {
             const QByteArrayView read = QByteArrayView(bytes).sliced(at).first(

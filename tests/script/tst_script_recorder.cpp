@@ -1,4 +1,5 @@
 // A recording of a session: the lines it writes, in order, with the limits taken from its timing.
+#include "report/ReportDecoder.h"
 #include "script/ScriptRecorder.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/FileSizeLimit.h"
@@ -29,6 +30,8 @@ class TestScriptRecorder : public QObject
 private slots:
     void writesTheSession_data();
     void writesTheSession();
+    void recordsTheDecodedReports_data();
+    void recordsTheDecodedReports();
     void startRefusesAFolder();
     void aFailedWriteEndsTheRecordingAtOnce_data();
     void aFailedWriteEndsTheRecordingAtOnce();
@@ -134,6 +137,62 @@ void TestScriptRecorder::writesTheSession()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), script);
+}
+
+void TestScriptRecorder::recordsTheDecodedReports_data()
+{
+    // Reads of the port, in hex, before and after the recording starts; the clock stands still.
+    QTest::addColumn<QList<QByteArray>>("before");
+    QTest::addColumn<QList<QByteArray>>("after");
+    QTest::addColumn<QByteArray>("expects");
+
+    QTest::newRow("a report split over reads, once when it ends")
+        << QList<QByteArray>{} << QList<QByteArray>{"0281", "0501000000", "03"}
+        << QByteArray("expect $on_click (down : ctrl 5) within 30000\n");
+    QTest::newRow("noise, a damaged report and an unknown code give none")
+        << QList<QByteArray>{}
+        << QList<QByteArray>{"41028105010000000402", "8D0000000000030288000000000003"}
+        << QByteArray("expect $on_buffer_warning within 30000\n");
+    QTest::newRow("a report begun before the recording is left out")
+        << QList<QByteArray>{"028105"} << QList<QByteArray>{"01", "00000003", "028A000000000003"}
+        << QByteArray("expect $on_lcd_state within 30000\n");
+    QTest::newRow("a start after the recording's start begins one it sees")
+        << QList<QByteArray>{"0288000000000003"} << QList<QByteArray>{"02", "8A000000000003"}
+        << QByteArray("expect $on_lcd_state within 30000\n");
+    QTest::newRow("reports after the first are answers to it")
+        << QList<QByteArray>{}
+        << QList<QByteArray>{"028401012C00F003028400002C00F003", "0287090503000003"}
+        << QByteArray("expect $on_touch (down : 300,240) within 30000\n"
+                      "expect $on_touch (up : 44,240) within 200\n"
+                      "expect $on_time (09:05:03) within 200\n");
+}
+
+void TestScriptRecorder::recordsTheDecodedReports()
+{
+    QFETCH(QList<QByteArray>, before);
+    QFETCH(QList<QByteArray>, after);
+    QFETCH(QByteArray, expects);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("session.ots"));
+    ScriptRecorder recorder([] { return qint64(0); });
+    ReportDecoder decoder;
+    DecodedRead read;
+    const auto feed = [&](const QList<QByteArray>& reads) {
+        for (const QByteArray& hex : reads) {
+            decoder.Feed(QByteArray::fromHex(hex), read);
+            recorder.Decoded(read);
+        }
+    };
+    feed(before);
+    QString error;
+    QVERIFY2(recorder.Start(path, &error), qPrintable(error));
+    feed(after);
+    QVERIFY2(recorder.Stop(&error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(),
+             "# Needs a touch or a key on the module: it sent the report below by itself.\n" +
+                 expects);
 }
 
 void TestScriptRecorder::startRefusesAFolder()

@@ -5,6 +5,7 @@
 #include "tests/common/TempConfigHome.h"
 #include "tests/common/WriteCount.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -227,21 +228,19 @@ private slots:
         QFETCH(Draws, draws);
 
         Prepare();
-        ScriptedRandom rng(draws);
-        const std::vector<qsizetype> sizes = SplitIntoPieces(statement.size(), rng);
+        ScriptedRandom sizesRng(draws);
+        const std::vector<qsizetype> sizes = SplitIntoPieces(statement.size(), sizesRng);
 
         // Each piece reaches the device in a call of its own before the next one is handed over:
         // nothing is held back to be merged.
         const WriteCount before = ThreadWriteCount();
         if (!before.isValid())
             QSKIP("the kernel keeps no per-thread write accounting here");
-        qsizetype offset = 0;
-        for (qsizetype size : sizes) {
-            m_comm->SetOutput(QByteArrayView(statement).sliced(offset, size));
-            offset += size;
-        }
+        ScriptedRandom rng(draws);
+        SendInPieces(*m_comm, statement, rng);
         const WriteCount after = ThreadWriteCount();
 
+        QCOMPARE(rng.Remaining(), 0u);
         QCOMPARE(after.calls - before.calls, qint64(sizes.size()));
         QCOMPARE(after.bytes - before.bytes, qint64(statement.size()));
         QCOMPARE(m_terminal->ReadExactly(statement.size(), 5000), statement);
@@ -346,6 +345,49 @@ private slots:
         // A fast sender is read in bounded bites, so no single pass of the window's event loop
         // has to show a megabyte at once.
         QVERIFY2(largestRead <= 8 * 1024, qPrintable(QString::number(largestRead)));
+        QCOMPARE(m_comm->GetInput(), QByteArray());
+    }
+
+    void eachReaderGetsEveryByte_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("getInput"); // 0: no reader of it; 1: within the event; 2: outside
+
+        QTest::newRow("Received alone, beyond what GetInput may hold back")
+            << Pattern(3 << 20) << 0;
+        QTest::newRow("beside GetInput within the communication event") << Pattern(1 << 20) << 1;
+        QTest::newRow("beside GetInput outside the event, which reads the device itself")
+            << Pattern(200000) << 2;
+    }
+    // The two ways of reading take nothing from each other: a console that shows the traffic
+    // through the property interface and a script run that reads Received both see it all.
+    void eachReaderGetsEveryByte()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(int, getInput);
+
+        Prepare();
+        QByteArray received;
+        QByteArray input;
+        connect(m_comm.get(), &CMSComm::Received, this,
+                [&](const QByteArray& bytes) { received += bytes; });
+        if (getInput == 1)
+            connect(m_comm.get(), &CMSComm::CommEvent, this, [&] { input += m_comm->GetInput(); });
+
+        std::thread writer([&] { QVERIFY(m_terminal->Write(sent)); });
+        if (getInput == 2) {
+            // No event runs meanwhile: every byte comes from GetInput's own reads.
+            const QDeadlineTimer deadline(30000);
+            while (input.size() < sent.size() && !deadline.hasExpired())
+                input += m_comm->GetInput();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), sent.size(), 30000);
+        if (getInput != 0)
+            QTRY_COMPARE_WITH_TIMEOUT(input.size(), sent.size(), 30000);
+        writer.join();
+        QCOMPARE(received, sent);
+        if (getInput != 0)
+            QCOMPARE(input, sent);
         QCOMPARE(m_comm->GetInput(), QByteArray());
     }
 

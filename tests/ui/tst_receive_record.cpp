@@ -1,11 +1,11 @@
 // The record the receive view keeps: Clear, Save As, the live log and time stamps, driven through
 // its context menu and real file dialogs, with real files in a temporary folder.
-#include "report/ReportDecoder.h"
 #include "support/RandomSource.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/FileBytes.h"
 #include "tests/common/FileSizeLimit.h"
+#include "tests/common/ReportDisplay.h"
 #include "tests/console/ConsoleFixture.h"
 
 #include <QAbstractButton>
@@ -63,7 +63,7 @@ bool ChooseFile(ReceiveView& view, const QString& entry, const QString& path,
     return QMetaObject::invokeMethod(dialog, "accept"); // what its Save button does
 }
 
-void Feed(ReportDecoder& decoder, ReceiveView& view, QByteArrayView bytes)
+void Feed(ReportDisplay& decoder, ReceiveView& view, QByteArrayView bytes)
 {
     std::vector<ColoredText> pieces;
     decoder.Feed(bytes, pieces);
@@ -206,7 +206,7 @@ private slots:
         ReceiveView view;
         view.show();
         QVERIFY(ChooseFile(view, "Log to File...", path));
-        ReportDecoder decoder(rng);
+        ReportDisplay decoder(rng);
         const auto feed = [&](qsizetype from, qsizetype to) {
             for (qsizetype at = from; at < to; at += 997)
                 Feed(decoder, view, QByteArrayView(stream).sliced(at, std::min(997LL, to - at)));

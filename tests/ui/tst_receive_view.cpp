@@ -1,7 +1,7 @@
-#include "report/ReportDecoder.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/FileBytes.h"
+#include "tests/common/ReportDisplay.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -348,7 +348,7 @@ private slots:
         }
 
         SeededRandom colourRng(7);
-        ReportDecoder decoder(colourRng);
+        ReportDisplay decoder(colourRng);
         ReceiveView view;
         QByteArray shown;
         for (qsizetype at = 0; at < stream.size();) {
