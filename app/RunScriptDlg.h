@@ -4,7 +4,6 @@
 #include "script/ScriptRunner.h"
 #include "scriptformat/Script.h"
 
-#include <QByteArrayView>
 #include <QDialog>
 #include <QString>
 #include <QTimer>
@@ -19,9 +18,10 @@ class StepListModel;
 
 // The console's Run Script window: a script's steps with their state, a progress bar, Stop, and
 // the summary once the run is over. The run shares the console's open port; the console keeps
-// reading it, shows the traffic as usual and hands each read to Receive, so no byte is taken
-// from the view. Every wait of the run is on the event loop, so the window never freezes; the
-// step list is a view of the script, so a script of any length loads and ends at once.
+// reading it, shows the traffic as usual and hands each read to Runner() (see
+// PortSession::SetScript), so no byte is taken from the view. Every wait of the run is on the event
+// loop, so the window never freezes; the step list is a view of the script, so a script of any
+// length loads and ends at once.
 class CRunScriptDlg : public QDialog
 {
     Q_OBJECT
@@ -42,13 +42,8 @@ public:
     // virtual module can do (the port may lead to a real module), is refused before anything is
     // sent: false with the reasons in `error`.
     bool Start(const QString& path, QString* error);
-    // Bytes the console read from the port.
-    void Receive(QByteArrayView bytes) { m_runner.Receive(bytes); }
     // Ends the run at once; the port stays open.
     void Stop(const QString& why = QStringLiteral("stopped"));
-    // The port went away: the running step fails with the cause. To be called before the port's
-    // owner acts on the loss, which would otherwise read as a stop.
-    void PortLost(const QString& cause) { m_runner.PortLost(cause); }
     bool IsRunning() const { return m_runner.IsRunning(); }
 
     QTreeView* Steps() const { return m_steps; }

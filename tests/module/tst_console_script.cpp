@@ -96,7 +96,7 @@ void ConsoleScriptTest::recordedSessionReplays()
 {
     const QString path = m_storage.filePath(QStringLiteral("session.ots"));
     const QString title = m_f->console->windowTitle();
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
     // Where the eye is: the title and the receive view.
     QCOMPARE(m_f->console->windowTitle(),
              title + QStringLiteral(" \u2014 recording to session.ots"));
@@ -120,7 +120,7 @@ void ConsoleScriptTest::recordedSessionReplays()
     QTRY_COMPARE(m_engine->StatementCount(), 3);
     // Closing the port finishes the recording.
     m_f->Click(ids::kClose);
-    QVERIFY(!m_f->console->IsRecording());
+    QVERIFY(!m_f->console->Scripts().IsRecording());
     QCOMPARE(m_f->console->windowTitle(), title);
     QCOMPARE(Mark(), QString());
 
@@ -139,7 +139,7 @@ void ConsoleScriptTest::recordedSessionReplays()
     // The recording runs from Run Script, with the touch its comment asks for.
     m_f->Click(ids::kOpen);
     QTRY_COMPARE(m_engine->StatementCount(), 4);
-    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
@@ -178,7 +178,7 @@ void ConsoleScriptTest::runScript()
     QFETCH(QString, refusal);
     const QString path = WriteScript(script);
     QVERIFY(!path.isEmpty());
-    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
     if (!refusal.isEmpty()) {
         QVERIFY(!run);
         QCOMPARE(m_f->MessageBoxes().size(), 1);
@@ -205,7 +205,7 @@ void ConsoleScriptTest::runScript()
 void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()
 {
     const QString path = WriteScript("send Clear;\nexpect $on_nothing within 600000\n");
-    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
@@ -228,7 +228,7 @@ void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()
 void ConsoleScriptTest::closingTheConsoleFinishesTheRecording()
 {
     const QString path = m_storage.filePath(QStringLiteral("closed.ots"));
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
     m_f->Click(ids::kClear);
     QTRY_COMPARE(m_engine->StatementCount(), 2);
     m_f->Close();
@@ -245,7 +245,7 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
     const QString path = scripts.filePath(QStringLiteral("old.ots"));
     QVERIFY(WriteBytes(path, "send Clear;\n"));
     const QString title = m_f->console->windowTitle();
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
     m_f->Transmit()->setPlainText(QString(QByteArray("PSet 1,1;").repeated(1000)));
     {
         const FileSizeLimit limit(4096);
@@ -256,7 +256,7 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
     const QString shown = m_f->MessageBoxes()[0]->text();
     QVERIFY2(shown.contains(path) && shown.contains(QStringLiteral("File too large")),
              qPrintable(shown));
-    QVERIFY(!m_f->console->IsRecording());
+    QVERIFY(!m_f->console->Scripts().IsRecording());
     QCOMPARE(m_f->console->windowTitle(), title);
     QCOMPARE(Mark(), QString());
     QCOMPARE(QDir(scripts.path()).entryList(QDir::Files | QDir::Hidden),
@@ -271,10 +271,10 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
 void ConsoleScriptTest::recordingHoldsRunScriptsAndSendFilesSends()
 {
     const QString path = m_storage.filePath(QStringLiteral("whole.ots"));
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
 
     CRunScriptDlg* run =
-        m_f->console->RunScriptFile(WriteScript("send Clear;\nsend Line 1,1,2,2;\n"));
+        m_f->console->Scripts().RunScriptFile(WriteScript("send Clear;\nsend Line 1,1,2,2;\n"));
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QVERIFY(finished.wait(10000));
@@ -292,7 +292,7 @@ void ConsoleScriptTest::recordingHoldsRunScriptsAndSendFilesSends()
     QTRY_COMPARE(m_engine->StatementCount(), 5);
     QTRY_VERIFY(Received().contains(QStringLiteral("[Send File: 19 bytes of s.txt were sent]")));
 
-    m_f->console->StopRecording();
+    m_f->console->Scripts().StopRecording();
     QCOMPARE(ReadBytes(path),
              QByteArray("send Clear;\n"
                         "send Line 1,1,2,2;\n"

@@ -104,7 +104,7 @@ void SessionReplayTest::recordedTwiceReplays()
     const QString consolePath = dir.filePath(QStringLiteral("console.ots"));
     toggleConsoleRecording();
     QVERIFY(AnswerFileDialog(*f.console, consolePath));
-    QVERIFY(f.console->IsRecording());
+    QVERIFY(f.console->Scripts().IsRecording());
 
     connect(&engine, &ModuleEngine::Receiving, this,
             [&received](QByteArrayView bytes) { received += bytes.toByteArray(); });
@@ -132,7 +132,7 @@ void SessionReplayTest::recordedTwiceReplays()
                  qPrintable(receive->toPlainText()));
 
     toggleConsoleRecording();
-    QVERIFY(!f.console->IsRecording());
+    QVERIFY(!f.console->Scripts().IsRecording());
     moduleEntry->trigger();
     QVERIFY(!moduleEntry->isChecked());
 
