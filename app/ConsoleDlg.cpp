@@ -1,16 +1,17 @@
 #include "app/ConsoleDlg.h"
 
 #include "app/AboutBox.h"
+#include "app/CommandButtons.h"
+#include "app/ConsoleMessages.h"
+#include "app/ConsoleScripts.h"
 #include "app/ConsoleSizing.h"
+#include "app/DemoRunner.h"
 #include "app/FileSendDlg.h"
 #include "app/PortSelection.h"
-#include "app/RunScriptDlg.h"
 #include "resources/AppIcon.h"
 #include "resources/ControlIds.h"
 #include "resources/VersionText.h"
-#include "serial/Pieces.h"
 #include "serial/PortFolder.h"
-#include "support/CodePage.h"
 #include "support/Paths.h"
 #include "support/ui/ControlUtil.h"
 #include "support/ui/DialogBuilder.h"
@@ -26,11 +27,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -51,15 +50,23 @@ bool IsEnterOrEscape(const QEvent* event)
     return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
 }
 
+void FillPortList(QComboBox* ports)
+{
+    ports->clear();
+    NumberSystemDevices();
+    for (int port : EnumeratePorts())
+        ports->addItem(QStringLiteral("COM%1").arg(port));
+}
+
 } // namespace
 
 CConsoleDlg::CConsoleDlg(RandomSource& rng, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_rng(rng), m_presenter(rng)
+      m_session(rng)
 {
-    CreateItems();
+    CreateItems(rng);
     BindCommands();
     OnInitDialog();
 }
@@ -76,94 +83,141 @@ QWidget* CConsoleDlg::Item(int id) const
     return m_items.value(id);
 }
 
-void CConsoleDlg::CreateItems()
+void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
+{
+    if (echo)
+        Echo(m_transmit, text);
+    m_session.Send(text);
+}
+
+void CConsoleDlg::SetTimeSource(std::function<QDateTime()> now)
+{
+    m_commands->SetTimeSource(std::move(now));
+}
+
+bool CConsoleDlg::IsDemoRunning() const
+{
+    return m_demos->IsRunning();
+}
+
+void CConsoleDlg::CreateItems(RandomSource& rng)
 {
     m_items = BuildDialog(this, ConsoleTemplate());
-    auto button = [this](int id) { return qobject_cast<QPushButton*>(Item(id)); };
-    m_btnRefreshPorts = button(ids::kRefreshPorts);
-    m_btnSetClock = button(ids::kSetClock);
-    m_btnTouchCalibration = button(ids::kTouchCalibration);
-    m_btnDemoOff = button(ids::kDemoOff);
-    m_btnDemo3 = button(ids::kDemo3);
-    m_btnDemo2 = button(ids::kDemo2);
-    m_btnDemo1 = button(ids::kDemo1);
-    m_richReceive = qobject_cast<ReceiveView*>(Item(ids::kReceive));
-    m_editPrintText = qobject_cast<QLineEdit*>(Item(ids::kPrintText));
-    m_chkRandomTextPos = qobject_cast<QCheckBox*>(Item(ids::kRandomTextPos));
-    m_chkRandomColor = qobject_cast<QCheckBox*>(Item(ids::kRandomColor));
-    m_btnClose = button(ids::kClose);
-    m_btnOpen = button(ids::kOpen);
-    m_comboSpeed = qobject_cast<QComboBox*>(Item(ids::kSpeedList));
-    m_comboPort = qobject_cast<QComboBox*>(Item(ids::kPortList));
-    m_editTransmit = qobject_cast<QPlainTextEdit*>(Item(ids::kTransmit));
+    m_ports = qobject_cast<QComboBox*>(Item(ids::kPortList));
+    m_speeds = qobject_cast<QComboBox*>(Item(ids::kSpeedList));
+    m_transmit = qobject_cast<QPlainTextEdit*>(Item(ids::kTransmit));
+    m_receive = qobject_cast<ReceiveView*>(Item(ids::kReceive));
 
-    m_richReceive->setAccessibleName(QStringLiteral("RX"));
-    m_editTransmit->setAccessibleName(QStringLiteral("TX"));
-    m_comm.setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
-    m_comm.setProperty("ctrlId", ids::kSerialControl);
-    m_richReceive->SetMenuExtension([this](QMenu& menu) { AddRecordEntry(menu); });
-    m_recorder.SetFailureHandler([this](const QString& error) { OnRecordingFailed(error); });
-    new ConsoleSizing(this, m_editTransmit, m_richReceive);
+    m_receive->setAccessibleName(QStringLiteral("RX"));
+    m_transmit->setAccessibleName(QStringLiteral("TX"));
+    m_session.Comm().setObjectName(QStringLiteral("ctrl%1").arg(ids::kSerialControl));
+    m_session.Comm().setProperty("ctrlId", ids::kSerialControl);
+    new ConsoleSizing(this, m_transmit, m_receive);
+
+    m_commands = std::make_unique<CommandButtons>(
+        this, m_session, rng,
+        CommandButtons::Inputs{m_transmit, qobject_cast<QLineEdit*>(Item(ids::kPrintText)),
+                               qobject_cast<QCheckBox*>(Item(ids::kRandomColor)),
+                               qobject_cast<QCheckBox*>(Item(ids::kRandomTextPos))});
+    m_demos = std::make_unique<DemoRunner>(this, m_session, rng, m_transmit, m_receive);
+    m_scripts = std::make_unique<ConsoleScripts>(this, m_receive, m_session, rng);
 }
 
 void CConsoleDlg::BindCommands()
 {
-    BindButtons();
-    connect(&m_comm, &CMSComm::CommEvent, this, &CConsoleDlg::OnCommEvent);
-    connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::OnDeviceLost);
-    connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::OnOutputDropped);
-    connect(&m_comm, &CMSComm::OutputTaken, this, &CConsoleDlg::UpdateDemoRunning);
-    connect(&m_comm, &CMSComm::DeviceLost, this, &CConsoleDlg::UpdateDemoRunning);
-    connect(&m_comm, &CMSComm::OutputDropped, this, &CConsoleDlg::UpdateDemoRunning);
-    auto* sendFile = new QAction(QStringLiteral("Send File..."), m_editTransmit);
+    struct Binding
+    {
+        int id;
+        std::function<void()> handler;
+        // Demo Off is the one button that acts on a running handler: the demo it stops.
+        bool evenWhileRunning = false;
+    };
+    std::vector<Binding> bindings{
+        {ids::kOpen, [this] { OnOpenPort(); }},
+        {ids::kClose,
+         [this] {
+             m_session.Close();
+             UpdateControlStates();
+             m_scripts->PortClosed();
+         }},
+        {ids::kRefreshPorts,
+         [this] {
+             FillPortList(m_ports);
+             m_ports->setCurrentIndex(m_ports->count() > 0 ? 0 : -1);
+         }},
+        {ids::kSend, [this] { OnSend(); }},
+        {ids::kExit,
+         [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); }},
+        {ids::kDemo1, [this] { m_demos->RunDemo1(); }},
+        {ids::kDemo2, [this] { m_demos->RunDemo2(); }},
+        {ids::kDemo3, [this] { m_demos->RunDemo3(); }},
+        {ids::kDemoOff, [this] { m_demos->Stop(); }, true},
+    };
+    for (const CommandRow& row : CommandRows()) {
+        const auto* button = qobject_cast<QPushButton*>(Item(row.id));
+        bindings.push_back({row.id, [this, &row, button] { m_commands->Run(row, *button); }});
+    }
+    for (Binding& binding : bindings) {
+        auto* button = qobject_cast<QPushButton*>(Item(binding.id));
+        Q_ASSERT(button);
+        connect(button, &QPushButton::clicked, this,
+                [this, handler = std::move(binding.handler), even = binding.evenWhileRunning] {
+                    RunHandler(handler, even);
+                });
+    }
+
+    connect(&m_session, &PortSession::Decoded, this,
+            [receive = m_receive](const std::vector<ColoredText>& pieces) {
+                for (const ColoredText& piece : pieces)
+                    CControlUtil::AppendColoredText(receive, piece.text, piece.colour, false);
+            });
+    connect(&m_session, &PortSession::Lost, this, [this](const QString& message) {
+        ShowError(this, message);
+        UpdateControlStates();
+        m_scripts->PortClosed();
+    });
+    connect(&m_session.Comm(), &CMSComm::OutputDropped, this, [this](qint64 bytes) {
+        // The file's part is in Send File's own note; each byte is named once.
+        const qint64 others = bytes - m_session.Comm().DroppedAtClose(FileSender::kSendGroup);
+        if (others > 0)
+            NoteNotSent(m_receive, others, "the port was closed");
+    });
+
+    m_receive->SetMenuExtension([this](QMenu& menu) { m_scripts->AddRecordEntry(menu); });
+    auto* sendFile = new QAction(QStringLiteral("Send File..."), m_transmit);
     connect(sendFile, &QAction::triggered, this, &CConsoleDlg::OnSendFile);
-    m_editTransmit->addAction(sendFile);
-    connect(m_comboPort, &QComboBox::activated, this, [this] { m_settings.ForgetSavedPort(); });
-    connect(qobject_cast<TransmitBox*>(m_editTransmit), &TransmitBox::Refused, this,
+    m_transmit->addAction(sendFile);
+    connect(m_ports, &QComboBox::activated, this, [this] { m_settings.ForgetSavedPort(); });
+    connect(qobject_cast<TransmitBox*>(m_transmit), &TransmitBox::Refused, this,
             [this](qsizetype wanted) {
-                ShowError(QStringLiteral("The transmit box holds at most %L1 characters; the "
-                                         "text would have made it %L2. Nothing was inserted.")
-                              .arg(TransmitBox::kMaxCharacters)
-                              .arg(wanted));
+                ShowError(this, QStringLiteral("The transmit box holds at most %L1 characters; "
+                                               "the text would have made it %L2. Nothing was "
+                                               "inserted.")
+                                    .arg(TransmitBox::kMaxCharacters)
+                                    .arg(wanted));
             });
     qApp->installEventFilter(this);
 }
 
-void CConsoleDlg::ShowError(const QString& text)
+// A rejected write to the serial control ends the handler at that step; the error is shown and
+// whatever the handler had not done yet stays undone.
+void CConsoleDlg::RunHandler(const std::function<void()>& handler, bool evenWhileRunning)
 {
-    // A device lost in the middle of a send is reported twice, by the failed write and by the
-    // control's own loss event; the user is told once.
-    for (const QMessageBox* shown : findChildren<QMessageBox*>())
-        if (shown->isVisible() && shown->text() == text)
-            return;
-    // Window-modal but not blocking: the event loop, and so the port, keeps running while the
-    // message is up.
-    auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
-}
-
-void CConsoleDlg::ReportUnreadableFiles()
-{
-    const QString text = m_settings.ReadProblems();
-    if (text.isEmpty())
+    if (m_handlerRunning) {
+        if (evenWhileRunning)
+            handler();
         return;
-    std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
-    // Once the window shows, so the message stands over it rather than alone on the desktop.
-    QTimer::singleShot(0, this, [this, text] { ShowError(text); });
-}
-
-void CConsoleDlg::ReportSaveFailure(const QString& text, bool askUser)
-{
-    // Standard error always: a console ended by a signal or by the session going away has no
-    // one to click a message.
-    std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(text));
-    if (!askUser)
-        return;
-    // Blocking, before the window goes: afterwards there is nothing left to tell the user with.
-    // A signal arriving meanwhile closes it (see CloseForSignal).
-    QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box.exec();
+    }
+    m_handlerRunning = true;
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowError(this, QString::fromUtf8(error.what()));
+    }
+    m_handlerRunning = false;
+    // The window was closed while the handler waited; it closes now that the handler is done.
+    if (m_demos->TakeCloseRequest())
+        close();
 }
 
 void CConsoleDlg::CloseForSignal()
@@ -191,52 +245,53 @@ void CConsoleDlg::OnInitDialog()
     setWindowIcon(AppIcon());
 
     const ConsoleOptions saved = m_settings.Load(TransmitBox::kMaxCharacters);
-    ReportUnreadableFiles();
+    if (const QString problems = m_settings.ReadProblems(); !problems.isEmpty()) {
+        std::fprintf(stderr, "orvexa-testbox: %s\n", qPrintable(problems));
+        // Once the window shows, so the message stands over it rather than alone on the desktop.
+        QTimer::singleShot(0, this, [this, problems] { ShowError(this, problems); });
+    }
 
-    FillPortList();
+    FillPortList(m_ports);
     QStringList entries;
-    for (int i = 0; i < m_comboPort->count(); ++i)
-        entries.append(m_comboPort->itemText(i));
-    m_comboPort->setCurrentIndex(PortEntryToSelect(entries, saved.port));
-    m_settings.SetSavedPortListed(m_comboPort->currentIndex() >= 0);
+    for (int i = 0; i < m_ports->count(); ++i)
+        entries.append(m_ports->itemText(i));
+    m_ports->setCurrentIndex(PortEntryToSelect(entries, saved.port));
+    m_settings.SetSavedPortListed(m_ports->currentIndex() >= 0);
 
     for (int i = 0; i < kSpeedCount; ++i)
-        m_comboSpeed->addItem(GetBaudRateText(i));
+        m_speeds->addItem(GetBaudRateText(i));
 
     const LoadedText& text = m_settings.SavedText();
-    m_editTransmit->setPlainText(text.text);
+    m_transmit->setPlainText(text.text);
     // The box itself may change what it is given (line ends, non-breaking spaces).
-    m_settings.SetTransmitShown(m_editTransmit->toPlainText());
+    m_settings.SetTransmitShown(m_transmit->toPlainText());
     if (text.tooLarge)
-        m_editTransmit->setPlaceholderText(
+        m_transmit->setPlaceholderText(
             QStringLiteral("hcode.txt holds %L1 bytes, more than the transmit box shows (%L2 "
                            "characters). It is kept as it is unless you type here.")
                 .arg(text.fileBytes)
                 .arg(TransmitBox::kMaxCharacters));
 
-    m_comboSpeed->setCurrentIndex(
+    m_speeds->setCurrentIndex(
         saved.speedIndex >= 0 && saved.speedIndex < kSpeedCount ? saved.speedIndex : -1);
-    m_chkRandomColor->setChecked(saved.randomColor);
-    m_chkRandomTextPos->setChecked(saved.randomTextPos);
-    m_editPrintText->setText(saved.printText);
-    m_richReceive->SetTimeStamps(saved.timeStamps);
+    qobject_cast<QCheckBox*>(Item(ids::kRandomColor))->setChecked(saved.randomColor);
+    qobject_cast<QCheckBox*>(Item(ids::kRandomTextPos))->setChecked(saved.randomTextPos);
+    qobject_cast<QLineEdit*>(Item(ids::kPrintText))->setText(saved.printText);
+    m_receive->SetTimeStamps(saved.timeStamps);
 
     UpdateControlStates();
 
     const bool demos = IsTraceEnabled();
-    for (QPushButton* demo : {m_btnDemo1, m_btnDemo2, m_btnDemo3, m_btnDemoOff})
-        demo->setVisible(demos);
+    for (int id : {ids::kDemo1, ids::kDemo2, ids::kDemo3, ids::kDemoOff})
+        Item(id)->setVisible(demos);
 
-    m_title = QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion());
-    setWindowTitle(m_title);
+    m_scripts->SetTitle(QStringLiteral("OrvexaLCD TestBox ") + VersionText(ProductVersion()));
 }
 
 void CConsoleDlg::closeEvent(QCloseEvent* event)
 {
     // A demo waiting inside its handler is ended first; unwinding it closes the window.
-    if (m_demoWait) {
-        m_closeRequested = true;
-        m_demoWait->quit();
+    if (m_demos->EndWaitForClose()) {
         event->ignore();
         return;
     }
@@ -257,46 +312,32 @@ void CConsoleDlg::OnDestroy(bool askUser)
     qApp->removeEventFilter(this);
 
     ConsoleOptions options;
-    options.port = PortNumberFromText(CWindowUtil::GetWindowText(m_comboPort), true);
-    options.speedIndex = m_comboSpeed->currentIndex();
-    options.randomColor = m_chkRandomColor->isChecked();
-    options.randomTextPos = m_chkRandomTextPos->isChecked();
-    options.printText = CWindowUtil::GetWindowText(m_editPrintText);
-    options.timeStamps = m_richReceive->TimeStamps();
-    QString failure = m_settings.Save(options, CWindowUtil::GetWindowText(m_editTransmit));
+    options.port = PortNumberFromText(CWindowUtil::GetWindowText(m_ports), true);
+    options.speedIndex = m_speeds->currentIndex();
+    options.randomColor = qobject_cast<QCheckBox*>(Item(ids::kRandomColor))->isChecked();
+    options.randomTextPos = qobject_cast<QCheckBox*>(Item(ids::kRandomTextPos))->isChecked();
+    options.printText = CWindowUtil::GetWindowText(Item(ids::kPrintText));
+    options.timeStamps = m_receive->TimeStamps();
+    QString failure = m_settings.Save(options, CWindowUtil::GetWindowText(m_transmit));
 
-    if (m_comm.GetPortOpen())
-        m_comm.SetPortOpen(false);
-    if (m_runScript)
-        m_runScript->Stop(QStringLiteral("the console was closed"));
-    const QString recording = FinishRecording();
+    if (m_session.Comm().GetPortOpen())
+        m_session.Close();
+    const QString recording = m_scripts->End();
     if (!recording.isEmpty())
         failure += (failure.isEmpty() ? QString() : QStringLiteral("\n")) + recording;
     // Whatever the log has gathered goes to its file now, the closing lines included.
-    m_richReceive->StopLog();
+    m_receive->StopLog();
     // Last, so the port and the log are not held while the message waits for the user.
     if (!failure.isEmpty())
-        ReportSaveFailure(failure, askUser);
+        ReportSaveFailure(this, failure, askUser);
 }
 
 bool CConsoleDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    m_demos->SeeKey(watched, event);
     // Enter and Escape do nothing anywhere on the console: neither closes it, nor presses a
     // button, nor breaks a line in the transmit box. Other windows (message boxes, the About
     // box) keep their keys.
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        const auto* key = static_cast<const QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
-            m_escapeHeld = event->type() == QEvent::KeyPress;
-            m_escapePresses += m_escapeHeld ? 1 : 0;
-            // A demo stops at once: its waiting output and its wait for the next picture.
-            auto* widget = qobject_cast<QWidget*>(watched);
-            if (m_escapeHeld && m_bDemoRunning && widget && widget->window() == this)
-                OnDemoOff();
-            if (m_escapeHeld && m_demoWait)
-                m_demoWait->quit();
-        }
-    }
     if (IsEnterOrEscape(event)) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this)
@@ -311,152 +352,58 @@ void CConsoleDlg::contextMenuEvent(QContextMenuEvent* event)
     if (about.isEmpty())
         return;
     QMenu menu(this);
-    menu.addAction(about, this, &CConsoleDlg::ShowAboutBox);
-    // The template keeps the generator's button hidden, so this entry is its only way in.
-    menu.addAction(QStringLiteral("Unicode Generator..."), this, &CConsoleDlg::OnUnicodeGenerator);
-    menu.addAction(QStringLiteral("Run Script..."), this, [this] { AskForScript(false); })
-        ->setEnabled(m_comm.GetPortOpen());
-    menu.exec(event->globalPos());
-}
-
-void CConsoleDlg::ShowAboutBox()
-{
-    CAboutBox about(this);
-    about.exec();
-}
-
-void CConsoleDlg::OnUnicodeGenerator()
-{
-    // Ownerless and modeless: the generator deletes itself when closed, and the console keeps
+    menu.addAction(about, this, [this] {
+        CAboutBox box(this);
+        box.exec();
+    });
+    // The template keeps the generator's button hidden, so this entry is its only way in. The
+    // generator is ownerless and modeless: it deletes itself when closed, and the console keeps
     // no reference to it.
-    (new CUnicodeGenDlg)->show();
-}
-
-void CConsoleDlg::FillPortList()
-{
-    m_comboPort->clear();
-    NumberSystemDevices();
-    for (int port : EnumeratePorts())
-        m_comboPort->addItem(QStringLiteral("COM%1").arg(port));
+    menu.addAction(QStringLiteral("Unicode Generator..."), this,
+                   [] { (new CUnicodeGenDlg)->show(); });
+    menu.addAction(QStringLiteral("Run Script..."), this,
+                   [this] { m_scripts->AskForScript(false); })
+        ->setEnabled(m_session.Comm().GetPortOpen());
+    menu.exec(event->globalPos());
 }
 
 void CConsoleDlg::UpdateControlStates()
 {
-    const bool open = m_comm.GetPortOpen();
-    for (QWidget* w :
-         {static_cast<QWidget*>(m_btnOpen), static_cast<QWidget*>(m_comboPort),
-          static_cast<QWidget*>(m_comboSpeed), static_cast<QWidget*>(m_btnRefreshPorts)})
-        w->setEnabled(!open);
-    for (QWidget* w : {m_btnClose, m_btnTouchCalibration, m_btnSetClock})
-        w->setEnabled(open);
+    const bool open = m_session.Comm().GetPortOpen();
+    for (int id : {ids::kOpen, ids::kPortList, ids::kSpeedList, ids::kRefreshPorts})
+        Item(id)->setEnabled(!open);
+    for (int id : {ids::kClose, ids::kTouchCalibration, ids::kSetClock})
+        Item(id)->setEnabled(open);
 
     // The band from two pixels above "Line" to two below the receive box holds every control
     // that talks to the module, however wide the window has grown.
     const WinRect line = CWindowUtil::GetRectInParent(Item(ids::kLine));
-    const WinRect receive = CWindowUtil::GetRectInParent(m_richReceive);
+    const WinRect receive = CWindowUtil::GetRectInParent(m_receive);
     CWindowUtil::EnableChildrenInRect(this, open,
                                       {0, line.top - 2, qMax(1000, width()), receive.bottom + 2});
-}
-
-void CConsoleDlg::SendCommand(const QByteArray& text, bool echo)
-{
-    if (echo)
-        m_editTransmit->setPlainText(FromCp949(text));
-    SendInPieces(m_comm, text, m_rng);
-    m_recorder.Sent(text);
-}
-
-QByteArray CConsoleDlg::ToLineText(const QString& text)
-{
-    const QList<char32_t> lacking = CharactersCp949Lacks(text);
-    if (!lacking.isEmpty()) {
-        constexpr qsizetype kMostNamed = 12;
-        QStringList named;
-        for (const char32_t c : lacking.first(std::min(lacking.size(), kMostNamed)))
-            named << QStringLiteral("%1 (U+%2)")
-                         .arg(QString::fromUcs4(&c, 1),
-                              QString::number(c, 16).toUpper().rightJustified(4, u'0'));
-        if (lacking.size() > kMostNamed)
-            named << QStringLiteral("%1 more").arg(lacking.size() - kMostNamed);
-        ShowError(QStringLiteral("The module's code page (949) has no %1: each is sent as \"?\".")
-                      .arg(named.join(QStringLiteral(", "))));
-    }
-    return ToCp949(text);
 }
 
 void CConsoleDlg::OnOpenPort()
 {
     // Nothing selected has no number to open; the saved one stays for when its device is back.
-    if (m_comboPort->currentIndex() < 0) {
-        ShowError(NoPortSelectedMessage(m_comboPort->count() > 0, GetPortFolderPath()));
+    if (m_ports->currentIndex() < 0) {
+        ShowError(this, NoPortSelectedMessage(m_ports->count() > 0, GetPortFolderPath()));
         return;
     }
     m_settings.ForgetSavedPort();
-    if (m_comm.GetPortOpen())
-        m_comm.SetPortOpen(false);
-    const int port = PortNumberFromText(CWindowUtil::GetWindowText(m_comboPort), false);
-    const int speedIndex = m_comboSpeed->currentIndex();
-    m_comm.SetCommPort(static_cast<short>(qBound(-1, port, 32767)));
-    TraceText(QByteArray("Set Comm Port ") + QByteArray::number(port), false);
-    m_comm.SetSettings(GetBaudRateText(speedIndex) + QStringLiteral(",n,8,1"));
-    m_comm.SetRThreshold(1);
-    m_comm.SetInputMode(1);
-    m_comm.SetPortOpen(true);
+    m_session.Open(PortNumberFromText(CWindowUtil::GetWindowText(m_ports), false),
+                   GetBaudRateText(m_speeds->currentIndex()) + QStringLiteral(",n,8,1"));
     UpdateControlStates();
     SendCommand(kMakeTestEnvironment.toByteArray(), false);
-}
-
-void CConsoleDlg::OnClosePort()
-{
-    m_comm.SetPortOpen(false);
-    UpdateControlStates();
-    OnPortClosed();
-}
-
-void CConsoleDlg::OnRefreshPorts()
-{
-    FillPortList();
-    m_comboPort->setCurrentIndex(m_comboPort->count() > 0 ? 0 : -1);
 }
 
 void CConsoleDlg::OnSend()
 {
     // Blanks at both ends are neither sent nor kept in the box; the rest is echoed as typed, and
     // only the bytes on the line are in the module's code page.
-    const QString text = CWindowUtil::GetWindowTextTrimmed(m_editTransmit);
-    m_editTransmit->setPlainText(text);
-    SendCommand(ToLineText(text), false);
-}
-
-void CConsoleDlg::OnExit()
-{
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-}
-
-void CConsoleDlg::OnCommEvent()
-{
-    if (m_comm.GetCommEvent() != CMSComm::kEventReceive)
-        return;
-    const QByteArray bytes = m_comm.GetInput();
-    m_decoder.Feed(bytes, m_read);
-    std::vector<ColoredText> pieces;
-    m_presenter.Present(bytes, m_read, pieces);
-    for (const ColoredText& piece : pieces)
-        CControlUtil::AppendColoredText(m_richReceive, piece.text, piece.colour, false);
-    m_presenter.Recycle(pieces);
-    m_recorder.Decoded(m_read);
-    if (m_runScript)
-        m_runScript->Receive(m_read.reports);
-}
-
-void CConsoleDlg::OnDeviceLost(const QString& message)
-{
-    // A run fails its step with the cause first; the close below would read to it as a stop.
-    if (m_runScript)
-        m_runScript->PortLost(message);
-    ShowError(message);
-    UpdateControlStates();
-    OnPortClosed();
+    const QString text = CWindowUtil::GetWindowTextTrimmed(m_transmit);
+    m_transmit->setPlainText(text);
+    SendCommand(ToLineText(this, text), false);
 }
 
 void CConsoleDlg::OnSendFile()
@@ -466,28 +413,10 @@ void CConsoleDlg::OnSendFile()
         running->BringForward();
         return;
     }
-    const int bytesPerSecond = GetBaudRateText(m_comboSpeed->currentIndex()).toInt() / 10;
-    auto* dialog = new FileSendDlg(m_comm, m_richReceive, bytesPerSecond, this);
-    connect(dialog, &FileSendDlg::Refused, this, &CConsoleDlg::ShowError);
-    RecordFileSend(dialog->Sender());
+    const int bytesPerSecond = GetBaudRateText(m_speeds->currentIndex()).toInt() / 10;
+    auto* dialog = new FileSendDlg(m_session.Comm(), m_receive, bytesPerSecond, this);
+    connect(dialog, &FileSendDlg::Refused, this,
+            [this](const QString& text) { ShowError(this, text); });
+    m_scripts->RecordFileSend(dialog->Sender());
     dialog->ChooseAndSend();
-}
-
-void CConsoleDlg::OnOutputDropped(qint64 bytes)
-{
-    // The file's part is in Send File's own note; each byte is named once.
-    const qint64 others = bytes - m_comm.DroppedAtClose(FileSender::kSendGroup);
-    if (others > 0)
-        NoteNotSent(others, "the port was closed");
-}
-
-void CConsoleDlg::NoteNotSent(qint64 bytes, const char* why)
-{
-    CControlUtil::AppendColoredText(
-        m_richReceive,
-        QStringLiteral("\r\n[%1 bytes of queued output were not sent: %2]\r\n")
-            .arg(bytes)
-            .arg(QLatin1String(why))
-            .toLatin1(),
-        0x0000C0, true);
 }

@@ -1,8 +1,8 @@
-// The console's script entries: Record Script in the receive view's menu, Run Script in the
-// console's. Kept apart from the window's own code; the console only forwards its sends, those
-// of Send File and Run Script, and what its decoder makes of the port's bytes.
-#include "app/ConsoleDlg.h"
+#include "app/ConsoleScripts.h"
+
+#include "app/ConsoleMessages.h"
 #include "app/FileSendDlg.h"
+#include "app/PortSession.h"
 #include "app/RunScriptDlg.h"
 #include "support/ui/ReceiveView.h"
 
@@ -11,33 +11,53 @@
 #include <QFileInfo>
 #include <QMenu>
 
-bool CConsoleDlg::StartRecording(const QString& path)
+ConsoleScripts::ConsoleScripts(QWidget* console, ReceiveView* receive, PortSession& session,
+                               RandomSource& rng)
+    : m_console(console), m_receive(receive), m_session(session), m_rng(rng)
+{
+    m_session.Recorder().SetFailureHandler(
+        [this](const QString& error) { OnRecordingFailed(error); });
+}
+
+void ConsoleScripts::SetTitle(const QString& title)
+{
+    m_title = title;
+    m_console->setWindowTitle(m_title);
+}
+
+bool ConsoleScripts::StartRecording(const QString& path)
 {
     QString error;
-    if (!m_recorder.Start(path, &error)) {
-        ShowError(QStringLiteral("The script recording could not be started: %1.").arg(error));
+    if (!m_session.Recorder().Start(path, &error)) {
+        ShowError(m_console,
+                  QStringLiteral("The script recording could not be started: %1.").arg(error));
         return false;
     }
     ShowRecordingState();
     // A file already on its way: the rest of it is recorded, and the comment says so.
-    if (auto* sending = findChild<FileSendDlg*>()) {
+    if (auto* sending = m_console->findChild<FileSendDlg*>()) {
         if (FileSender& sender = sending->Sender(); sender.IsSending())
-            m_recorder.FileStarted(sender.FileName(), sender.Total(), sender.TakenTold());
+            m_session.Recorder().FileStarted(sender.FileName(), sender.Total(), sender.TakenTold());
     }
     return true;
 }
 
-void CConsoleDlg::StopRecording()
+void ConsoleScripts::StopRecording()
 {
     const QString failure = FinishRecording();
     if (!failure.isEmpty())
-        ShowError(failure);
+        ShowError(m_console, failure);
 }
 
-QString CConsoleDlg::FinishRecording()
+bool ConsoleScripts::IsRecording() const
+{
+    return m_session.Recorder().IsRecording();
+}
+
+QString ConsoleScripts::FinishRecording()
 {
     QString error;
-    const bool written = m_recorder.Stop(&error);
+    const bool written = m_session.Recorder().Stop(&error);
     ShowRecordingState();
     if (written)
         return {};
@@ -46,55 +66,56 @@ QString CConsoleDlg::FinishRecording()
         .arg(error);
 }
 
-void CConsoleDlg::OnRecordingFailed(const QString& error)
+void ConsoleScripts::OnRecordingFailed(const QString& error)
 {
     ShowRecordingState();
-    ShowError(QStringLiteral("The script recording has stopped: it could not be written (%1). "
+    ShowError(m_console,
+              QStringLiteral("The script recording has stopped: it could not be written (%1). "
                              "The file keeps what it held before.")
                   .arg(error));
 }
 
-void CConsoleDlg::ShowRecordingState()
+void ConsoleScripts::ShowRecordingState()
 {
-    const QString name = QFileInfo(m_recorder.Path()).fileName();
+    const QString name = QFileInfo(m_session.Recorder().Path()).fileName();
     const bool recording = IsRecording();
-    setWindowTitle(recording ? QStringLiteral("%1 \u2014 recording to %2").arg(m_title, name)
-                             : m_title);
-    m_richReceive->SetStatusMark(recording ? QStringLiteral("\u25CF Recording to %1").arg(name)
-                                           : QString());
+    m_console->setWindowTitle(
+        recording ? QStringLiteral("%1 \u2014 recording to %2").arg(m_title, name) : m_title);
+    m_receive->SetStatusMark(recording ? QStringLiteral("\u25CF Recording to %1").arg(name)
+                                       : QString());
 }
 
-void CConsoleDlg::RecordFileSend(FileSender& sender)
+void ConsoleScripts::RecordFileSend(FileSender& sender)
 {
-    connect(&sender, &FileSender::Started, this,
-            [this](const QString& name, qint64 total) { m_recorder.FileStarted(name, total, 0); });
+    ScriptRecorder& recorder = m_session.Recorder();
+    connect(&sender, &FileSender::Started, this, [&recorder](const QString& name, qint64 total) {
+        recorder.FileStarted(name, total, 0);
+    });
     connect(&sender, &FileSender::Taken, this,
-            [this](const QByteArray& bytes) { m_recorder.FileSent(bytes); });
+            [&recorder](const QByteArray& bytes) { recorder.FileSent(bytes); });
     connect(&sender, &FileSender::Finished, this,
-            [this, &sender](FileSender::Outcome outcome, qint64 notSent) {
+            [&recorder, &sender](FileSender::Outcome outcome, qint64 notSent) {
                 const QString note = FileSendNote(sender.FileName(), outcome, sender.Total(),
                                                   notSent, sender.ReadError());
                 // The note's brackets set it apart in the receive view; a comment needs none.
-                m_recorder.FileFinished(note.mid(1, note.size() - 2));
+                recorder.FileFinished(note.mid(1, note.size() - 2));
             });
 }
 
-CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
+CRunScriptDlg* ConsoleScripts::RunScriptFile(const QString& path)
 {
     if (m_runScript) {
         // One run at a time on the one port; the window of the last one makes way.
         m_runScript->Stop();
         m_runScript->close();
     }
-    auto* dialog = new CRunScriptDlg(m_comm, m_rng, this);
+    auto* dialog = new CRunScriptDlg(m_session.Comm(), m_rng, m_console);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    // The run writes to the port itself; its sends are the session's as much as the console's.
-    connect(&dialog->Runner(), &ScriptRunner::Sent, this,
-            [this](const QByteArray& bytes) { m_recorder.Sent(bytes); });
+    m_session.SetScript(&dialog->Runner());
     QString error;
     if (!dialog->Start(path, &error)) {
         delete dialog;
-        ShowError(QStringLiteral("The script was not run:\n%1").arg(error));
+        ShowError(m_console, QStringLiteral("The script was not run:\n%1").arg(error));
         return nullptr;
     }
     m_runScript = dialog;
@@ -102,14 +123,21 @@ CRunScriptDlg* CConsoleDlg::RunScriptFile(const QString& path)
     return dialog;
 }
 
-void CConsoleDlg::OnPortClosed()
+void ConsoleScripts::PortClosed()
 {
     if (m_runScript)
         m_runScript->Stop(QStringLiteral("the port was closed"));
     StopRecording();
 }
 
-void CConsoleDlg::AddRecordEntry(QMenu& menu)
+QString ConsoleScripts::End()
+{
+    if (m_runScript)
+        m_runScript->Stop(QStringLiteral("the console was closed"));
+    return FinishRecording();
+}
+
+void ConsoleScripts::AddRecordEntry(QMenu& menu)
 {
     QAction* record = menu.addAction(QStringLiteral("Record Script..."), this, [this] {
         if (IsRecording())
@@ -121,18 +149,18 @@ void CConsoleDlg::AddRecordEntry(QMenu& menu)
     record->setChecked(IsRecording());
     if (IsRecording())
         record->setText(QStringLiteral("Record Script... (%1)")
-                            .arg(QDir::toNativeSeparators(m_recorder.Path())));
+                            .arg(QDir::toNativeSeparators(m_session.Recorder().Path())));
     // Nothing can be sent or received on a closed port; stopping is always offered.
-    record->setEnabled(IsRecording() || m_comm.GetPortOpen());
+    record->setEnabled(IsRecording() || m_session.Comm().GetPortOpen());
 }
 
 // Modeless, like the view's own file dialogs: the port keeps being read while it is open.
-void CConsoleDlg::AskForScript(bool forRecording)
+void ConsoleScripts::AskForScript(bool forRecording)
 {
     if (m_scriptFolder.isEmpty())
         m_scriptFolder = QDir::homePath();
     auto* dialog = new QFileDialog(
-        this, forRecording ? QStringLiteral("Record Script") : QStringLiteral("Run Script"),
+        m_console, forRecording ? QStringLiteral("Record Script") : QStringLiteral("Run Script"),
         m_scriptFolder);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setNameFilters(
@@ -146,8 +174,8 @@ void CConsoleDlg::AskForScript(bool forRecording)
     connect(dialog, &QFileDialog::fileSelected, this, [this, forRecording](const QString& path) {
         m_scriptFolder = QFileInfo(path).absolutePath();
         // The port may have closed while the dialog was open.
-        if (!m_comm.GetPortOpen()) {
-            ShowError(QStringLiteral("The port is not open."));
+        if (!m_session.Comm().GetPortOpen()) {
+            ShowError(m_console, QStringLiteral("The port is not open."));
             return;
         }
         if (forRecording)

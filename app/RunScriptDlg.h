@@ -8,8 +8,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <span>
-
 class CMSComm;
 class QLabel;
 class QProgressBar;
@@ -21,9 +19,9 @@ class StepListModel;
 // The console's Run Script window: a script's steps with their state, a progress bar, Stop, and
 // the summary once the run is over. The run shares the console's open port; the console keeps
 // reading it, shows the traffic as usual and hands the reports of each read, decoded once for
-// both, to Receive, so no byte is taken from the view. Every wait of the run is on the event loop,
-// so the window never freezes; the step list is a view of the script, so a script of any length
-// loads and ends at once.
+// both, to Runner() (see PortSession::SetScript), so no byte is taken from the view. Every wait of the run is on the event
+// loop, so the window never freezes; the step list is a view of the script, so a script of any
+// length loads and ends at once.
 class CRunScriptDlg : public QDialog
 {
     Q_OBJECT
@@ -44,13 +42,8 @@ public:
     // virtual module can do (the port may lead to a real module), is refused before anything is
     // sent: false with the reasons in `error`.
     bool Start(const QString& path, QString* error);
-    // The reports of a read the console decoded.
-    void Receive(std::span<const DecodedReport> reports) { m_runner.Receive(reports); }
     // Ends the run at once; the port stays open.
     void Stop(const QString& why = QStringLiteral("stopped"));
-    // The port went away: the running step fails with the cause. To be called before the port's
-    // owner acts on the loss, which would otherwise read as a stop.
-    void PortLost(const QString& cause) { m_runner.PortLost(cause); }
     bool IsRunning() const { return m_runner.IsRunning(); }
 
     QTreeView* Steps() const { return m_steps; }

@@ -479,7 +479,7 @@ int main(int argc, char** argv)
           std::tuple{"1 MB burst", Pace::Burst, kBurstBytes}}) {
         double cpuPerMb[2] = {0, 0};
         for (const bool on : {false, true}) {
-            if (on && !console->StartRecording(recording))
+            if (on && !console->Scripts().StartRecording(recording))
                 return Fail("the recording could not be started");
             const QByteArray stream = ReportStream(streamRng, bytes, kTextPercent);
             const PhaseFigures figures = RunPhase(app, watch, module, stream, pace);
@@ -487,7 +487,7 @@ int main(int argc, char** argv)
             met = CheckShown(*view, given, figures.sent).complete && !figures.gaveUp && met;
             cpuPerMb[on] = figures.processCpu / (static_cast<double>(figures.sent) / 1e6);
             if (on)
-                console->StopRecording();
+                console->Scripts().StopRecording();
         }
         std::printf("  %-28s off %.3f s, on %.3f s CPU per MB (%+.0f%%), script %lld bytes\n", name,
                     cpuPerMb[0], cpuPerMb[1], 100.0 * (cpuPerMb[1] / cpuPerMb[0] - 1.0),

@@ -1,11 +1,15 @@
 // The console's small decisions that need no port: which port entry to select, which number a
-// port text names, the caption's version text, decimal conversion, and the band rule.
+// port text names, the caption's version text, decimal conversion, the band rule, and that the
+// command table names each of its buttons once.
+#include "app/CommandTable.h"
 #include "app/PortSelection.h"
+#include "resources/DialogTemplate.h"
 #include "resources/VersionText.h"
 #include "support/Decimal.h"
 #include "support/ui/WindowUtil.h"
 
 #include <QPushButton>
+#include <QSet>
 #include <QTest>
 #include <QWidget>
 
@@ -23,6 +27,7 @@ private slots:
     void decimalValue_data();
     void decimalValue();
     void enableChildrenInRect();
+    void commandRowsAreButtonsOnce();
 };
 
 void ConsoleLogicTest::portEntryToSelect_data()
@@ -141,6 +146,24 @@ void ConsoleLogicTest::enableChildrenInRect()
     QVERIFY(grandchild->isEnabledTo(inside)); // its own flag: only direct children are touched
     QCOMPARE(CWindowUtil::GetRectInParent(&parent), WinRect{});
     QCOMPARE(CWindowUtil::GetRectInParent(inside), (WinRect{10, 10, 30, 30}));
+}
+
+// A row whose id is no button of the console binds nothing, and two rows of one button would send
+// two statements a press.
+void ConsoleLogicTest::commandRowsAreButtonsOnce()
+{
+    QSet<int> buttons;
+    for (const DialogItem& item : ConsoleTemplate().items)
+        if (item.kind == ItemKind::PushButton)
+            buttons.insert(item.id);
+    QSet<int> seen;
+    for (const CommandRow& row : CommandRows()) {
+        QVERIFY2(buttons.contains(row.id), qPrintable(QString::number(row.id)));
+        QVERIFY2(!seen.contains(row.id), qPrintable(QString::number(row.id)));
+        seen.insert(row.id);
+        QVERIFY(row.compose);
+        QCOMPARE(row.question != nullptr, row.echo == EchoRule::Asked);
+    }
 }
 
 QTEST_MAIN(ConsoleLogicTest)

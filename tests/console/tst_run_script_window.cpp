@@ -68,7 +68,7 @@ void RunScriptWindowTest::longRunEndsAtOnce()
 
     QElapsedTimer clock;
     clock.start();
-    CRunScriptDlg* run = f.console->RunScriptFile(path);
+    CRunScriptDlg* run = f.console->Scripts().RunScriptFile(path);
     QVERIFY(run);
     const qint64 loadMs = clock.elapsed();
     QSignalSpy finished(run, &CRunScriptDlg::Finished);

@@ -1,13 +1,11 @@
 // The console's scripts against the virtual module over a real pseudo-terminal: a session
 // recorded at the console, and scripts run from the console's Run Script window.
 #include "app/RunScriptDlg.h"
-#include "module/ModuleEngine.h"
-#include "module/ModuleLine.h"
 #include "script/ScriptRecorder.h"
 #include "scriptformat/Script.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/ConsoleWithModule.h"
 #include "tests/common/FileSizeLimit.h"
-#include "tests/console/ConsoleFixture.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -52,35 +50,23 @@ private:
     QString WriteScript(const QByteArray& text) const;
     void Touch() const
     {
-        m_engine->Press(kOnButton);
-        m_engine->Release(kOnButton);
+        m_f->engine.Press(kOnButton);
+        m_f->engine.Release(kOnButton);
     }
 
-    std::unique_ptr<ConsoleFixture> m_f;
+    std::unique_ptr<ConsoleWithModule> m_f;
     QTemporaryDir m_storage;
-    std::unique_ptr<ModuleEngine> m_engine;
-    std::unique_ptr<ModuleLine> m_line;
 };
 
 void ConsoleScriptTest::init()
 {
-    m_f = std::make_unique<ConsoleFixture>();
-    m_engine = std::make_unique<ModuleEngine>(m_storage.path());
-    m_line = std::make_unique<ModuleLine>();
-    QVERIFY(m_line->Open(9).isEmpty());
-    connect(m_line.get(), &ModuleLine::Received, m_engine.get(), &ModuleEngine::Feed);
-    connect(m_engine.get(), &ModuleEngine::ReportReady, m_line.get(), &ModuleLine::Write);
-    m_f->Start();
-    m_f->SelectPort(9);
-    m_f->Click(ids::kOpen);
-    QTRY_COMPARE(m_engine->StatementCount(), 1);
+    m_f = std::make_unique<ConsoleWithModule>();
+    QCOMPARE(m_f->Open(), QString());
 }
 
 void ConsoleScriptTest::cleanup()
 {
     m_f.reset();
-    m_line.reset();
-    m_engine.reset();
 }
 
 QString ConsoleScriptTest::WriteScript(const QByteArray& text) const
@@ -96,7 +82,7 @@ void ConsoleScriptTest::recordedSessionReplays()
 {
     const QString path = m_storage.filePath(QStringLiteral("session.ots"));
     const QString title = m_f->console->windowTitle();
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
     // Where the eye is: the title and the receive view.
     QCOMPARE(m_f->console->windowTitle(),
              title + QStringLiteral(" \u2014 recording to session.ots"));
@@ -110,17 +96,17 @@ void ConsoleScriptTest::recordedSessionReplays()
 
     m_f->Transmit()->setPlainText(QString::fromLatin1(kButton));
     m_f->Click(ids::kSend);
-    QTRY_COMPARE(m_engine->Controls().All().size(), std::size_t(1));
+    QTRY_COMPARE(m_f->engine.Controls().All().size(), std::size_t(1));
     // A person reaching for the module: past the time within which a report answers a send.
     QTest::qWait(ScriptRecorder::kAnswerWindowMs + 300);
     Touch();
     QTRY_VERIFY2(Received().contains(QStringLiteral("$on_click (up : ctrl 1)")),
                  qPrintable(Received()));
     m_f->Click(ids::kClear);
-    QTRY_COMPARE(m_engine->StatementCount(), 3);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 3);
     // Closing the port finishes the recording.
     m_f->Click(ids::kClose);
-    QVERIFY(!m_f->console->IsRecording());
+    QVERIFY(!m_f->console->Scripts().IsRecording());
     QCOMPARE(m_f->console->windowTitle(), title);
     QCOMPARE(Mark(), QString());
 
@@ -138,12 +124,12 @@ void ConsoleScriptTest::recordedSessionReplays()
 
     // The recording runs from Run Script, with the touch its comment asks for.
     m_f->Click(ids::kOpen);
-    QTRY_COMPARE(m_engine->StatementCount(), 4);
-    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 4);
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
-    QTRY_COMPARE(m_engine->StatementCount(), 5); // the touch finds the button
+    QTRY_COMPARE(m_f->engine.StatementCount(), 5); // the touch finds the button
     Touch();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.first().first().value<ScriptRunner::Outcome>(),
@@ -178,19 +164,19 @@ void ConsoleScriptTest::runScript()
     QFETCH(QString, refusal);
     const QString path = WriteScript(script);
     QVERIFY(!path.isEmpty());
-    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
     if (!refusal.isEmpty()) {
         QVERIFY(!run);
         QCOMPARE(m_f->MessageBoxes().size(), 1);
         QVERIFY2(m_f->MessageBoxes().first()->text().contains(refusal),
                  qPrintable(m_f->MessageBoxes().first()->text()));
-        QCOMPARE(m_engine->StatementCount(), 1); // nothing was sent
+        QCOMPARE(m_f->engine.StatementCount(), 1); // nothing was sent
         return;
     }
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
-    QTRY_COMPARE(m_engine->StatementCount(), 2);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 2);
     Touch();
     QVERIFY(finished.wait(10000));
     QCOMPARE(run->Summary(), summary);
@@ -205,11 +191,11 @@ void ConsoleScriptTest::runScript()
 void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()
 {
     const QString path = WriteScript("send Clear;\nexpect $on_nothing within 600000\n");
-    CRunScriptDlg* run = m_f->console->RunScriptFile(path);
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
-    QTRY_COMPARE(m_engine->StatementCount(), 2);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 2);
 
     QElapsedTimer stopping;
     stopping.start();
@@ -222,15 +208,15 @@ void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()
 
     QVERIFY(m_f->console->Comm().GetPortOpen());
     m_f->Click(ids::kClear);
-    QTRY_COMPARE(m_engine->StatementCount(), 3);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 3);
 }
 
 void ConsoleScriptTest::closingTheConsoleFinishesTheRecording()
 {
     const QString path = m_storage.filePath(QStringLiteral("closed.ots"));
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
     m_f->Click(ids::kClear);
-    QTRY_COMPARE(m_engine->StatementCount(), 2);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 2);
     m_f->Close();
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -245,7 +231,7 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
     const QString path = scripts.filePath(QStringLiteral("old.ots"));
     QVERIFY(WriteBytes(path, "send Clear;\n"));
     const QString title = m_f->console->windowTitle();
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
     m_f->Transmit()->setPlainText(QString(QByteArray("PSet 1,1;").repeated(1000)));
     {
         const FileSizeLimit limit(4096);
@@ -256,7 +242,7 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
     const QString shown = m_f->MessageBoxes()[0]->text();
     QVERIFY2(shown.contains(path) && shown.contains(QStringLiteral("File too large")),
              qPrintable(shown));
-    QVERIFY(!m_f->console->IsRecording());
+    QVERIFY(!m_f->console->Scripts().IsRecording());
     QCOMPARE(m_f->console->windowTitle(), title);
     QCOMPARE(Mark(), QString());
     QCOMPARE(QDir(scripts.path()).entryList(QDir::Files | QDir::Hidden),
@@ -271,14 +257,14 @@ void ConsoleScriptTest::aFullDiskEndsTheRecordingAtOnce()
 void ConsoleScriptTest::recordingHoldsRunScriptsAndSendFilesSends()
 {
     const QString path = m_storage.filePath(QStringLiteral("whole.ots"));
-    QVERIFY(m_f->console->StartRecording(path));
+    QVERIFY(m_f->console->Scripts().StartRecording(path));
 
     CRunScriptDlg* run =
-        m_f->console->RunScriptFile(WriteScript("send Clear;\nsend Line 1,1,2,2;\n"));
+        m_f->console->Scripts().RunScriptFile(WriteScript("send Clear;\nsend Line 1,1,2,2;\n"));
     QVERIFY(run);
     QSignalSpy finished(run, &CRunScriptDlg::Finished);
     QVERIFY(finished.wait(10000));
-    QTRY_COMPARE(m_engine->StatementCount(), 3);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 3);
 
     const QString sent = m_storage.filePath(QStringLiteral("s.txt"));
     QVERIFY(WriteBytes(sent, "Line 3,3,4,4;Clear;"));
@@ -289,10 +275,10 @@ void ConsoleScriptTest::recordingHoldsRunScriptsAndSendFilesSends()
     QTRY_VERIFY((chooser = m_f->console->findChild<QFileDialog*>()) != nullptr);
     chooser->selectFile(sent);
     static_cast<QDialog*>(chooser)->accept();
-    QTRY_COMPARE(m_engine->StatementCount(), 5);
+    QTRY_COMPARE(m_f->engine.StatementCount(), 5);
     QTRY_VERIFY(Received().contains(QStringLiteral("[Send File: 19 bytes of s.txt were sent]")));
 
-    m_f->console->StopRecording();
+    m_f->console->Scripts().StopRecording();
     QCOMPARE(ReadBytes(path),
              QByteArray("send Clear;\n"
                         "send Line 1,1,2,2;\n"

@@ -1,12 +1,8 @@
 // The real console, offscreen, against the virtual module over a real pseudo-terminal: what the
 // console's buttons send is drawn, and what is touched on the module is decoded in the console.
 #include "commands/Demos.h"
-#include "module/ModuleEngine.h"
-#include "module/ModuleLine.h"
 #include "support/ui/ReceiveView.h"
-#include "tests/console/ConsoleFixture.h"
-
-#include <QTemporaryDir>
+#include "tests/common/ConsoleWithModule.h"
 
 namespace {
 
@@ -37,41 +33,27 @@ private slots:
 private:
     QString Received() const { return m_f->Get<ReceiveView>(ids::kReceive)->toPlainText(); }
 
-    std::unique_ptr<ConsoleFixture> m_f;
-    QTemporaryDir m_storage;
-    std::unique_ptr<ModuleEngine> m_engine;
-    std::unique_ptr<ModuleLine> m_line;
+    std::unique_ptr<ConsoleWithModule> m_f;
 };
 
 void ModuleConsoleTest::init()
 {
-    m_f = std::make_unique<ConsoleFixture>();
-    m_engine = std::make_unique<ModuleEngine>(m_storage.path());
-    m_line = std::make_unique<ModuleLine>();
-    QVERIFY(m_line->Open(9).isEmpty());
-    connect(m_line.get(), &ModuleLine::Received, m_engine.get(), &ModuleEngine::Feed);
-    connect(m_engine.get(), &ModuleEngine::ReportReady, m_line.get(), &ModuleLine::Write);
-
-    m_f->Start();
-    m_f->SelectPort(9);
-    m_f->Click(ids::kOpen);
-    QTRY_COMPARE(m_engine->StatementCount(), 1); // the open's "MakeTestEnvironment;"
+    m_f = std::make_unique<ConsoleWithModule>();
+    QCOMPARE(m_f->Open(), QString()); // the module has run the open's "MakeTestEnvironment;"
 }
 
 void ModuleConsoleTest::cleanup()
 {
     m_f.reset();
-    m_line.reset();
-    m_engine.reset();
 }
 
 void ModuleConsoleTest::lineIsDrawn()
 {
-    QVERIFY(IsBlank(m_engine->Screen()));
+    QVERIFY(IsBlank(m_f->engine.Screen()));
     m_f->Click(ids::kLine);
-    QTRY_COMPARE(m_engine->StatementCount(), m_f->Check(ids::kRandomColor)->isChecked() ? 3 : 2);
-    QCOMPARE(m_engine->UnknownCount(), 0);
-    QVERIFY(!IsBlank(m_engine->Screen()));
+    QTRY_COMPARE(m_f->engine.StatementCount(), m_f->Check(ids::kRandomColor)->isChecked() ? 3 : 2);
+    QCOMPARE(m_f->engine.UnknownCount(), 0);
+    QVERIFY(!IsBlank(m_f->engine.Screen()));
 }
 
 void ModuleConsoleTest::touchesAreDecoded_data()
@@ -84,14 +66,14 @@ void ModuleConsoleTest::touchesAreDecoded_data()
 void ModuleConsoleTest::touchesAreDecoded()
 {
     QFETCH(ReportForm, form);
-    m_engine->SetForm(form);
+    m_f->engine.SetForm(form);
     m_f->Click(ids::kButtonCtrl);
-    QTRY_COMPARE(m_engine->Controls().All().size(), std::size_t(1));
+    QTRY_COMPARE(m_f->engine.Controls().All().size(), std::size_t(1));
 
-    m_engine->Press({50, 55});
-    m_engine->Release({50, 55});
-    m_engine->Press({300, 240});
-    m_engine->Release({300, 240});
+    m_f->engine.Press({50, 55});
+    m_f->engine.Release({50, 55});
+    m_f->engine.Press({300, 240});
+    m_f->engine.Release({300, 240});
     QTRY_VERIFY2(Received().contains(QStringLiteral("$on_touch (up : 300,240)")),
                  qPrintable(Received()));
     const QString shown = Received();
@@ -105,18 +87,18 @@ void ModuleConsoleTest::touchesAreDecoded()
 
 void ModuleConsoleTest::demo1UnpacedLosesNothing()
 {
-    m_line->SetPaced(false);
+    m_f->line.SetPaced(false);
     SeededRandom rng(1);
     const std::vector<QByteArray> sends = Demo1Sends(rng);
-    ModuleEngine expected(m_storage.path());
+    ModuleEngine expected(m_f->storage.path());
     for (const QByteArray& send : sends) {
         m_f->console->SendCommand(send, false);
         expected.Feed(send);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(m_engine->StatementCount(), expected.StatementCount() + 1, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_f->engine.StatementCount(), expected.StatementCount() + 1, 60000);
     QCOMPARE(expected.StatementCount(), 10003);
-    QCOMPARE(m_engine->UnknownCount(), 0);
-    QVERIFY(m_engine->Screen() == expected.Screen());
+    QCOMPARE(m_f->engine.UnknownCount(), 0);
+    QVERIFY(m_f->engine.Screen() == expected.Screen());
 }
 
 QTEST_MAIN(ModuleConsoleTest)

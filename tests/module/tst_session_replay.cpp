@@ -2,14 +2,12 @@
 // a real pseudo-terminal while the module records from its File menu and the console from its
 // receive view's menu. The module's file replays with orvexa-run; the console's file holds what
 // went over the line, in order.
-#include "module/ModuleEngine.h"
-#include "module/ModuleLine.h"
 #include "module/ModuleWindow.h"
 #include "module/ScreenView.h"
 #include "scriptformat/Pattern.h"
 #include "support/ui/ReceiveView.h"
+#include "tests/common/ConsoleWithModule.h"
 #include "tests/common/ScriptSession.h"
-#include "tests/console/ConsoleFixture.h"
 
 #include <QMenu>
 #include <QMenuBar>
@@ -68,14 +66,11 @@ void SessionReplayTest::recordedTwiceReplays()
 {
     QByteArray received; // by the module, from the console
     QByteArrayList reports;
-    ConsoleFixture f; // first: the module publishes its port in the fixture's config folder
+    ConsoleWithModule f;
     QTemporaryDir dir;
-    ModuleEngine engine(dir.filePath(QStringLiteral("storage")));
-    ModuleLine line;
-    QVERIFY(line.Open(9).isEmpty());
-    connect(&line, &ModuleLine::Received, &engine, &ModuleEngine::Feed);
-    connect(&line, &ModuleLine::LineIdle, &engine, &ModuleEngine::LineIdle);
-    connect(&engine, &ModuleEngine::ReportReady, &line, &ModuleLine::Write);
+    ModuleEngine& engine = f.engine;
+    // As the module program does, which is what replays the module's recording.
+    connect(&f.line, &ModuleLine::LineIdle, &engine, &ModuleEngine::LineIdle);
     ModuleWindow window(engine, QStringLiteral("COM9"));
     auto* screen = window.findChild<ScreenView*>();
     QVERIFY(screen);
@@ -86,10 +81,7 @@ void SessionReplayTest::recordedTwiceReplays()
 
     // The console goes first, as its window would close before a module it is talking to.
     const auto closeConsoleFirst = qScopeGuard([&f] { f.console.reset(); });
-    f.Start();
-    f.SelectPort(9);
-    f.Click(ids::kOpen);
-    QTRY_COMPARE(engine.StatementCount(), 1);
+    QCOMPARE(f.Open(), QString());
 
     const QString modulePath = dir.filePath(QStringLiteral("module.ots"));
     QAction* moduleEntry = MenuEntry(*window.menuBar(), QStringLiteral("Record Script..."));
@@ -104,7 +96,7 @@ void SessionReplayTest::recordedTwiceReplays()
     const QString consolePath = dir.filePath(QStringLiteral("console.ots"));
     toggleConsoleRecording();
     QVERIFY(AnswerFileDialog(*f.console, consolePath));
-    QVERIFY(f.console->IsRecording());
+    QVERIFY(f.console->Scripts().IsRecording());
 
     connect(&engine, &ModuleEngine::Receiving, this,
             [&received](QByteArrayView bytes) { received += bytes.toByteArray(); });
@@ -132,7 +124,7 @@ void SessionReplayTest::recordedTwiceReplays()
                  qPrintable(receive->toPlainText()));
 
     toggleConsoleRecording();
-    QVERIFY(!f.console->IsRecording());
+    QVERIFY(!f.console->Scripts().IsRecording());
     moduleEntry->trigger();
     QVERIFY(!moduleEntry->isChecked());
 
