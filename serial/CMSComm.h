@@ -65,6 +65,11 @@ public:
     // and the device is released before the call returns.
     void SetPortOpen(bool open);
     bool GetPortOpen() const;
+    // A port across the network is open from SetPortOpen(true) on, but its connection is made
+    // afterwards, on the event loop: until Connected (or DeviceLost, which says why it failed)
+    // this is true, and output handed over waits in the queue. A local port is ready when
+    // SetPortOpen returns, so this is false for it.
+    bool IsConnecting() const { return m_connecting; }
 
     // Each piece reaches the device as one write(2) of its own, in order, never merged or
     // dropped. When the device cannot take a piece yet (or takes only part of it), the rest waits
@@ -106,6 +111,8 @@ public:
     short GetCommEvent() const;
 
 signals:
+    // The connection of a port across the network is made; queued output starts to go.
+    void Connected();
     // Bytes read from the device, in order, each once, as soon as they are read: from the event
     // loop when the device has data, whatever the receive threshold, or from within GetInput's
     // own read.
@@ -174,6 +181,7 @@ private:
     qsizetype m_headWritten = 0;
     // Earlier pieces of the send at the head of the queue have been written: it has begun.
     bool m_headSendBegun = false;
+    bool m_connecting = false;
     int m_sendGroup = 0;
     // Bytes of whole pieces in the queue, by group.
     QHash<int, qint64> m_queuedByGroup;
