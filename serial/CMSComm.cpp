@@ -7,7 +7,6 @@
 #include "serial/TerminalPort.h"
 
 #include <QMetaMethod>
-#include <QSocketNotifier>
 
 #include <algorithm>
 #include <chrono>
@@ -149,7 +148,7 @@ void CMSComm::Open()
     m_line = line;
     ++m_generation;
     m_input.clear();
-    m_connecting = line->Descriptor() < 0;
+    m_connecting = !line->IsAttached();
     if (!m_connecting) {
         Attach();
         return;
@@ -161,38 +160,34 @@ void CMSComm::Open()
     connect(line, &Port::Notice, this,
             [this](const QString& text) { emit Notice(PortName() + QStringLiteral(": ") + text); });
     connect(line, &Port::OwnOutputWaiting, this, [this] {
-        if (m_writeNotifier)
-            m_writeNotifier->setEnabled(true);
+        if (m_attached)
+            m_line->WatchWrite(true);
     });
 }
 
 void CMSComm::Attach()
 {
-    m_readNotifier = new QSocketNotifier(m_line->Descriptor(), QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &CMSComm::OnReadable);
-    m_writeNotifier = new QSocketNotifier(m_line->Descriptor(), QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(m_line->HasOwnOutput());
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &CMSComm::OnWritable);
+    m_attached = true;
+    connect(m_line, &Port::Readable, this, &CMSComm::OnReadable);
+    connect(m_line, &Port::Writable, this, &CMSComm::OnWritable);
+    m_line->WatchRead(true);
+    m_line->WatchWrite(m_line->HasOwnOutput());
 }
 
 void CMSComm::OnLineConnected()
 {
     m_connecting = false;
-    m_writeNotifier->setEnabled(!m_outQueue.empty() || m_line->HasOwnOutput());
+    m_line->WatchWrite(!m_outQueue.empty() || m_line->HasOwnOutput());
     emit Connected();
 }
 
-void CMSComm::StopNotifiers()
+void CMSComm::StopWatching()
 {
-    // Deleted later, not now: this may run inside one of their own signals.
-    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
-        if (!notifier)
-            continue;
-        notifier->setEnabled(false);
-        notifier->deleteLater();
+    if (m_attached) {
+        m_line->WatchRead(false);
+        m_line->WatchWrite(false);
     }
-    m_readNotifier = nullptr;
-    m_writeNotifier = nullptr;
+    m_attached = false;
 }
 
 void CMSComm::DropLine()
@@ -208,7 +203,7 @@ void CMSComm::Close()
 {
     if (!m_line)
         return;
-    StopNotifiers();
+    StopWatching();
     // Taken out first: the port reads as closed to whoever the signals below reach.
     Port* line = m_line;
     const bool connected = !m_connecting;
@@ -247,7 +242,7 @@ void CMSComm::LoseDevice(const QString& cause, Report report)
 {
     if (!m_line)
         return;
-    StopNotifiers();
+    StopWatching();
     // Nothing can reach a device that is gone: what was queued for it goes with it.
     m_line->Release(std::chrono::steady_clock::now());
     DropLine();
@@ -294,12 +289,12 @@ CMSComm::ReadOutcome CMSComm::ReadDevice()
 QByteArray CMSComm::GetInput()
 {
     // A line still connecting has nothing to read yet.
-    if (!m_line || !m_readNotifier)
+    if (!m_line || !m_attached)
         return {};
     // Called from the communication event, the bytes that raised it are all there is: the device
     // was read once in this pass already. Only a caller outside the event reads here.
     if (!m_input.isEmpty()) {
-        m_readNotifier->setEnabled(true);
+        m_line->WatchRead(true);
         return std::exchange(m_input, {});
     }
     const quint64 generation = m_generation;
@@ -311,7 +306,7 @@ QByteArray CMSComm::GetInput()
     if (outcome.lost)
         LoseDevice(outcome.cause, Report::FromEventLoop);
     else
-        m_readNotifier->setEnabled(true);
+        m_line->WatchRead(true);
     return outcome.bytes;
 }
 
@@ -337,7 +332,7 @@ void CMSComm::OnReadable()
     if (outcome.lost)
         LoseDevice(outcome.cause, Report::Now);
     else if (KeepsInput() && m_input.size() >= kInputLimit)
-        m_readNotifier->setEnabled(false);
+        m_line->WatchRead(false);
 }
 
 bool CMSComm::WriteQueued(QString& cause)
@@ -357,8 +352,14 @@ bool CMSComm::WriteQueued(QString& cause)
             break;
         }
         PopFront();
+        // The line took the piece but keeps part of its wire form (an escape cut in two) until
+        // it has room: as a short write, the rest goes as a write of its own.
+        if (m_line->HasOwnOutput()) {
+            ++m_shortWrites;
+            break;
+        }
     }
-    m_writeNotifier->setEnabled((!m_connecting && !m_outQueue.empty()) || m_line->HasOwnOutput());
+    m_line->WatchWrite((!m_connecting && !m_outQueue.empty()) || m_line->HasOwnOutput());
     return true;
 }
 
@@ -424,8 +425,8 @@ qint64 CMSComm::DropQueuedSends(int group)
         }
     }
     m_outQueue = std::move(kept);
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(!m_outQueue.empty());
+    if (m_attached)
+        m_line->WatchWrite(!m_outQueue.empty());
     return dropped;
 }
 

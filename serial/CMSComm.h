@@ -10,7 +10,6 @@
 #include <stdexcept>
 
 class Port;
-class QSocketNotifier;
 
 // A property write the control rejects. The text names the port and the cause,
 // e.g. "COM7: in use by another program".
@@ -103,10 +102,11 @@ public:
     // The bytes that have arrived since GetInput last returned them, at most one read's worth
     // (8 KiB) a pass of the event loop: within the communication event, those that raised it;
     // elsewhere, when none are waiting, one read of the device, whose bytes go out in Received
-    // too. What is left raises the event again. Empty when closed. Bytes wait here for GetInput,
-    // the device left unread beyond 1 MiB of them until it takes them, unless the port is read
-    // through Received alone (Received has a receiver, CommEvent none): then nothing waits, and
-    // GetInput returns only what its own read takes.
+    // too. What is left raises the event again. Empty when closed, and while a network port has no
+    // connection yet. Bytes wait here for GetInput, the device left unread beyond 1 MiB of them
+    // until it takes them, unless the port is read through Received alone (Received has a
+    // receiver, CommEvent none): then nothing waits, and GetInput returns only what its own read
+    // takes.
     QByteArray GetInput();
 
     // The last event: 0 before any, kEventReceive after data has arrived.
@@ -152,11 +152,11 @@ private:
     QString PortName() const;
     CommError Error(const QString& cause) const;
     void Open();
-    // The line has a descriptor to watch.
+    // The line can be read and written: watch it.
     void Attach();
     void OnLineConnected();
-    void StopNotifiers();
-    // Lets go of the line object (the descriptor is released already).
+    void StopWatching();
+    // Lets go of the line object (the line is released already).
     void DropLine();
     void Close();
     // Bytes wait for GetInput (see there).
@@ -186,8 +186,8 @@ private:
     Port* m_line = nullptr; // a child of this; null while closed
     // Counts opens, so a handler can tell that a receiver closed (or reopened) the port under it.
     quint64 m_generation = 0;
-    QSocketNotifier* m_readNotifier = nullptr;
-    QSocketNotifier* m_writeNotifier = nullptr;
+    // The line is watched: it can be read and written (a network port: it is connected).
+    bool m_attached = false;
     std::deque<Piece> m_outQueue;
     qsizetype m_headWritten = 0;
     // Earlier pieces of the send at the head of the queue have been written: it has begun.

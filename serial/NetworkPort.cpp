@@ -90,7 +90,8 @@ bool IsPlainText(const QByteArray& bytes)
 
 } // namespace
 
-TcpPort::TcpPort(const NetworkAddress& address, QObject* parent) : Port(parent), m_address(address)
+TcpPort::TcpPort(const NetworkAddress& address, QObject* parent)
+    : DescriptorPort(parent), m_address(address)
 {
     m_connectTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
@@ -208,6 +209,7 @@ void TcpPort::OnConnectFinished()
     KeepAlive(m_fd.get());
     m_connected = true;
     m_connectedAt = std::chrono::steady_clock::now();
+    Watch(m_fd.get());
     emit Attached();
     OnConnected();
 }
@@ -277,6 +279,7 @@ void TcpPort::Release(Deadline deadline)
         m_connectNotifier->deleteLater();
         m_connectNotifier = nullptr;
     }
+    Unwatch();
     m_connected = false;
     m_fd.reset();
 }

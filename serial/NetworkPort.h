@@ -1,7 +1,7 @@
 #pragma once
 
+#include "serial/DescriptorPort.h"
 #include "serial/NetworkAddress.h"
-#include "serial/Port.h"
 #include "support/UniqueFd.h"
 #include "telnet/TelnetCodec.h"
 
@@ -17,7 +17,7 @@ class QSocketNotifier;
 // A port that a serial server exports over raw TCP (ser2net's `tcp` accepter): the socket
 // carries the data unaltered and the serial settings are the server's. The connection is made on
 // the event loop, within kConnectLimit, trying each address the host name has in turn.
-class TcpPort : public Port
+class TcpPort : public DescriptorPort
 {
     Q_OBJECT
 
@@ -28,7 +28,6 @@ public:
     ~TcpPort() override;
 
     QString Open(const LineSettings& settings) override;
-    int Descriptor() const override { return m_connected ? m_fd.get() : -1; }
     QString ApplySettings(const LineSettings& settings) override;
     ReadOutcome Read(qsizetype most) override;
     qsizetype Write(QByteArrayView data, QString& cause) override;

@@ -11,9 +11,10 @@
 
 // One line to a module, whatever carries it: a terminal device of this machine, or a port that a
 // serial server exports across the network. The serial control keeps the rules of the output
-// queue, the notifiers and the reports; a leaf only moves bytes and knows what its line needs to
-// be set up and released. Everything runs on the owning thread; nothing here waits, but Release
-// and WriteBefore, which are bounded by the caller's deadline.
+// queue and the reports; a leaf moves bytes, says when its line has data or room (on POSIX
+// through DescriptorPort; a Windows serial leaf would use its own event notifier) and knows what
+// its line needs to be set up and released. Everything runs on the owning thread; nothing here
+// waits, but Release and WriteBefore, which are bounded by the caller's deadline.
 class Port : public QObject
 {
     Q_OBJECT
@@ -31,11 +32,15 @@ public:
     using QObject::QObject;
 
     // Starts using the line with `settings`. Returns the cause when it cannot, else empty: the
-    // line is then ready (Descriptor() valid), or, for a line still connecting, reports later by
+    // line is then ready (IsAttached()), or, for a line still connecting, reports later by
     // Attached and Connected, or by Failed.
     virtual QString Open(const LineSettings& settings) = 0;
-    // The descriptor to watch for reading and writing; -1 until there is one.
-    virtual int Descriptor() const = 0;
+    // The line can be read and written: at once for a local line, from Attached on for one that
+    // connects.
+    virtual bool IsAttached() const = 0;
+    // Whether Readable and Writable are raised while the line has data or room; both start off.
+    virtual void WatchRead(bool on) = 0;
+    virtual void WatchWrite(bool on) = 0;
     // Applies new settings; a line still connecting applies them once it can. Returns the cause
     // when the line refuses them, else empty.
     virtual QString ApplySettings(const LineSettings& settings) = 0;
@@ -61,7 +66,10 @@ public:
     virtual void Release(Deadline deadline) = 0;
 
 signals:
-    // A line that connects has a descriptor now (Descriptor()); data may arrive from here on.
+    // The line has data (or has hung up), or has room for output; see WatchRead, WatchWrite.
+    void Readable();
+    void Writable();
+    // A line that connects can be read and written now; data may arrive from here on.
     void Attached();
     // The line is set up: queued output may go.
     void Connected();

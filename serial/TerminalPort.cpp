@@ -208,7 +208,7 @@ qsizetype WriteBefore(int fd, QByteArrayView bytes, Port::Deadline deadline, Kin
 } // namespace port_io
 
 TerminalPort::TerminalPort(const QString& devicePath, QObject* parent)
-    : Port(parent), m_path(devicePath)
+    : DescriptorPort(parent), m_path(devicePath)
 {}
 
 TerminalPort::~TerminalPort()
@@ -239,6 +239,7 @@ QString TerminalPort::Open(const LineSettings& settings)
         return qt_error_string(error);
     }
     m_fd = std::move(guard);
+    Watch(m_fd.get());
     return {};
 }
 
@@ -286,6 +287,7 @@ void TerminalPort::Release(Deadline deadline)
 {
     if (!m_fd.isValid())
         return;
+    Unwatch();
     DrainOrDiscard(m_fd.get(), deadline);
     ::ioctl(m_fd.get(), TIOCNXCL);
     m_fd.reset();

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "serial/Port.h"
+#include "serial/DescriptorPort.h"
 #include "support/UniqueFd.h"
 
 // A terminal device of this machine, opened exclusively, in raw mode with the settings given.
-class TerminalPort : public Port
+class TerminalPort : public DescriptorPort
 {
     Q_OBJECT
 
@@ -13,7 +13,6 @@ public:
     ~TerminalPort() override;
 
     QString Open(const LineSettings& settings) override;
-    int Descriptor() const override { return m_fd.get(); }
     QString ApplySettings(const LineSettings& settings) override;
     ReadOutcome Read(qsizetype most) override;
     qsizetype Write(QByteArrayView data, QString& cause) override;

@@ -1,6 +1,7 @@
 // The serial control on ports a real ser2net exports on loopback, in front of pseudo-terminals the
 // test holds: the bytes, the settings, the failures and a port shared by two controls.
 #include "serial/CMSComm.h"
+#include "serial/FileSender.h"
 #include "serial/NetworkAddress.h"
 #include "serial/PortFolder.h"
 #include "support/Paths.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <netinet/in.h>
@@ -163,6 +165,42 @@ private slots:
         QVERIFY(pty.Write(EveryByte()));
         QTRY_COMPARE_WITH_TIMEOUT(control.received.toHex(' '), EveryByte().toHex(' '), kWaitMs);
         QCOMPARE(control.lost.count(), 0);
+    }
+
+    // A file larger than every buffer on the way, a third of it 0xFF: the line fills, writes are
+    // cut short, escapes are cut in two, and the device still gets the file byte for byte.
+    void fileArrivesWhole_data()
+    {
+        QTest::addColumn<bool>("telnet");
+        QTest::newRow("raw") << false;
+        QTest::newRow("rfc2217") << true;
+    }
+    void fileArrivesWhole()
+    {
+        QFETCH(bool, telnet);
+        QByteArray content(8 << 20, Qt::Uninitialized);
+        for (qsizetype i = 0; i < content.size(); ++i)
+            content[i] = i % 3 == 0 ? char(0xFF) : char(i * 7 / 3);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"all.bin"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        PseudoTerminal pty;
+        Ser2Net server({pty.devicePath()});
+        QVERIFY2(server.IsRunning(), qPrintable(server.Error()));
+        Control control(Address(telnet, telnet ? server.TelnetPort() : server.RawPort()));
+        control.comm.SetPortOpen(true);
+        FileSender sender(control.comm);
+        QSignalSpy finished(&sender, &FileSender::Finished);
+        QCOMPARE(sender.Start(file.fileName(), 11520), QString());
+        // The device is not read until the socket is full.
+        QTRY_VERIFY_WITH_TIMEOUT(control.comm.ShortWrites() > 0, kWaitMs);
+
+        const QByteArray arrived = pty.ReadExactly(content.size(), 60000);
+        QCOMPARE(arrived.size(), content.size());
+        QVERIFY(arrived == content);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+        QCOMPARE(finished[0][0].value<FileSender::Outcome>(), FileSender::Outcome::Sent);
     }
 
     void settingsReachTheTerminal_data()
