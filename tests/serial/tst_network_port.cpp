@@ -125,6 +125,19 @@ private slots:
         QCOMPARE(address->Endpoint(), endpoint);
     }
 
+    // The contract the runner codes against: a local port is ready when opened.
+    void localPortNeverConnects()
+    {
+        PseudoTerminal pty;
+        Control control(pty.devicePath());
+        control.comm.SetPortOpen(true);
+        QVERIFY(!control.comm.IsConnecting());
+        control.comm.SetOutput("now");
+        QCOMPARE(control.comm.QueuedOutputBytes(), 0);
+        QCOMPARE(pty.ReadExactly(3, kWaitMs), QByteArray("now"));
+        QCOMPARE(control.connected.count(), 0);
+    }
+
     // Output handed over while connecting waits, in order, and goes once connected.
     void everyByteBothWays_data()
     {
