@@ -60,10 +60,10 @@ public:
     void SetInputMode(int mode);
 
     // Opening throws, naming "COM<n>" and the cause, and leaves the port closed. An entry or path
-    // that links to a network address opens that address. Closing never
-    // throws and stops at a send boundary (see EndSend): the send being written is finished if the
-    // device takes it within 2 s, everything after it is dropped (OutputDropped says how much),
-    // and the device is released before the call returns.
+    // that links to a network address opens that address (see IsConnecting). Closing never throws
+    // and stops at a send boundary (see EndSend): the send being written is finished if the
+    // device (or the socket) takes it within 2 s, everything after it is dropped (OutputDropped
+    // says how much), and the device is released before the call returns.
     void SetPortOpen(bool open);
     bool GetPortOpen() const;
     // A port across the network is open from SetPortOpen(true) on, but its connection is made
