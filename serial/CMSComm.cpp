@@ -110,6 +110,11 @@ bool CMSComm::GetPortOpen() const
     return m_line != nullptr;
 }
 
+bool CMSComm::IsPacedByDevice() const
+{
+    return !m_line || m_line->PacedByDevice();
+}
+
 short CMSComm::GetCommEvent() const
 {
     return m_commEvent;

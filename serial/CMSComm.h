@@ -72,6 +72,10 @@ public:
     // SetPortOpen returns, so this is false for it.
     bool IsConnecting() const { return m_connecting; }
 
+    // Whether output is taken at the device's pace (see Port::PacedByDevice); true when closed.
+    // A sender that must not run ahead of the device paces itself by the clock when it is not.
+    bool IsPacedByDevice() const;
+
     // Each piece reaches the device as one write(2) of its own, in order, never merged or
     // dropped. When the device cannot take a piece yet (or takes only part of it), the rest waits
     // in an ordered queue and later pieces queue behind it. Throws when the port is not open, and

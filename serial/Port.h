@@ -45,6 +45,11 @@ public:
     // when the line refuses them, else empty.
     virtual QString ApplySettings(const LineSettings& settings) = 0;
 
+    // The line takes output no faster than the device beyond it can, so a sender that hands over
+    // as it is taken goes at the device's pace. A socket takes megabytes at once, held by the
+    // network and the server long before the device has them.
+    virtual bool PacedByDevice() const = 0;
+
     // The data that has arrived, at most `most` bytes of it. `lost` when the line is gone.
     virtual ReadOutcome Read(qsizetype most) = 0;
     // Hands `data` to the line in one write call. Returns how many bytes it took (0 when it is

@@ -14,6 +14,7 @@ public:
 
     QString Open(const LineSettings& settings) override;
     QString ApplySettings(const LineSettings& settings) override;
+    bool PacedByDevice() const override { return true; }
     ReadOutcome Read(qsizetype most) override;
     qsizetype Write(QByteArrayView data, QString& cause) override;
     qsizetype WriteBefore(QByteArrayView data, Deadline deadline) override;

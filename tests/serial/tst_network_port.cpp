@@ -205,7 +205,7 @@ private slots:
         control.comm.SetPortOpen(true);
         FileSender sender(control.comm);
         QSignalSpy finished(&sender, &FileSender::Finished);
-        QCOMPARE(sender.Start(file.fileName(), 11520), QString());
+        QCOMPARE(sender.Start(file.fileName(), 1'000'000'000), QString());
         // The device is not read until the socket is full.
         QTRY_VERIFY_WITH_TIMEOUT(control.comm.ShortWrites() > 0, kWaitMs);
 
@@ -214,6 +214,33 @@ private slots:
         QVERIFY(arrived == content);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
         QCOMPARE(finished[0][0].value<FileSender::Outcome>(), FileSender::Outcome::Sent);
+    }
+
+    // A socket takes a file far faster than the line beyond the server: the file goes at the
+    // line's rate by the clock instead, as it would to a local device. The bound is the
+    // behaviour: 3 s of line time may not pass in less than 2 s.
+    void fileGoesAtTheLineRate()
+    {
+        constexpr int kRate = 11520; // 115200 baud
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"three-seconds.txt"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(QByteArray(3 * kRate, 'x')) == 3 * kRate);
+        file.close();
+        PseudoTerminal pty;
+        Ser2Net server({pty.devicePath()});
+        QVERIFY2(server.IsRunning(), qPrintable(server.Error()));
+        Control control(Address(false, server.RawPort()));
+        control.comm.SetPortOpen(true);
+        QTRY_COMPARE_WITH_TIMEOUT(control.connected.count(), 1, kWaitMs);
+        FileSender sender(control.comm);
+        QSignalSpy finished(&sender, &FileSender::Finished);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(sender.Start(file.fileName(), kRate), QString());
+        QCOMPARE(pty.ReadExactly(3 * kRate, kWaitMs).size(), 3 * kRate);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+        QVERIFY2(clock.elapsed() >= 2000, qPrintable(QString::number(clock.elapsed())));
     }
 
     void settingsReachTheTerminal_data()
