@@ -20,17 +20,16 @@ using telnet::TelnetCodec;
 namespace {
 
 // A peer that vanishes without a word (a pulled cable, a crashed machine) is noticed within
-// about 25 s of silence, and unacknowledged output gives up after 30 s, instead of the kernel's
-// two hours and fifteen minutes.
+// about 25 s of silence instead of the kernel's two hours and more. No TCP_USER_TIMEOUT: it would
+// also end a connection whose server stops taking data for a while because the device beyond it
+// holds back, which a serial line may do for as long as it likes.
 void KeepAlive(int fd)
 {
     const int on = 1, idle = 10, interval = 5, count = 3;
-    const unsigned userTimeoutMs = 30000;
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
 telnet::Parity ToTelnet(LineSettings::Parity parity)
