@@ -26,6 +26,9 @@
 namespace {
 
 constexpr int kPairs = 5000;
+// Each case runs this many times and the middle run is shown: the machine is shared, and one run
+// can meet another program's burst.
+constexpr int kRuns = 3;
 constexpr double kTargetStepsPerSecond = 5000;
 
 struct Run
@@ -134,8 +137,8 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     TempConfigHome home;
     std::printf("bench_network (%s build): %d send/expect pairs against the virtual module, "
-                "unpaced, 115200 baud\n",
-                ORVEXA_BUILD_TYPE, kPairs);
+                "unpaced, 115200 baud; the middle of %d runs\n",
+                ORVEXA_BUILD_TYPE, kPairs, kRuns);
     if (Ser2Net::Program().isEmpty()) {
         std::printf("ser2net is not installed (tools/deps.sh test installs it)\n");
         return 1;
@@ -156,7 +159,13 @@ int main(int argc, char** argv)
     double localMedian = -1;
     bool met = true;
     for (const Case& c : cases) {
-        const Run run = RunPairs(c.path, c.chardelay);
+        std::vector<Run> runs;
+        for (int i = 0; i < kRuns; ++i)
+            runs.push_back(RunPairs(c.path, c.chardelay));
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
+            return a.StepsPerSecond() < b.StepsPerSecond();
+        });
+        const Run& run = runs[kRuns / 2];
         if (!run.passed) {
             std::printf("%-36s  FAILED\n", c.name);
             met = false;
