@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -21,6 +22,8 @@ constexpr qint64 kPerPass = 32 * 1024;
 FileSender::FileSender(CMSComm& comm, QObject* parent) : QObject(parent), m_comm(comm)
 {
     connect(&m_comm, &CMSComm::OutputTaken, this, &FileSender::Refill);
+    m_clockTimer.setSingleShot(true);
+    connect(&m_clockTimer, &QTimer::timeout, this, &FileSender::Refill);
     connect(&m_comm, &CMSComm::OutputDropped, this, [this] { OnPortGone(Outcome::PortClosed); });
     connect(&m_comm, &CMSComm::DeviceLost, this, [this] { OnPortGone(Outcome::DeviceLost); });
 }
@@ -61,6 +64,9 @@ QString FileSender::Start(const QString& path, int bytesPerSecond)
     m_untold.clear();
     m_told = 0;
     m_block = std::clamp<qsizetype>(bytesPerSecond / kBlocksPerSecond, kMinBlock, kMaxBlock);
+    m_bytesPerSecond = std::max(bytesPerSecond, 1);
+    m_pacedByClock = !m_comm.IsPacedByDevice();
+    m_clock.start();
     m_sending = true;
     emit Started(FileName(), m_total);
     Refill();
@@ -95,7 +101,7 @@ void FileSender::Refill()
     }
     qint64 handedNow = 0;
     while (m_handed < m_total && m_comm.QueuedOutputBytes(kSendGroup) < kQueueLimit &&
-           handedNow < kPerPass) {
+           handedNow < kPerPass && AheadOfClockMs() == 0) {
         const QByteArray block = m_file.read(std::min<qint64>(m_block, m_total - m_handed));
         if (block.isEmpty()) {
             // An error, or the file was cut short while it was being sent.
@@ -123,9 +129,21 @@ void FileSender::Refill()
     }
     TellTaken(Sent());
     emit Progress(Sent(), m_total);
-    // With nothing queued the control raises no more OutputTaken; the next pass goes on.
-    if (m_comm.QueuedOutputBytes() == 0 || handedNow >= kPerPass)
+    // With nothing queued the control raises no more OutputTaken; the next pass goes on, or the
+    // clock's next turn.
+    if (const qint64 wait = m_handed < m_total ? AheadOfClockMs() : 0; wait > 0)
+        m_clockTimer.start(std::chrono::milliseconds(wait));
+    else if (m_comm.QueuedOutputBytes() == 0 || handedNow >= kPerPass)
         ScheduleRefill();
+}
+
+qint64 FileSender::AheadOfClockMs() const
+{
+    if (!m_pacedByClock)
+        return 0;
+    // One block ahead of the clock, as a device's own buffer would hold.
+    const qint64 due = (m_handed - m_block) * 1000 / m_bytesPerSecond;
+    return std::max<qint64>(0, due - m_clock.elapsed());
 }
 
 void FileSender::Cancel()
@@ -163,6 +181,7 @@ void FileSender::Finish(Outcome outcome, qint64 notSent)
         emit Taken(cut);
     }
     m_untold.clear();
+    m_clockTimer.stop();
     m_sending = false;
     m_notSent = notSent;
     m_file.close();

@@ -3,15 +3,19 @@
 #include "serial/CMSComm.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 
 // Sends a file's bytes, as they are, through the serial control: read in blocks as the line takes
 // them, so a file of any size costs a bounded amount of memory. Each block is a send of its own,
-// which is where a cancel or a close may cut the file.
+// which is where a cancel or a close may cut the file. On a port whose line does not hold back
+// (across the network, see CMSComm::IsPacedByDevice) the blocks are also handed over no faster
+// than the rate given, so progress, a cancel and a close mean the same as on a local device.
 class FileSender : public QObject
 {
     Q_OBJECT
@@ -35,7 +39,8 @@ public:
     explicit FileSender(CMSComm& comm, QObject* parent = nullptr);
 
     // Starts sending `path` on the open port; blocks hold about 100 ms of a line taking
-    // `bytesPerSecond`. Returns an empty text when sending has begun, else why it has not.
+    // `bytesPerSecond`, which is also the pace by the clock where the line does not hold back.
+    // Returns an empty text when sending has begun, else why it has not.
     QString Start(const QString& path, int bytesPerSecond);
     // Drops the blocks not yet begun; the one being written is finished. Finished follows.
     void Cancel();
@@ -69,6 +74,8 @@ private:
     void Finish(Outcome outcome, qint64 notSent);
     // Raises Taken for the blocks wholly within the first `taken` bytes of the file.
     void TellTaken(qint64 taken);
+    // Milliseconds until the clock allows the next block; 0 when it may go now.
+    qint64 AheadOfClockMs() const;
 
     CMSComm& m_comm;
     QFile m_file;
@@ -76,6 +83,10 @@ private:
     qint64 m_handed = 0;
     qint64 m_notSent = 0;
     qsizetype m_block = 4096;
+    int m_bytesPerSecond = 0;
+    bool m_pacedByClock = false;
+    QElapsedTimer m_clock;
+    QTimer m_clockTimer;
     bool m_sending = false;
     bool m_refillScheduled = false;
     QString m_readError;
