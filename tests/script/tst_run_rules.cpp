@@ -1,9 +1,11 @@
-// The rules of a run of scripts, on real ports: rounds, fail-fast, a lost port, signals, the
-// suites listed as not run, and the exit status, on one port and on several at once. Each port is
-// a pseudo-terminal whose other end this test answers as a module would.
+// The rules of a run of scripts, on real ports: rounds, fail-fast, a lost port, a port that does
+// not open, signals, the suites listed as not run, and the exit status, on one port and on
+// several at once. Each port is a pseudo-terminal whose other end this test answers as a module
+// would.
 #include "module/EventEncoder.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
+#include "script/PortTarget.h"
 #include "script/RunConsole.h"
 #include "serial/CMSComm.h"
 #include "tests/common/PseudoTerminal.h"
@@ -24,7 +26,8 @@ namespace {
 using State = StepResult::State;
 
 // The other end of a port. 'a' answers "Key;" with a key report and "Click;" with a click
-// report; 'm' answers nothing; 'h' hangs up at the first statement. Answers wait until every
+// report; 'm' answers nothing; 'h' hangs up at the first statement; 'x' is a port that does not
+// exist. Answers wait until every
 // port has sent a statement, so that what one port's answer causes finds the others under way.
 struct Peer
 {
@@ -127,6 +130,79 @@ QStringList JunitSuiteNames(const QString& path)
     return names;
 }
 
+// Adds a port a peer of each kind in `kinds` to `batch`, named A, B, ...
+void AddPorts(BatchRun& batch, const QString& kinds, const QString& folder,
+              std::vector<std::unique_ptr<Peer>>& peers,
+              std::vector<std::unique_ptr<CMSComm>>& comms)
+{
+    for (const QChar kind : kinds) {
+        peers.push_back(std::make_unique<Peer>());
+        Peer& peer = *peers.back();
+        peer.kind = kind.toLatin1();
+        QVERIFY(peer.line.isOpen());
+        PortTarget target{0, peer.line.devicePath()};
+        if (peer.kind == 'x') {
+            peer.line.CloseMaster();
+            target.path = folder + QStringLiteral("/gone");
+        }
+        comms.push_back(std::make_unique<CMSComm>());
+        const QString error = OpenPortTarget(*comms.back(), target, QStringLiteral("115200,n,8,1"));
+        PortRun& port = batch.AddPort(Letter(u'A', comms.size() - 1), *comms.back(), nullptr, 1);
+        QCOMPARE(error.isEmpty(), peer.kind != 'x');
+        if (!error.isEmpty())
+            port.OpenFailed(error);
+    }
+}
+
+// Plays the peers until the run has finished, with `signal` after `signalAfter` steps.
+void Drive(BatchRun& batch, std::vector<std::unique_ptr<Peer>>& peers, const SuiteLog& log,
+           const QSignalSpy& finished, int signal, int signalAfter)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (finished.isEmpty() && waited.elapsed() < 60000) {
+        bool anyOpen = false;
+        for (const std::unique_ptr<Peer>& peer : peers) {
+            if (peer->line.isOpen()) {
+                anyOpen = true;
+                peer->received += peer->line.ReadFor(5);
+            }
+        }
+        if (!anyOpen)
+            QTest::qWait(5);
+        if (std::all_of(peers.begin(), peers.end(), [](const std::unique_ptr<Peer>& peer) {
+                return peer->received.contains(';') || !peer->line.isOpen();
+            }))
+            for (const std::unique_ptr<Peer>& peer : peers)
+                peer->Answer();
+        if (signalAfter > 0 && log.stepsFinished >= signalAfter) {
+            batch.Interrupt(signal);
+            signalAfter = -1;
+        }
+    }
+}
+
+// The scripts as a.ots, b.ots, ...; a script with an error is no test of a run.
+std::vector<Script> Parse(const QByteArrayList& scripts)
+{
+    std::vector<Script> parsed;
+    for (const QByteArray& text : scripts) {
+        ParseOutcome outcome = ParseScript(text);
+        if (!outcome.errors.empty())
+            qFatal("a script of the table has an error on line %d", outcome.errors[0].line);
+        outcome.path = Letter(u'a', parsed.size()) + QStringLiteral(".ots");
+        parsed.push_back(std::move(outcome));
+    }
+    return parsed;
+}
+
+QStringList SortedByPort(QStringList suites)
+{
+    std::stable_sort(suites.begin(), suites.end(),
+                     [](const QString& a, const QString& b) { return a.front() < b.front(); });
+    return suites;
+}
+
 } // namespace
 
 class RunRulesTest : public QObject
@@ -136,6 +212,8 @@ class RunRulesTest : public QObject
 private slots:
     void rules_data();
     void rules();
+    void portsThatDoNotOpen_data();
+    void portsThatDoNotOpen();
 };
 
 void RunRulesTest::rules_data()
@@ -251,37 +329,18 @@ void RunRulesTest::rules()
     QFETCH(QString, summary);
     QFETCH(int, exit);
 
-    std::vector<Script> parsed;
-    for (const QByteArray& text : scripts) {
-        ParseOutcome outcome = ParseScript(text);
-        QVERIFY(outcome.errors.empty());
-        outcome.path = Letter(u'a', parsed.size()) + QStringLiteral(".ots");
-        parsed.push_back(std::move(outcome));
-    }
     RunSettings settings;
     settings.rounds = rounds;
     settings.failFast = failFast;
-    BatchRun batch(std::move(parsed), settings);
+    BatchRun batch(Parse(scripts), settings);
 
+    const QTemporaryDir dir;
     std::vector<std::unique_ptr<Peer>> peers;
     std::vector<std::unique_ptr<CMSComm>> comms;
-    for (const QChar kind : ports) {
-        peers.push_back(std::make_unique<Peer>());
-        peers.back()->kind = kind.toLatin1();
-        QVERIFY(peers.back()->line.isOpen());
-        comms.push_back(std::make_unique<CMSComm>());
-        CMSComm& comm = *comms.back();
-        comm.SetDevicePath(peers.back()->line.devicePath());
-        comm.SetSettings(QStringLiteral("115200,n,8,1"));
-        comm.SetRThreshold(1);
-        comm.SetInputMode(1);
-        comm.SetPortOpen(true);
-        batch.AddPort(Letter(u'A', comms.size() - 1), comm, nullptr, 1);
-    }
+    AddPorts(batch, ports, dir.path(), peers, comms);
     SuiteLog log;
     QStringList out;
     RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
-    const QTemporaryDir dir;
     const QString junitPath = dir.filePath(QStringLiteral("results.xml"));
     JunitSink junit(junitPath);
     for (RunSink* sink : std::initializer_list<RunSink*>{&log, &console, &junit})
@@ -293,34 +352,10 @@ void RunRulesTest::rules()
         batch.Interrupt(signal);
     else
         batch.Begin();
-    QElapsedTimer waited;
-    waited.start();
-    while (finished.isEmpty() && waited.elapsed() < 60000) {
-        bool anyOpen = false;
-        for (const std::unique_ptr<Peer>& peer : peers) {
-            if (peer->line.isOpen()) {
-                anyOpen = true;
-                peer->received += peer->line.ReadFor(5);
-            }
-        }
-        if (!anyOpen)
-            QTest::qWait(5);
-        if (std::all_of(peers.begin(), peers.end(), [](const std::unique_ptr<Peer>& peer) {
-                return peer->received.contains(';') || !peer->line.isOpen();
-            }))
-            for (const std::unique_ptr<Peer>& peer : peers)
-                peer->Answer();
-        if (signalAfter > 0 && log.stepsFinished >= signalAfter) {
-            batch.Interrupt(signal);
-            signalAfter = -1;
-        }
-    }
+    Drive(batch, peers, log, finished, signal, signalAfter);
     QCOMPARE(finished.size(), 1);
 
-    QStringList byPort = log.suites;
-    std::stable_sort(byPort.begin(), byPort.end(),
-                     [](const QString& a, const QString& b) { return a.front() < b.front(); });
-    QCOMPARE(byPort, suites);
+    QCOMPARE(SortedByPort(log.suites), suites);
     QCOMPARE(finished[0].at(0).toInt(), exit);
     QCOMPARE(batch.ExitStatus(), exit);
     QVERIFY(!out.isEmpty());
@@ -337,6 +372,73 @@ void RunRulesTest::rules()
     QCOMPARE(JunitSuiteNames(junitPath), log.names);
     for (const std::unique_ptr<CMSComm>& comm : comms)
         QVERIFY(!comm->GetPortOpen());
+}
+
+void RunRulesTest::portsThatDoNotOpen_data()
+{
+    QTest::addColumn<QByteArrayList>("scripts");
+    QTest::addColumn<QString>("ports"); // as in rules()
+    QTest::addColumn<bool>("failFast");
+    QTest::addColumn<QStringList>("suites");
+    QTest::addColumn<int>("exit");
+
+    const QByteArray key = "send Key;\nexpect $on_key* within 20000\n";
+    const QString lost = QStringLiteral("not run: the port was lost");
+    QTest::newRow("one of several fails its own suites, the others run")
+        << QByteArrayList{key, key} << "axa" << false
+        << QStringList{"A a.ots on A: PP",           "A b.ots on A: PP",
+                       "B a.ots on B: FS / " + lost, "B b.ots on B: -- / " + lost,
+                       "C a.ots on C: PP",           "C b.ots on C: PP"}
+        << 2;
+    QTest::newRow("none opens") << QByteArrayList{key} << "xx" << false
+                                << QStringList{"A a.ots on A: FS / " + lost,
+                                               "B a.ots on B: FS / " + lost}
+                                << 2;
+    // Its failure comes at the start, before the other port's first step.
+    QTest::newRow("under fail-fast it stops the others")
+        << QByteArrayList{key} << "ax" << true
+        << QStringList{"A a.ots on A: SS / not run: a step failed on B (--fail-fast)",
+                       "B a.ots on B: FS / " + lost}
+        << 2;
+}
+
+void RunRulesTest::portsThatDoNotOpen()
+{
+    QFETCH(QByteArrayList, scripts);
+    QFETCH(QString, ports);
+    QFETCH(bool, failFast);
+    QFETCH(QStringList, suites);
+    QFETCH(int, exit);
+
+    RunSettings settings;
+    settings.failFast = failFast;
+    BatchRun batch(Parse(scripts), settings);
+    const QTemporaryDir dir;
+    std::vector<std::unique_ptr<Peer>> peers;
+    std::vector<std::unique_ptr<CMSComm>> comms;
+    AddPorts(batch, ports, dir.path(), peers, comms);
+    SuiteLog log;
+    QStringList out;
+    RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
+    batch.AddSink(log);
+    batch.AddSink(console);
+    QSignalSpy finished(&batch, &BatchRun::Finished);
+    batch.Begin();
+    Drive(batch, peers, log, finished, 0, -1);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(SortedByPort(log.suites), suites);
+    QCOMPARE(batch.ExitStatus(), exit);
+    // The failed step says why the port did not open, naming it.
+    for (int i = 0; i < ports.size(); ++i) {
+        if (ports[i] != u'x')
+            continue;
+        const QString failure = Letter(u'A', std::size_t(i)) +
+                                QStringLiteral("  FAIL a.ots:1  send Key;: ") +
+                                dir.filePath(QStringLiteral("gone")) + QStringLiteral(": ");
+        QVERIFY2(std::any_of(out.begin(), out.end(),
+                             [&](const QString& line) { return line.startsWith(failure); }),
+                 qPrintable(out.join(u'\n')));
+    }
 }
 
 QTEST_GUILESS_MAIN(RunRulesTest)
