@@ -54,8 +54,12 @@ void FillPortList(QComboBox* ports)
 {
     ports->clear();
     NumberSystemDevices();
-    for (int port : EnumeratePorts())
-        ports->addItem(QStringLiteral("COM%1").arg(port));
+    // A port across the network shows its address; the number alone is what is stored.
+    for (int port : EnumeratePorts()) {
+        const QString address = NetworkPortAddress(port);
+        ports->addItem(address.isEmpty() ? QStringLiteral("COM%1").arg(port)
+                                         : QStringLiteral("COM%1 (%2)").arg(port).arg(address));
+    }
 }
 
 } // namespace
@@ -176,6 +180,8 @@ void CConsoleDlg::BindCommands()
         UpdateControlStates();
         m_scripts->PortClosed();
     });
+    connect(&m_session.Comm(), &CMSComm::Notice, this,
+            [this](const QString& text) { NotePort(m_receive, text); });
     connect(&m_session.Comm(), &CMSComm::OutputDropped, this, [this](qint64 bytes) {
         // The file's part is in Send File's own note; each byte is named once.
         const qint64 others = bytes - m_session.Comm().DroppedAtClose(FileSender::kSendGroup);

@@ -70,3 +70,10 @@ void NoteNotSent(ReceiveView* receive, qint64 bytes, const char* why)
             .toLatin1(),
         0x0000C0, true);
 }
+
+void NotePort(ReceiveView* receive, const QString& text)
+{
+    CControlUtil::AppendColoredText(
+        receive, (QStringLiteral("\r\n[") + text + QStringLiteral("]\r\n")).toLatin1(), 0x0000C0,
+        true);
+}

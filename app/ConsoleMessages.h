@@ -27,3 +27,6 @@ void Echo(QPlainTextEdit* transmit, const QByteArray& statement);
 
 // Says in the receive view that queued output was dropped, how much and why.
 void NoteNotSent(ReceiveView* receive, qint64 bytes, const char* why);
+// Shows in the receive view, in the colour of the notes above, what the port has to say that does
+// not stop it (a request a serial server never answered).
+void NotePort(ReceiveView* receive, const QString& text);

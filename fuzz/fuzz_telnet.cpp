@@ -1,6 +1,8 @@
 // The Telnet codec on any byte stream from a server, split anywhere: the data, events and replies
 // must not depend on the split, the output stays within its bounds, data encoded for the server
-// decodes back to itself, and a baud rate sent as a request reads back from the server's answer.
+// decodes back to itself even when a read ends inside any of its escapes, a subnegotiation that
+// never ends yields one event and no data however long it runs and leaves the stream in step, and
+// a baud rate sent as a request reads back from the server's answer.
 #include "fuzz/FuzzData.h"
 #include "telnet/TelnetCodec.h"
 
@@ -69,6 +71,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     receiver.Feed(whole.EncodeData(stream), received);
     FUZZ_CHECK(received.data == stream.toByteArray());
     FUZZ_CHECK(received.events.empty() && received.reply.isEmpty());
+
+    // A read may end between the two bytes of any escaped 0xFF, and the escape stays whole.
+    if (stream.size() <= 64) {
+        const QByteArray encoded = Opened(true).EncodeData(stream);
+        for (qsizetype at = 0; at <= encoded.size(); ++at) {
+            TelnetCodec codec = Opened(true);
+            TelnetOutput out;
+            codec.Feed(QByteArrayView(encoded).first(at), out);
+            codec.Feed(QByteArrayView(encoded).sliced(at), out);
+            FUZZ_CHECK(out.data == stream.toByteArray() && out.events.empty());
+        }
+    }
+
+    // The stream as the body of a COM-PORT subnegotiation that runs on past every bound before
+    // its end comes: nothing of it is data, at most one event reports it, and what follows the
+    // end is data again.
+    {
+        TelnetCodec codec = Opened(binary);
+        TelnetOutput out;
+        codec.Feed("\xff\xfa\x2c", out);
+        const QByteArray body = Opened(true).EncodeData(stream);
+        for (qsizetype fed = 0; fed <= TelnetCodec::kMaxSubnegotiation && !body.isEmpty();
+             fed += body.size())
+            codec.Feed(body, out);
+        FUZZ_CHECK(out.data.isEmpty() && out.reply.isEmpty() && out.events.size() <= 1);
+        out.clear();
+        codec.Feed("\xff\xf0ok", out);
+        FUZZ_CHECK(out.data == "ok");
+    }
 
     if (stream.size() >= 4) {
         quint32 baud = 0;

@@ -1,26 +1,16 @@
 #include "serial/CMSComm.h"
 
-#include "serial/CustomSpeed.h"
 #include "serial/LineSettings.h"
+#include "serial/NetworkAddress.h"
+#include "serial/NetworkPort.h"
 #include "serial/PortFolder.h"
-#include "support/UniqueFd.h"
+#include "serial/TerminalPort.h"
 
-#include <QFile>
 #include <QMetaMethod>
-#include <QSocketNotifier>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <iterator>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -37,142 +27,7 @@ constexpr qsizetype kReadPerPass = 8 * 1024;
 // corrupt the module's next one, but the user must not wait long for the port to be released.
 constexpr std::chrono::seconds kFinishSendLimit{2};
 
-const QString kInUse = QStringLiteral("in use by another program");
 const QString kNoSuchPort = QStringLiteral("no such port");
-
-QString OpenFailure(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENXIO:
-    case ENODEV:
-    case ELOOP:
-        return kNoSuchPort;
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("permission denied: the user is not in the dialout group");
-    case EBUSY: // held with TIOCEXCL
-        return kInUse;
-    case EISDIR:
-        return QStringLiteral("not a serial device");
-    default:
-        return qt_error_string(error);
-    }
-}
-
-QString LossCause(int error)
-{
-    return QStringLiteral("the device was lost (%1)").arg(qt_error_string(error));
-}
-
-speed_t SpeedConstant(int speed)
-{
-    switch (speed) {
-    // clang-format off
-    case 50: return B50;             case 75: return B75;             case 110: return B110;
-    case 134: return B134;           case 150: return B150;           case 200: return B200;
-    case 300: return B300;           case 600: return B600;           case 1200: return B1200;
-    case 1800: return B1800;         case 2400: return B2400;         case 4800: return B4800;
-    case 9600: return B9600;         case 19200: return B19200;       case 38400: return B38400;
-    case 57600: return B57600;       case 115200: return B115200;     case 230400: return B230400;
-    case 460800: return B460800;     case 500000: return B500000;     case 576000: return B576000;
-    case 921600: return B921600;     case 1000000: return B1000000;   case 1152000: return B1152000;
-    case 1500000: return B1500000;   case 2000000: return B2000000;   case 2500000: return B2500000;
-    case 3000000: return B3000000;   case 3500000: return B3500000;   case 4000000: return B4000000;
-    // clang-format on
-    default:
-        return B0;
-    }
-}
-
-// Raw mode with the given framing and speed. Returns 0 or the errno of the failed call.
-int ApplyLineSettings(int fd, const LineSettings& settings)
-{
-    termios line{};
-    if (::tcgetattr(fd, &line) != 0)
-        return errno;
-    ::cfmakeraw(&line);
-    line.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-    // CIBAUD cleared: the input speed follows the output speed, whatever an earlier custom speed
-    // left there.
-    line.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CIBAUD);
-    line.c_cflag |= CLOCAL | CREAD;
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    line.c_cflag |= kSizes[settings.dataBits - 5];
-    switch (settings.parity) {
-    case LineSettings::Parity::None:
-        break;
-    case LineSettings::Parity::Even:
-        line.c_cflag |= PARENB;
-        break;
-    case LineSettings::Parity::Odd:
-        line.c_cflag |= PARENB | PARODD;
-        break;
-    case LineSettings::Parity::Mark:
-        line.c_cflag |= PARENB | CMSPAR | PARODD;
-        break;
-    case LineSettings::Parity::Space:
-        line.c_cflag |= PARENB | CMSPAR;
-        break;
-    }
-    // A UART sends 1.5 stop bits for CSTOPB with 5 data bits and 2 otherwise; termios has no
-    // finer choice.
-    if (settings.stopBits != LineSettings::StopBits::One)
-        line.c_cflag |= CSTOPB;
-    // At least one byte per read: with VMIN 0 a read with nothing waiting would return 0, which
-    // is how a hang-up looks.
-    line.c_cc[VMIN] = 1;
-    line.c_cc[VTIME] = 0;
-
-    const speed_t constant = SpeedConstant(settings.speed);
-    if (constant != B0) {
-        ::cfsetispeed(&line, constant);
-        ::cfsetospeed(&line, constant);
-    }
-    if (::tcsetattr(fd, TCSANOW, &line) != 0)
-        return errno;
-    if (constant == B0)
-        return SetCustomLineSpeed(fd, static_cast<unsigned>(settings.speed));
-    return 0;
-}
-
-// Hands `bytes` to the device, waiting for room until `deadline`. Returns how many were taken.
-qsizetype WriteBefore(int fd, QByteArrayView bytes, std::chrono::steady_clock::time_point deadline)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        pollfd wanted{fd, POLLOUT, 0};
-        const int ready = ::poll(&wanted, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0 || (wanted.revents & (POLLERR | POLLHUP | POLLNVAL)))
-            break;
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
-            break;
-        if (n > 0)
-            done += n;
-    }
-    return done;
-}
-
-// Waits until the device has sent what the kernel holds for it, or the deadline passes; then
-// anything still held is discarded, so that close() does not wait on it (a serial port's close
-// would otherwise wait up to its closing time, 30 s by default).
-void DrainOrDiscard(int fd, std::chrono::steady_clock::time_point deadline)
-{
-    int left = 0;
-    while (::ioctl(fd, TIOCOUTQ, &left) == 0 && left > 0 &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (::ioctl(fd, TIOCOUTQ, &left) != 0 || left > 0)
-        ::tcflush(fd, TCOFLUSH);
-}
 
 } // namespace
 
@@ -197,7 +52,7 @@ CommError CMSComm::Error(const QString& cause) const
 
 void CMSComm::SetCommPort(short n)
 {
-    if (m_fd.isValid())
+    if (m_line)
         throw Error(QStringLiteral("cannot change the port while it is open"));
     if (n < 1 || n > 255)
         throw CommError(
@@ -207,7 +62,7 @@ void CMSComm::SetCommPort(short n)
 
 void CMSComm::SetDevicePath(const QString& path)
 {
-    if (m_fd.isValid())
+    if (m_line)
         throw Error(QStringLiteral("cannot change the port while it is open"));
     m_devicePath = path;
 }
@@ -222,9 +77,9 @@ void CMSComm::SetSettings(const QString& settings)
     const auto parsed = ParseLineSettings(settings);
     if (!parsed)
         throw Error(QStringLiteral("bad settings text \"%1\"").arg(settings));
-    if (m_fd.isValid()) {
-        if (const int error = ApplyLineSettings(m_fd.get(), *parsed))
-            throw Error(qt_error_string(error));
+    if (m_line) {
+        if (const QString cause = m_line->ApplySettings(*parsed); !cause.isEmpty())
+            throw Error(cause);
     }
     m_settings = settings;
 }
@@ -252,7 +107,7 @@ void CMSComm::SetPortOpen(bool open)
 
 bool CMSComm::GetPortOpen() const
 {
-    return m_fd.isValid();
+    return m_line != nullptr;
 }
 
 short CMSComm::GetCommEvent() const
@@ -262,7 +117,7 @@ short CMSComm::GetCommEvent() const
 
 void CMSComm::Open()
 {
-    if (m_fd.isValid())
+    if (m_line)
         throw Error(QStringLiteral("the port is already open"));
     // The text was checked when it was set.
     const LineSettings settings = ParseLineSettings(m_settings).value_or(LineSettings{});
@@ -270,53 +125,89 @@ void CMSComm::Open()
     if (path.isEmpty())
         throw Error(kNoSuchPort);
 
-    const int opened =
-        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (opened < 0)
-        throw Error(OpenFailure(errno));
-    UniqueFd guard(opened); // closed if any step below fails
-
-    if (!::isatty(opened))
-        throw Error(QStringLiteral("not a serial device"));
-    // flock stops a second opener even when it is root, whom TIOCEXCL lets through.
-    if (::flock(opened, LOCK_EX | LOCK_NB) != 0)
-        throw Error(errno == EWOULDBLOCK ? kInUse : qt_error_string(errno));
-    if (::ioctl(opened, TIOCEXCL) != 0)
-        throw Error(qt_error_string(errno));
-    if (const int error = ApplyLineSettings(opened, settings)) {
-        ::ioctl(opened, TIOCNXCL);
-        throw Error(qt_error_string(error));
+    const QString addressText = LinkedNetworkAddress(path);
+    Port* line = nullptr;
+    if (addressText.isEmpty()) {
+        line = new TerminalPort(path, this);
+    } else {
+        const std::optional<NetworkAddress> address = ParseNetworkAddress(addressText);
+        if (!address)
+            throw Error(QStringLiteral("bad network address \"%1\": write socket://HOST:PORT or "
+                                       "rfc2217://HOST:PORT")
+                            .arg(addressText));
+        if (address->kind == NetworkAddress::Kind::Rfc2217)
+            line = new Rfc2217Port(*address, this);
+        else
+            line = new TcpPort(*address, this);
+    }
+    if (const QString cause = line->Open(settings); !cause.isEmpty()) {
+        delete line;
+        throw Error(cause);
     }
 
-    m_fd = std::move(guard);
+    m_line = line;
     ++m_generation;
     m_input.clear();
-    m_readNotifier = new QSocketNotifier(m_fd.get(), QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &CMSComm::OnReadable);
-    m_writeNotifier = new QSocketNotifier(m_fd.get(), QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &CMSComm::OnWritable);
+    m_connecting = !line->IsAttached();
+    if (!m_connecting) {
+        Attach();
+        return;
+    }
+    connect(line, &Port::Attached, this, &CMSComm::Attach);
+    connect(line, &Port::Connected, this, &CMSComm::OnLineConnected);
+    connect(line, &Port::Failed, this,
+            [this](const QString& cause) { LoseDevice(cause, Report::Now); });
+    connect(line, &Port::Notice, this,
+            [this](const QString& text) { emit Notice(PortName() + QStringLiteral(": ") + text); });
+    connect(line, &Port::OwnOutputWaiting, this, [this] {
+        if (m_attached)
+            m_line->WatchWrite(true);
+    });
 }
 
-void CMSComm::StopNotifiers()
+void CMSComm::Attach()
 {
-    // Deleted later, not now: this may run inside one of their own signals.
-    for (QSocketNotifier* notifier : {m_readNotifier, m_writeNotifier}) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
+    m_attached = true;
+    connect(m_line, &Port::Readable, this, &CMSComm::OnReadable);
+    connect(m_line, &Port::Writable, this, &CMSComm::OnWritable);
+    m_line->WatchRead(true);
+    m_line->WatchWrite(m_line->HasOwnOutput());
+}
+
+void CMSComm::OnLineConnected()
+{
+    m_connecting = false;
+    m_line->WatchWrite(!m_outQueue.empty() || m_line->HasOwnOutput());
+    emit Connected();
+}
+
+void CMSComm::StopWatching()
+{
+    if (m_attached) {
+        m_line->WatchRead(false);
+        m_line->WatchWrite(false);
     }
-    m_readNotifier = nullptr;
-    m_writeNotifier = nullptr;
+    m_attached = false;
+}
+
+void CMSComm::DropLine()
+{
+    // Later, not now: this may run inside one of the line's own signals.
+    m_line->disconnect(this);
+    m_line->deleteLater();
+    m_line = nullptr;
+    m_connecting = false;
 }
 
 void CMSComm::Close()
 {
-    if (!m_fd.isValid())
+    if (!m_line)
         return;
-    StopNotifiers();
+    StopWatching();
     // Taken out first: the port reads as closed to whoever the signals below reach.
-    UniqueFd device = std::move(m_fd);
-    const int fd = device.get();
+    Port* line = m_line;
+    const bool connected = !m_connecting;
+    DropLine();
     std::deque<Piece> pending = std::exchange(m_outQueue, {});
     const qsizetype headWritten = std::exchange(m_headWritten, 0);
     m_headSendBegun = false;
@@ -325,24 +216,22 @@ void CMSComm::Close()
     m_input.clear();
 
     // The send being written is finished, piece by piece, if the device takes it in time; every
-    // later send is dropped whole.
+    // later send is dropped whole. A line still connecting has begun none.
     const auto deadline = std::chrono::steady_clock::now() + kFinishSendLimit;
     qint64 dropped = 0;
     qint64 finished = 0;
-    bool finishing = true;
+    bool finishing = connected;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         const QByteArrayView rest =
             QByteArrayView(pending[i].bytes).sliced(i == 0 ? headWritten : 0);
-        const qsizetype taken = finishing ? WriteBefore(fd, rest, deadline) : 0;
+        const qsizetype taken = finishing ? line->WriteBefore(rest, deadline) : 0;
         dropped += rest.size() - taken;
         finished += taken;
         m_droppedAtClose[pending[i].group] += rest.size() - taken;
         if (taken < rest.size() || pending[i].endsSend)
             finishing = false;
     }
-    DrainOrDiscard(fd, deadline);
-    ::ioctl(fd, TIOCNXCL);
-    device.reset();
+    line->Release(deadline);
     if (dropped > 0)
         emit OutputDropped(dropped);
     if (finished > 0)
@@ -351,11 +240,12 @@ void CMSComm::Close()
 
 void CMSComm::LoseDevice(const QString& cause, Report report)
 {
-    if (!m_fd.isValid())
+    if (!m_line)
         return;
-    StopNotifiers();
+    StopWatching();
     // Nothing can reach a device that is gone: what was queued for it goes with it.
-    m_fd.reset();
+    m_line->Release(std::chrono::steady_clock::now());
+    DropLine();
     m_droppedAtClose.clear();
     for (const Piece& piece : m_outQueue)
         m_droppedAtClose[piece.group] += piece.bytes.size();
@@ -389,50 +279,34 @@ CMSComm::ReadOutcome CMSComm::ReadDevice()
         KeepsInput() ? std::min(kReadPerPass, kInputLimit - m_input.size()) : kReadPerPass;
     if (most <= 0)
         return outcome;
-    outcome.bytes.resize(most);
-    qsizetype taken = 0;
-    while (taken < most) {
-        const ssize_t n =
-            ::read(m_fd.get(), outcome.bytes.data() + taken, static_cast<size_t>(most - taken));
-        if (n > 0) {
-            taken += n;
-            continue;
-        }
-        if (n == 0) {
-            outcome.lost = true;
-            outcome.cause = QStringLiteral("the device hung up");
-        } else if (errno == EINTR) {
-            continue;
-        } else if (errno != EAGAIN) {
-            outcome.lost = true;
-            outcome.cause = LossCause(errno);
-        }
-        break;
-    }
-    outcome.bytes.truncate(taken);
+    Port::ReadOutcome read = m_line->Read(most);
+    outcome.bytes = std::move(read.bytes);
+    outcome.lost = read.lost;
+    outcome.cause = std::move(read.cause);
     return outcome;
 }
 
 QByteArray CMSComm::GetInput()
 {
-    if (!m_fd.isValid())
+    // A line still connecting has nothing to read yet.
+    if (!m_line || !m_attached)
         return {};
     // Called from the communication event, the bytes that raised it are all there is: the device
     // was read once in this pass already. Only a caller outside the event reads here.
     if (!m_input.isEmpty()) {
-        m_readNotifier->setEnabled(true);
+        m_line->WatchRead(true);
         return std::exchange(m_input, {});
     }
     const quint64 generation = m_generation;
     ReadOutcome outcome = ReadDevice();
     if (!outcome.bytes.isEmpty())
         emit Received(outcome.bytes);
-    if (!m_fd.isValid() || m_generation != generation)
+    if (!m_line || m_generation != generation)
         return outcome.bytes; // a receiver closed the port
     if (outcome.lost)
         LoseDevice(outcome.cause, Report::FromEventLoop);
     else
-        m_readNotifier->setEnabled(true);
+        m_line->WatchRead(true);
     return outcome.bytes;
 }
 
@@ -440,52 +314,37 @@ void CMSComm::OnReadable()
 {
     const quint64 generation = m_generation;
     ReadOutcome outcome = ReadDevice();
-    if (outcome.bytes.isEmpty() && !outcome.lost) {
-        // Woken with nothing to read: only an error or hang-up condition does that, and it would
-        // wake us again at once, for ever.
-        pollfd state{m_fd.get(), POLLIN, 0};
-        if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-            outcome.lost = true;
-            outcome.cause = QStringLiteral("the device hung up");
-        }
-    }
     if (!outcome.bytes.isEmpty()) {
         // Decided before Received goes out, as a receiver may connect or disconnect meanwhile.
         const bool keep = KeepsInput();
         if (keep)
             m_input += outcome.bytes;
         emit Received(outcome.bytes);
-        if (!m_fd.isValid() || m_generation != generation)
+        if (!m_line || m_generation != generation)
             return;
         if (keep && m_receiveThreshold > 0 && m_input.size() >= m_receiveThreshold) {
             m_commEvent = kEventReceive;
             emit CommEvent();
         }
     }
-    if (!m_fd.isValid() || m_generation != generation)
+    if (!m_line || m_generation != generation)
         return;
     if (outcome.lost)
         LoseDevice(outcome.cause, Report::Now);
     else if (KeepsInput() && m_input.size() >= kInputLimit)
-        m_readNotifier->setEnabled(false);
+        m_line->WatchRead(false);
 }
 
 bool CMSComm::WriteQueued(QString& cause)
 {
-    while (!m_outQueue.empty()) {
+    // The line's own bytes go first: they may finish an escape the last piece began.
+    if (m_line->HasOwnOutput() && !m_line->WriteOwnOutput(cause))
+        return false;
+    while (!m_connecting && !m_line->HasOwnOutput() && !m_outQueue.empty()) {
         const QByteArray& head = m_outQueue.front().bytes;
-        const ssize_t n =
-            ::write(m_fd.get(), head.constData() + m_headWritten, head.size() - m_headWritten);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN) {
-                ++m_shortWrites;
-                break;
-            }
-            cause = LossCause(errno);
+        const qsizetype n = m_line->Write(QByteArrayView(head).sliced(m_headWritten), cause);
+        if (n < 0)
             return false;
-        }
         m_headWritten += n;
         if (m_headWritten < head.size()) {
             // The device is full; the remainder goes as a write of its own once it has room.
@@ -493,21 +352,27 @@ bool CMSComm::WriteQueued(QString& cause)
             break;
         }
         PopFront();
+        // The line took the piece but keeps part of its wire form (an escape cut in two) until
+        // it has room: as a short write, the rest goes as a write of its own.
+        if (m_line->HasOwnOutput()) {
+            ++m_shortWrites;
+            break;
+        }
     }
-    m_writeNotifier->setEnabled(!m_outQueue.empty());
+    m_line->WatchWrite((!m_connecting && !m_outQueue.empty()) || m_line->HasOwnOutput());
     return true;
 }
 
 void CMSComm::SetOutput(QByteArrayView piece)
 {
-    if (!m_fd.isValid())
+    if (!m_line)
         throw Error(QStringLiteral("the port is not open"));
     if (piece.isEmpty())
         return;
     m_outQueue.push_back(Piece{QByteArray(piece.data(), piece.size()), false, m_sendGroup});
     m_queuedByGroup[m_sendGroup] += piece.size();
-    if (m_outQueue.size() > 1)
-        return; // behind pieces still waiting for the device
+    if (m_outQueue.size() > 1 || m_connecting)
+        return; // behind pieces still waiting for the device, or for the connection
     QString cause;
     if (!WriteQueued(cause)) {
         LoseDevice(cause, Report::FromEventLoop);
@@ -560,8 +425,8 @@ qint64 CMSComm::DropQueuedSends(int group)
         }
     }
     m_outQueue = std::move(kept);
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(!m_outQueue.empty());
+    if (m_attached)
+        m_line->WatchWrite(!m_outQueue.empty());
     return dropped;
 }
 

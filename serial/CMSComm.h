@@ -1,7 +1,5 @@
 #pragma once
 
-#include "support/UniqueFd.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
@@ -11,7 +9,7 @@
 #include <deque>
 #include <stdexcept>
 
-class QSocketNotifier;
+class Port;
 
 // A property write the control rejects. The text names the port and the cause,
 // e.g. "COM7: in use by another program".
@@ -21,8 +19,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The serial control: the properties the console uses, on a terminal device reached through the
-// port folder (see PortFolder.h). Everything runs on the owning thread, driven by socket
+// The serial control: the properties the console uses, on a port reached through the port folder
+// (see PortFolder.h) or named directly: a terminal device, or a port a serial server exports
+// across the network (socket://HOST:PORT raw, rfc2217://HOST:PORT with serial settings; see
+// Port.h). Its users need not know which. Everything runs on the owning thread, driven by socket
 // notifiers; no call waits for the device but closing, which gives the send being written up to
 // 2 s to reach it. Received bytes reach their readers two ways: the property interface
 // (CommEvent, GetCommEvent, GetInput), and the Received signal, which carries them; each way gets
@@ -43,9 +43,9 @@ public:
     void SetCommPort(short n);
     short GetCommPort() const;
 
-    // A device path to open instead of the port folder's entry, for callers that name a device
-    // directly; empty (the default) goes back to CommPort. Error texts then name the path. Throws
-    // while the port is open.
+    // A device path or a network address (socket://HOST:PORT, rfc2217://HOST:PORT) to open
+    // instead of the port folder's entry, for callers that name one directly; empty (the default)
+    // goes back to CommPort. Error texts then name it. Throws while the port is open.
     void SetDevicePath(const QString& path);
 
     // "speed,parity,data bits,stop bits" (default "9600,n,8,1"). Checked when set: a malformed
@@ -59,7 +59,8 @@ public:
     // 0 (text) or 1 (bytes). Input is a byte array either way, so only the value is checked.
     void SetInputMode(int mode);
 
-    // Opening throws, naming "COM<n>" and the cause, and leaves the port closed. Closing never
+    // Opening throws, naming "COM<n>" and the cause, and leaves the port closed. An entry or path
+    // that links to a network address opens that address. Closing never
     // throws and stops at a send boundary (see EndSend): the send being written is finished if the
     // device takes it within 2 s, everything after it is dropped (OutputDropped says how much),
     // and the device is released before the call returns.
@@ -101,10 +102,11 @@ public:
     // The bytes that have arrived since GetInput last returned them, at most one read's worth
     // (8 KiB) a pass of the event loop: within the communication event, those that raised it;
     // elsewhere, when none are waiting, one read of the device, whose bytes go out in Received
-    // too. What is left raises the event again. Empty when closed. Bytes wait here for GetInput,
-    // the device left unread beyond 1 MiB of them until it takes them, unless the port is read
-    // through Received alone (Received has a receiver, CommEvent none): then nothing waits, and
-    // GetInput returns only what its own read takes.
+    // too. What is left raises the event again. Empty when closed, and while a network port has no
+    // connection yet. Bytes wait here for GetInput, the device left unread beyond 1 MiB of them
+    // until it takes them, unless the port is read through Received alone (Received has a
+    // receiver, CommEvent none): then nothing waits, and GetInput returns only what its own read
+    // takes.
     QByteArray GetInput();
 
     // The last event: 0 before any, kEventReceive after data has arrived.
@@ -120,9 +122,13 @@ signals:
     // Data has arrived (GetCommEvent() == kEventReceive); raised once per readable notification,
     // not per byte, after Received.
     void CommEvent();
-    // The device hung up or vanished. Raised once per loss; the port is already closed, and the
-    // message names the port.
+    // The device hung up or vanished, or a network port failed to connect or lost its
+    // connection. Raised once per loss; the port is already closed, and the message names the
+    // port (and the far end's host and port).
     void DeviceLost(const QString& message);
+    // Something about the port the user should see once, which does not stop it: a request a
+    // serial server never answered, for instance. The text names the port.
+    void Notice(const QString& text);
     // Closing dropped this many bytes of queued output; raised from within SetPortOpen(false).
     void OutputDropped(qint64 bytes);
     // The device took queued output in a pass of the event loop, or closing finished a send: the
@@ -137,12 +143,6 @@ private:
         bool endsSend;
         int group;
     };
-    struct ReadOutcome
-    {
-        QByteArray bytes;
-        bool lost = false;
-        QString cause;
-    };
     enum class Report
     {
         Now,
@@ -152,12 +152,23 @@ private:
     QString PortName() const;
     CommError Error(const QString& cause) const;
     void Open();
-    void StopNotifiers();
+    // The line can be read and written: watch it.
+    void Attach();
+    void OnLineConnected();
+    void StopWatching();
+    // Lets go of the line object (the line is released already).
+    void DropLine();
     void Close();
     // Bytes wait for GetInput (see there).
     bool KeepsInput() const;
     // Reads what the device holds, at most one pass's worth and, when bytes wait for GetInput,
     // no more than fits beside them.
+    struct ReadOutcome
+    {
+        QByteArray bytes;
+        bool lost = false;
+        QString cause;
+    };
     ReadOutcome ReadDevice();
     // False when the device is gone; `cause` then says why.
     bool WriteQueued(QString& cause);
@@ -172,11 +183,11 @@ private:
     short m_receiveThreshold = 0;
     short m_commEvent = 0;
 
-    UniqueFd m_fd;
+    Port* m_line = nullptr; // a child of this; null while closed
     // Counts opens, so a handler can tell that a receiver closed (or reopened) the port under it.
     quint64 m_generation = 0;
-    QSocketNotifier* m_readNotifier = nullptr;
-    QSocketNotifier* m_writeNotifier = nullptr;
+    // The line is watched: it can be read and written (a network port: it is connected).
+    bool m_attached = false;
     std::deque<Piece> m_outQueue;
     qsizetype m_headWritten = 0;
     // Earlier pieces of the send at the head of the queue have been written: it has begun.

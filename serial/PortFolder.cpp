@@ -1,5 +1,6 @@
 #include "serial/PortFolder.h"
 
+#include "serial/NetworkAddress.h"
 #include "support/Paths.h"
 
 #include <QDir>
@@ -102,11 +103,33 @@ QString PortDevicePath(int n)
     return folder.isEmpty() ? QString() : folder + QStringLiteral("/COM") + QString::number(n);
 }
 
+QString LinkedNetworkAddress(const QString& path)
+{
+    if (HasNetworkScheme(path))
+        return path;
+    // readlink, not QFileInfo: the link text is an address, not a path to be cleaned of "//".
+    char target[512];
+    const ssize_t length =
+        ::readlink(QFile::encodeName(path).constData(), target, sizeof target - 1);
+    if (length <= 0)
+        return {};
+    const QString text = QFile::decodeName(QByteArray(target, length));
+    return HasNetworkScheme(text) ? text : QString();
+}
+
+QString NetworkPortAddress(int n)
+{
+    const QString path = PortDevicePath(n);
+    return path.isEmpty() ? QString() : LinkedNetworkAddress(path);
+}
+
 bool IsPortAvailable(int n)
 {
     const QString path = PortDevicePath(n);
     if (path.isEmpty())
         return false;
+    if (!LinkedNetworkAddress(path).isEmpty())
+        return true;
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

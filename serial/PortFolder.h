@@ -4,8 +4,10 @@
 #include <QString>
 
 // Port n ("COM<n>", n = 1..255) is the entry "COM<n>" of the port folder (GetPortFolderPath()), a
-// symbolic link to a serial device. Anyone may add or change a link by hand; that is how
-// pseudo-terminals and the virtual module are reached.
+// symbolic link to a serial device, or to a network address that a serial server exports
+// ("ln -s rfc2217://rack1:7001 COM12"; see NetworkAddress.h). Anyone may add or change a link by
+// hand; that is how pseudo-terminals, the virtual module and ports across the network are
+// reached.
 
 // The entry's path, whether or not it exists; empty for n outside 1..255 or when the data folder
 // cannot be resolved.
@@ -13,11 +15,19 @@ QString PortDevicePath(int n);
 
 // True when the entry resolves to a terminal device that can be opened now for reading and
 // writing, exclusively: a port another program (or another control of this one) holds is not
-// available. The device is closed again at once.
+// available. The device is closed again at once. An entry that links to a network address is
+// available without connecting: a connection could take a shared port from its user.
 bool IsPortAvailable(int n);
 
 // The available ports, n = 1..255 ascending.
 QList<int> EnumeratePorts();
+
+// The network address entry n links to (its link text, e.g. "rfc2217://rack1:7001"), or empty for
+// an entry that links to a device or does not exist.
+QString NetworkPortAddress(int n);
+// The same for any path: the path itself when it is an address, else the address its symbolic
+// link holds, else empty.
+QString LinkedNetworkAddress(const QString& path);
 
 // Where NumberSystemDevices looks for devices: the machine's own folders unless
 // SetSystemDeviceRoots() names others, as every test does, so that no test opens a device it did
