@@ -1,7 +1,7 @@
 // The rules of a run of scripts, on real ports: rounds, fail-fast, a lost port, a port that does
-// not open, signals, the suites listed as not run, and the exit status, on one port and on
-// several at once. Each port is a pseudo-terminal whose other end this test answers as a module
-// would.
+// not open or connect, signals, the suites listed as not run, and the exit status, on one port
+// and on several at once. Each port is a pseudo-terminal whose other end this test answers as a
+// module would, reached directly or through a real ser2net.
 #include "module/EventEncoder.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
@@ -9,10 +9,12 @@
 #include "script/RunConsole.h"
 #include "serial/CMSComm.h"
 #include "tests/common/PseudoTerminal.h"
+#include "tests/common/Ser2Net.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -26,15 +28,20 @@ namespace {
 using State = StepResult::State;
 
 // The other end of a port. 'a' answers "Key;" with a key report and "Click;" with a click
-// report; 'm' answers nothing; 'h' hangs up at the first statement; 'x' is a port that does not
-// exist. Answers wait until every
-// port has sent a statement, so that what one port's answer causes finds the others under way.
+// report; 's' and 't' answer alike through ser2net's raw and RFC 2217 accepters; 'm' answers
+// nothing; 'h' hangs up at the first statement. 'x' is a port that does not exist, 'r' an address
+// that refuses connections, 'n' a listener that accepts and never negotiates RFC 2217. Answers
+// wait until every port has sent a statement, so that what one port's answer causes finds the
+// others under way.
 struct Peer
 {
     char kind = 'm';
     PseudoTerminal line;
     QByteArray received;
     qsizetype handled = 0; // bytes of `received` whose statements were answered
+
+    bool Answers() const { return QByteArrayView("ast").contains(kind); }
+    bool Opens() const { return !QByteArrayView("xrn").contains(kind); }
 
     void Answer()
     {
@@ -43,9 +50,9 @@ struct Peer
             handled = end + 1;
             if (kind == 'h')
                 line.CloseMaster();
-            else if (kind == 'a' && statement == "Key")
+            else if (Answers() && statement == "Key")
                 QVERIFY(line.Write(EncodeReport(0x85, {false, {0x41}}, ReportForm::Text)));
-            else if (kind == 'a' && statement == "Click")
+            else if (Answers() && statement == "Click")
                 QVERIFY(line.Write(EncodeReport(0x81, {true, {1}}, ReportForm::Binary)));
         }
     }
@@ -130,25 +137,68 @@ QStringList JunitSuiteNames(const QString& path)
     return names;
 }
 
-// Adds a port a peer of each kind in `kinds` to `batch`, named A, B, ...
-void AddPorts(BatchRun& batch, const QString& kinds, const QString& folder,
-              std::vector<std::unique_ptr<Peer>>& peers,
-              std::vector<std::unique_ptr<CMSComm>>& comms)
+// The ports of a run and what stands behind them.
+struct Rack
 {
+    std::vector<std::unique_ptr<Peer>> peers;
+    std::vector<std::unique_ptr<CMSComm>> comms;
+    std::unique_ptr<Ser2Net> server;
+    QTcpServer silent;
+    QStringList named; // what each port's error must name; empty for a port that opens
+};
+
+// Adds a port a peer of each kind in `kinds` to `batch`, named A, B, ...
+void AddPorts(BatchRun& batch, const QString& kinds, const QString& folder, Rack& rack)
+{
+    QStringList served;
     for (const QChar kind : kinds) {
-        peers.push_back(std::make_unique<Peer>());
-        Peer& peer = *peers.back();
+        rack.peers.push_back(std::make_unique<Peer>());
+        Peer& peer = *rack.peers.back();
         peer.kind = kind.toLatin1();
         QVERIFY(peer.line.isOpen());
-        PortTarget target{0, peer.line.devicePath()};
-        if (peer.kind == 'x') {
-            peer.line.CloseMaster();
-            target.path = folder + QStringLiteral("/gone");
-        }
-        comms.push_back(std::make_unique<CMSComm>());
-        const QString error = OpenPortTarget(*comms.back(), target, QStringLiteral("115200,n,8,1"));
-        PortRun& port = batch.AddPort(Letter(u'A', comms.size() - 1), *comms.back(), nullptr, 1);
-        QCOMPARE(error.isEmpty(), peer.kind != 'x');
+        if (kind == u's' || kind == u't')
+            served << peer.line.devicePath();
+    }
+    if (!served.isEmpty()) {
+        rack.server = std::make_unique<Ser2Net>(served);
+        QVERIFY2(rack.server->IsRunning(), qPrintable(rack.server->Error()));
+    }
+    QVERIFY(rack.silent.listen(QHostAddress::LocalHost));
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 refusing = closed.serverPort();
+    closed.close();
+
+    int servedIndex = 0;
+    for (const std::unique_ptr<Peer>& peer : rack.peers) {
+        PortTarget target{0, peer->line.devicePath()};
+        QString named;
+        if (peer->kind == 's')
+            target.path =
+                QStringLiteral("socket://127.0.0.1:%1").arg(rack.server->RawPort(servedIndex++));
+        else if (peer->kind == 't')
+            target.path = QStringLiteral("rfc2217://127.0.0.1:%1")
+                              .arg(rack.server->TelnetPort(servedIndex++));
+        else if (peer->kind == 'x')
+            named = target.path = folder + QStringLiteral("/gone");
+        else if (peer->kind == 'r')
+            named = QStringLiteral("127.0.0.1:%1").arg(refusing);
+        else if (peer->kind == 'n')
+            named = QStringLiteral("127.0.0.1:%1").arg(rack.silent.serverPort());
+        if (peer->kind == 'r' || peer->kind == 'n')
+            target.path =
+                (peer->kind == 'r' ? QStringLiteral("socket://") : QStringLiteral("rfc2217://")) +
+                named;
+        if (!peer->Opens())
+            peer->line.CloseMaster();
+        rack.named << named;
+        rack.comms.push_back(std::make_unique<CMSComm>());
+        const QString error =
+            OpenPortTarget(*rack.comms.back(), target, QStringLiteral("115200,n,8,1"));
+        PortRun& port =
+            batch.AddPort(Letter(u'A', rack.comms.size() - 1), *rack.comms.back(), nullptr, 1);
+        // An address fails later, when its connection does.
+        QCOMPARE(error.isEmpty(), peer->kind != 'x');
         if (!error.isEmpty())
             port.OpenFailed(error);
     }
@@ -212,8 +262,8 @@ class RunRulesTest : public QObject
 private slots:
     void rules_data();
     void rules();
-    void portsThatDoNotOpen_data();
-    void portsThatDoNotOpen();
+    void opening_data();
+    void opening();
 };
 
 void RunRulesTest::rules_data()
@@ -335,9 +385,8 @@ void RunRulesTest::rules()
     BatchRun batch(Parse(scripts), settings);
 
     const QTemporaryDir dir;
-    std::vector<std::unique_ptr<Peer>> peers;
-    std::vector<std::unique_ptr<CMSComm>> comms;
-    AddPorts(batch, ports, dir.path(), peers, comms);
+    Rack rack;
+    AddPorts(batch, ports, dir.path(), rack);
     SuiteLog log;
     QStringList out;
     RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
@@ -352,7 +401,7 @@ void RunRulesTest::rules()
         batch.Interrupt(signal);
     else
         batch.Begin();
-    Drive(batch, peers, log, finished, signal, signalAfter);
+    Drive(batch, rack.peers, log, finished, signal, signalAfter);
     QCOMPARE(finished.size(), 1);
 
     QCOMPARE(SortedByPort(log.suites), suites);
@@ -370,11 +419,11 @@ void RunRulesTest::rules()
     QString error;
     QVERIFY2(junit.Commit(&error), qPrintable(error));
     QCOMPARE(JunitSuiteNames(junitPath), log.names);
-    for (const std::unique_ptr<CMSComm>& comm : comms)
+    for (const std::unique_ptr<CMSComm>& comm : rack.comms)
         QVERIFY(!comm->GetPortOpen());
 }
 
-void RunRulesTest::portsThatDoNotOpen_data()
+void RunRulesTest::opening_data()
 {
     QTest::addColumn<QByteArrayList>("scripts");
     QTest::addColumn<QString>("ports"); // as in rules()
@@ -390,6 +439,19 @@ void RunRulesTest::portsThatDoNotOpen_data()
                        "B a.ots on B: FS / " + lost, "B b.ots on B: -- / " + lost,
                        "C a.ots on C: PP",           "C b.ots on C: PP"}
         << 2;
+    QTest::newRow("ports behind a serial server run beside a local one")
+        << QByteArrayList{key} << "ast" << false
+        << QStringList{"A a.ots on A: PP", "B a.ots on B: PP", "C a.ots on C: PP"} << 0;
+    QTest::newRow("a refused address fails its own suites")
+        << QByteArrayList{key, key} << "ra" << false
+        << QStringList{"A a.ots on A: FS / " + lost, "A b.ots on A: -- / " + lost,
+                       "B a.ots on B: PP", "B b.ots on B: PP"}
+        << 2;
+    // Nothing is checked on a port still connecting: the first step waits, and fails with the
+    // connection.
+    QTest::newRow("a server that never negotiates fails the first step")
+        << QByteArrayList{"expect-none $on_* for 100\nsend Key;\n"} << "n" << false
+        << QStringList{"A a.ots: FS / " + lost} << 2;
     QTest::newRow("none opens") << QByteArrayList{key} << "xx" << false
                                 << QStringList{"A a.ots on A: FS / " + lost,
                                                "B a.ots on B: FS / " + lost}
@@ -402,7 +464,7 @@ void RunRulesTest::portsThatDoNotOpen_data()
         << 2;
 }
 
-void RunRulesTest::portsThatDoNotOpen()
+void RunRulesTest::opening()
 {
     QFETCH(QByteArrayList, scripts);
     QFETCH(QString, ports);
@@ -414,9 +476,8 @@ void RunRulesTest::portsThatDoNotOpen()
     settings.failFast = failFast;
     BatchRun batch(Parse(scripts), settings);
     const QTemporaryDir dir;
-    std::vector<std::unique_ptr<Peer>> peers;
-    std::vector<std::unique_ptr<CMSComm>> comms;
-    AddPorts(batch, ports, dir.path(), peers, comms);
+    Rack rack;
+    AddPorts(batch, ports, dir.path(), rack);
     SuiteLog log;
     QStringList out;
     RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
@@ -424,19 +485,20 @@ void RunRulesTest::portsThatDoNotOpen()
     batch.AddSink(console);
     QSignalSpy finished(&batch, &BatchRun::Finished);
     batch.Begin();
-    Drive(batch, peers, log, finished, 0, -1);
+    Drive(batch, rack.peers, log, finished, 0, -1);
     QCOMPARE(finished.size(), 1);
     QCOMPARE(SortedByPort(log.suites), suites);
     QCOMPARE(batch.ExitStatus(), exit);
     // The failed step says why the port did not open, naming it.
     for (int i = 0; i < ports.size(); ++i) {
-        if (ports[i] != u'x')
+        if (rack.named[i].isEmpty())
             continue;
-        const QString failure = Letter(u'A', std::size_t(i)) +
-                                QStringLiteral("  FAIL a.ots:1  send Key;: ") +
-                                dir.filePath(QStringLiteral("gone")) + QStringLiteral(": ");
+        const QString failure = (ports.size() > 1 ? Letter(u'A', std::size_t(i)) + "  " : "") +
+                                QStringLiteral("FAIL a.ots:1  ");
         QVERIFY2(std::any_of(out.begin(), out.end(),
-                             [&](const QString& line) { return line.startsWith(failure); }),
+                             [&](const QString& line) {
+                                 return line.startsWith(failure) && line.contains(rack.named[i]);
+                             }),
                  qPrintable(out.join(u'\n')));
     }
 }
