@@ -302,6 +302,8 @@ int Run(QGuiApplication& application)
     }
     for (const PortTarget& target : options.ports) {
         comms.push_back(std::make_unique<CMSComm>());
+        // A serial server that leaves a request unanswered is worth a line: the run goes on.
+        QObject::connect(comms.back().get(), &CMSComm::Notice, &application, PrintError);
         openErrors << OpenPortTarget(*comms.back(), target, LineText(options));
         if (!openErrors.back().isEmpty())
             PrintError(openErrors.back());

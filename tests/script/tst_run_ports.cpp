@@ -3,6 +3,7 @@
 #include "module/EventEncoder.h"
 #include "script/PortTarget.h"
 #include "tests/common/PseudoTerminal.h"
+#include "tests/common/Ser2Net.h"
 #include "tests/common/TempConfigHome.h"
 
 #include <QFile>
@@ -22,6 +23,7 @@ private slots:
     void refusedOptions_data();
     void refusedOptions();
     void severalPortsAtOnce();
+    void serverNoticesAreShown();
 };
 
 void RunPortsTest::portTargets_data()
@@ -167,6 +169,40 @@ void RunPortsTest::severalPortsAtOnce()
     for (const QString& port : {first.devicePath(), gone, second.devicePath()})
         QVERIFY2(xml.contains(("<testsuite name=\"" + path + " on " + port + '"').toUtf8()),
                  xml.constData());
+}
+
+void RunPortsTest::serverNoticesAreShown()
+{
+    const TempConfigHome home;
+    const QTemporaryDir dir;
+    PseudoTerminal module;
+    QVERIFY(module.isOpen());
+    // In front of a pseudo-terminal, ser2net cannot set the modem lines and leaves the request
+    // unanswered.
+    const Ser2Net server({module.devicePath()});
+    QVERIFY2(server.IsRunning(), qPrintable(server.Error()));
+    QFile script(dir.filePath(QStringLiteral("a.ots")));
+    QVERIFY(script.open(QIODevice::WriteOnly) &&
+            script.write("send Key;\nexpect $on_key* within 60000\n") > 0);
+    script.close();
+
+    QProcess run;
+    run.start(QStringLiteral(ORVEXA_RUN_EXE),
+              {QStringLiteral("--port"),
+               QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.TelnetPort()),
+               script.fileName()});
+    QCOMPARE(module.ReadExactly(4, 20000), QByteArray("Key;"));
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += run.readAllStandardError(), err.contains(" did not answer: ")),
+                             20000);
+    QVERIFY(module.Write(EncodeReport(0x85, {false, {0x41}}, ReportForm::Text)));
+    QVERIFY(run.waitForFinished(20000));
+    // A note, not a failure: the run goes on and passes.
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY2(err.contains(QStringLiteral("orvexa-run: rfc2217://127.0.0.1:%1: ")
+                              .arg(server.TelnetPort())
+                              .toUtf8()),
+             err.constData());
 }
 
 QTEST_GUILESS_MAIN(RunPortsTest)
