@@ -32,6 +32,10 @@ PortRun::PortRun(const QString& label, const std::vector<Script>& scripts,
     connect(&m_runner, &ScriptRunner::Prompted, this,
             [this](int index, int waitMs) { m_sink.Prompted(*this, *m_suite, index, waitMs); });
     connect(&m_runner, &ScriptRunner::Finished, this, &PortRun::OnFinished);
+    // After the runner's own connection: a failed connection has reached the runner, which then
+    // fails the first step with its cause.
+    connect(&m_comm, &CMSComm::Connected, this, &PortRun::OnConnectionSettled);
+    connect(&m_comm, &CMSComm::DeviceLost, this, &PortRun::OnConnectionSettled);
 }
 
 PortRun::~PortRun() = default;
@@ -44,8 +48,27 @@ SuiteRun PortRun::Suite(std::size_t scriptIndex) const
         SuiteName(script.path, m_round, m_settings.rounds, m_oneOfSeveral ? m_label : QString())};
 }
 
+void PortRun::OpenFailed(const QString& cause)
+{
+    m_runner.PortLost(cause);
+}
+
 void PortRun::Begin()
 {
+    // A step timed from before the connection would count the connecting against the module,
+    // and a send's bytes would wait in the queue past its limit.
+    if (m_comm.IsConnecting()) {
+        m_awaitingConnection = true;
+        return;
+    }
+    StartNext();
+}
+
+void PortRun::OnConnectionSettled()
+{
+    if (!m_awaitingConnection)
+        return;
+    m_awaitingConnection = false;
     StartNext();
 }
 

@@ -29,7 +29,8 @@ struct RunSettings
 // The scripts, round after round, on one open port with a runner of its own, told to a sink as
 // they go. The run ends when every round ran, or early: at a failed step under fail-fast (here
 // or, through StopForFailFast(), on another port), when the port is lost, or on a signal; the
-// scripts of that round not yet run are then listed as not run. At its end it closes its port.
+// scripts of that round not yet run are then listed as not run. A port that did not open, or whose
+// connection failed, ends it as a lost port does. At its end it closes its port.
 // Nothing is printed or written here.
 class PortRun : public QObject
 {
@@ -50,7 +51,10 @@ public:
     const std::vector<Script>& Scripts() const { return m_scripts; }
     const RunSettings& Settings() const { return m_settings; }
 
-    // Starts the first script; returns at once.
+    // The port could not be opened, for `cause`: the first suite fails with it, as on a port lost
+    // at its first step, and the others are not run. Before Begin().
+    void OpenFailed(const QString& cause);
+    // Starts the first script, on a port across the network once it is connected; returns at once.
     void Begin();
     // A signal: the running step and everything after it are skipped.
     void Interrupt(int signal);
@@ -65,6 +69,7 @@ public:
 
 private:
     void StartNext();
+    void OnConnectionSettled();
     void EndEarly(RunEnd end, const QString& reason);
     void OnFinished(ScriptRunner::Outcome outcome);
     void Finish();
@@ -78,6 +83,7 @@ private:
     SeededRandom m_rng;
     ScriptRunner m_runner;
     bool m_oneOfSeveral = false;
+    bool m_awaitingConnection = false;
 
     std::optional<SuiteRun> m_suite; // the script run under way
     std::size_t m_scriptIndex = 0;

@@ -2,6 +2,7 @@
 #include "module/SamplePictures.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
+#include "script/PortTarget.h"
 #include "script/RunConsole.h"
 #include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
@@ -40,15 +41,7 @@ void PrintError(const QString& text)
 
 struct Options
 {
-    enum class Target
-    {
-        Virtual,
-        Port,
-        Device,
-    };
-    Target target = Target::Virtual;
-    int port = 0;
-    QString device;
+    std::vector<PortTarget> ports; // none: the virtual module
     int speed = 115200;
     QString junit;
     int repeat = 1;
@@ -64,11 +57,14 @@ bool ReadOptions(QCoreApplication& application, Options& options)
     parser.setApplicationDescription(QStringLiteral(
         "Runs test scripts (.ots) against an OrvexaLCD module or the virtual module."));
     parser.addHelpOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("The console's port COM<n> (or n)."),
-                                  QStringLiteral("COMn"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("The console's port COM<n> (or n), a device path, or socket://HOST:PORT or "
+                       "rfc2217://HOST:PORT. Given more than once, the scripts run on every "
+                       "port at once."),
+        QStringLiteral("PORT"));
     const QCommandLineOption device(QStringLiteral("device"),
-                                    QStringLiteral("A serial device by its path."),
+                                    QStringLiteral("A serial device by its path, as --port."),
                                     QStringLiteral("PATH"));
     const QCommandLineOption virtualModule(
         QStringLiteral("virtual"),
@@ -102,27 +98,30 @@ bool ReadOptions(QCoreApplication& application, Options& options)
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
 
-    const int targets =
-        int(parser.isSet(port)) + int(parser.isSet(device)) + int(parser.isSet(virtualModule));
-    if (targets > 1) {
-        PrintError(QStringLiteral("name one of --port, --device and --virtual"));
+    if (parser.isSet(virtualModule) && (parser.isSet(port) || parser.isSet(device))) {
+        PrintError(QStringLiteral("--virtual goes alone: the virtual module takes no --port or "
+                                  "--device beside it"));
         return false;
     }
-    if (parser.isSet(port)) {
-        QString text = parser.value(port);
-        if (text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-            text = text.mid(3);
-        bool ok = false;
-        options.port = text.toInt(&ok);
-        if (!ok || options.port < 1 || options.port > 255) {
-            PrintError(
-                QStringLiteral("--port takes COM1 to COM255, not \"%1\"").arg(parser.value(port)));
+    QStringList labels;
+    for (const QString& text : parser.values(port)) {
+        QString error;
+        const std::optional<PortTarget> target = ParsePortTarget(text, &error);
+        if (!target) {
+            PrintError(QStringLiteral("--port: ") + error);
             return false;
         }
-        options.target = Options::Target::Port;
-    } else if (parser.isSet(device)) {
-        options.device = parser.value(device);
-        options.target = Options::Target::Device;
+        options.ports.push_back(*target);
+    }
+    for (const QString& path : parser.values(device))
+        options.ports.push_back({0, path});
+    for (const PortTarget& target : options.ports) {
+        // Two runners on one port would take each other's reports.
+        if (labels.contains(target.Label())) {
+            PrintError(QStringLiteral("%1 is named twice").arg(target.Label()));
+            return false;
+        }
+        labels << target.Label();
     }
     if (parser.isSet(speed)) {
         bool ok = false;
@@ -143,7 +142,7 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         }
     }
     if (parser.isSet(skipVirtual)) {
-        if (options.target == Options::Target::Virtual) {
+        if (options.ports.empty()) {
             PrintError(QStringLiteral("--skip-virtual-steps is for a real module: name --port or "
                                       "--device"));
             return false;
@@ -203,7 +202,7 @@ void WriteJunitErrors(const Options& options, const QString& name, const QString
 // Reads every script whole before the port is touched; false after printing every error.
 bool LoadScripts(const Options& options, const int& signal, std::vector<Script>& scripts)
 {
-    const bool isVirtual = options.target == Options::Target::Virtual;
+    const bool isVirtual = options.ports.empty();
     QStringList errors;
     for (const QString& path : options.scripts) {
         ParseOutcome parsed = LoadScript(path);
@@ -236,6 +235,11 @@ bool LoadScripts(const Options& options, const int& signal, std::vector<Script>&
     return false;
 }
 
+QString LineText(const Options& options)
+{
+    return QStringLiteral("%1,n,8,1").arg(options.speed);
+}
+
 RunSettings Settings(const Options& options)
 {
     RunSettings settings;
@@ -248,52 +252,21 @@ RunSettings Settings(const Options& options)
     return settings;
 }
 
-QString TargetName(const Options& options)
+// Opens the virtual module and the port to it; false after saying why.
+bool OpenVirtual(const Options& options, CMSComm& comm, std::unique_ptr<VirtualModule>& module)
 {
-    switch (options.target) {
-    case Options::Target::Virtual:
-        return QStringLiteral("virtual");
-    case Options::Target::Device:
-        return options.device;
-    case Options::Target::Port:
-        break;
-    }
-    return QStringLiteral("COM%1").arg(options.port);
-}
-
-// Opens the port, or the virtual module and the port to it; false after saying why.
-bool OpenTarget(const Options& options, CMSComm& comm, std::unique_ptr<VirtualModule>& module)
-{
-    try {
-        if (options.target == Options::Target::Virtual) {
-            const QString storage = ModuleStorageFolder();
-            if (!CreateSamplePictures(storage))
-                PrintError(
-                    QStringLiteral("cannot write the sample pictures to \"%1\"").arg(storage));
-            module = std::make_unique<VirtualModule>(storage);
-            const QString error = module->Open();
-            if (!error.isEmpty()) {
-                PrintError(error);
-                WriteJunitErrors(options, QStringLiteral("orvexa-run"), {error});
-                return false;
-            }
-            comm.SetDevicePath(module->DevicePath());
-        } else if (options.target == Options::Target::Device) {
-            comm.SetDevicePath(options.device);
-        } else {
-            comm.SetCommPort(static_cast<short>(options.port));
-        }
-        comm.SetSettings(QStringLiteral("%1,n,8,1").arg(options.speed));
-        comm.SetRThreshold(1);
-        comm.SetInputMode(1);
-        comm.SetPortOpen(true);
-    } catch (const CommError& error) {
-        const QString message = QString::fromStdString(error.what());
-        PrintError(message);
-        WriteJunitErrors(options, QStringLiteral("orvexa-run"), {message});
-        return false;
-    }
-    return true;
+    const QString storage = ModuleStorageFolder();
+    if (!CreateSamplePictures(storage))
+        PrintError(QStringLiteral("cannot write the sample pictures to \"%1\"").arg(storage));
+    module = std::make_unique<VirtualModule>(storage);
+    QString error = module->Open();
+    if (error.isEmpty())
+        error = OpenPortTarget(comm, {0, module->DevicePath()}, LineText(options));
+    if (error.isEmpty())
+        return true;
+    PrintError(error);
+    WriteJunitErrors(options, QStringLiteral("orvexa-run"), {error});
+    return false;
 }
 
 int Run(QGuiApplication& application)
@@ -319,18 +292,42 @@ int Run(QGuiApplication& application)
         return kExitError;
 
     std::unique_ptr<VirtualModule> module;
-    CMSComm comm;
-    if (!OpenTarget(options, comm, module))
+    std::vector<std::unique_ptr<CMSComm>> comms;
+    QStringList openErrors; // by port, empty for one that opened
+    if (options.ports.empty()) {
+        comms.push_back(std::make_unique<CMSComm>());
+        if (!OpenVirtual(options, *comms.back(), module))
+            return kExitError;
+        openErrors << QString();
+    }
+    for (const PortTarget& target : options.ports) {
+        comms.push_back(std::make_unique<CMSComm>());
+        // A serial server that leaves a request unanswered is worth a line: the run goes on.
+        QObject::connect(comms.back().get(), &CMSComm::Notice, &application, PrintError);
+        openErrors << OpenPortTarget(*comms.back(), target, LineText(options));
+        if (!openErrors.back().isEmpty())
+            PrintError(openErrors.back());
+    }
+    // A single port that did not open ends the run before it begins, as it always has; of
+    // several, it fails its own suites and the others run.
+    if (options.ports.size() == 1 && !openErrors[0].isEmpty()) {
+        WriteJunitErrors(options, QStringLiteral("orvexa-run"), {openErrors[0]});
         return kExitError;
+    }
 
     RunConsole console(Print, PrintError);
     std::optional<JunitSink> junit;
     if (!options.junit.isEmpty())
         junit.emplace(options.junit);
     BatchRun run(std::move(scripts), Settings(options));
-    run.AddPort(
-        TargetName(options), comm, module.get(),
-        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const auto seed =
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (std::size_t i = 0; i < comms.size(); ++i) {
+        PortRun& port = run.AddPort(module ? QStringLiteral("virtual") : options.ports[i].Label(),
+                                    *comms[i], module.get(), seed + static_cast<std::uint32_t>(i));
+        if (!openErrors[qsizetype(i)].isEmpty())
+            port.OpenFailed(openErrors[qsizetype(i)]);
+    }
     run.AddSink(console);
     if (junit)
         run.AddSink(*junit);

@@ -1,16 +1,20 @@
-// The rules of a run of scripts, on real ports: rounds, fail-fast, a lost port, signals, the
-// suites listed as not run, and the exit status, on one port and on several at once. Each port is
-// a pseudo-terminal whose other end this test answers as a module would.
+// The rules of a run of scripts, on real ports: rounds, fail-fast, a lost port, a port that does
+// not open or connect, signals, the suites listed as not run, and the exit status, on one port
+// and on several at once. Each port is a pseudo-terminal whose other end this test answers as a
+// module would, reached directly or through a real ser2net.
 #include "module/EventEncoder.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
+#include "script/PortTarget.h"
 #include "script/RunConsole.h"
 #include "serial/CMSComm.h"
 #include "tests/common/PseudoTerminal.h"
+#include "tests/common/Ser2Net.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -24,14 +28,20 @@ namespace {
 using State = StepResult::State;
 
 // The other end of a port. 'a' answers "Key;" with a key report and "Click;" with a click
-// report; 'm' answers nothing; 'h' hangs up at the first statement. Answers wait until every
-// port has sent a statement, so that what one port's answer causes finds the others under way.
+// report; 's' and 't' answer alike through ser2net's raw and RFC 2217 accepters; 'm' answers
+// nothing; 'h' hangs up at the first statement. 'x' is a port that does not exist, 'r' an address
+// that refuses connections, 'n' a listener that accepts and never negotiates RFC 2217. Answers
+// wait until every port has sent a statement, so that what one port's answer causes finds the
+// others under way.
 struct Peer
 {
     char kind = 'm';
     PseudoTerminal line;
     QByteArray received;
     qsizetype handled = 0; // bytes of `received` whose statements were answered
+
+    bool Answers() const { return QByteArrayView("ast").contains(kind); }
+    bool Opens() const { return !QByteArrayView("xrn").contains(kind); }
 
     void Answer()
     {
@@ -40,9 +50,9 @@ struct Peer
             handled = end + 1;
             if (kind == 'h')
                 line.CloseMaster();
-            else if (kind == 'a' && statement == "Key")
+            else if (Answers() && statement == "Key")
                 QVERIFY(line.Write(EncodeReport(0x85, {false, {0x41}}, ReportForm::Text)));
-            else if (kind == 'a' && statement == "Click")
+            else if (Answers() && statement == "Click")
                 QVERIFY(line.Write(EncodeReport(0x81, {true, {1}}, ReportForm::Binary)));
         }
     }
@@ -127,6 +137,122 @@ QStringList JunitSuiteNames(const QString& path)
     return names;
 }
 
+// The ports of a run and what stands behind them.
+struct Rack
+{
+    std::vector<std::unique_ptr<Peer>> peers;
+    std::vector<std::unique_ptr<CMSComm>> comms;
+    std::unique_ptr<Ser2Net> server;
+    QTcpServer silent;
+    QStringList named; // what each port's error must name; empty for a port that opens
+};
+
+// Adds a port a peer of each kind in `kinds` to `batch`, named A, B, ...
+void AddPorts(BatchRun& batch, const QString& kinds, const QString& folder, Rack& rack)
+{
+    QStringList served;
+    for (const QChar kind : kinds) {
+        rack.peers.push_back(std::make_unique<Peer>());
+        Peer& peer = *rack.peers.back();
+        peer.kind = kind.toLatin1();
+        QVERIFY(peer.line.isOpen());
+        if (kind == u's' || kind == u't')
+            served << peer.line.devicePath();
+    }
+    if (!served.isEmpty()) {
+        rack.server = std::make_unique<Ser2Net>(served);
+        QVERIFY2(rack.server->IsRunning(), qPrintable(rack.server->Error()));
+    }
+    QVERIFY(rack.silent.listen(QHostAddress::LocalHost));
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 refusing = closed.serverPort();
+    closed.close();
+
+    int servedIndex = 0;
+    for (const std::unique_ptr<Peer>& peer : rack.peers) {
+        PortTarget target{0, peer->line.devicePath()};
+        QString named;
+        if (peer->kind == 's')
+            target.path =
+                QStringLiteral("socket://127.0.0.1:%1").arg(rack.server->RawPort(servedIndex++));
+        else if (peer->kind == 't')
+            target.path = QStringLiteral("rfc2217://127.0.0.1:%1")
+                              .arg(rack.server->TelnetPort(servedIndex++));
+        else if (peer->kind == 'x')
+            named = target.path = folder + QStringLiteral("/gone");
+        else if (peer->kind == 'r')
+            named = QStringLiteral("127.0.0.1:%1").arg(refusing);
+        else if (peer->kind == 'n')
+            named = QStringLiteral("127.0.0.1:%1").arg(rack.silent.serverPort());
+        if (peer->kind == 'r' || peer->kind == 'n')
+            target.path =
+                (peer->kind == 'r' ? QStringLiteral("socket://") : QStringLiteral("rfc2217://")) +
+                named;
+        if (!peer->Opens())
+            peer->line.CloseMaster();
+        rack.named << named;
+        rack.comms.push_back(std::make_unique<CMSComm>());
+        const QString error =
+            OpenPortTarget(*rack.comms.back(), target, QStringLiteral("115200,n,8,1"));
+        PortRun& port =
+            batch.AddPort(Letter(u'A', rack.comms.size() - 1), *rack.comms.back(), nullptr, 1);
+        // An address fails later, when its connection does.
+        QCOMPARE(error.isEmpty(), peer->kind != 'x');
+        if (!error.isEmpty())
+            port.OpenFailed(error);
+    }
+}
+
+// Plays the peers until the run has finished, with `signal` after `signalAfter` steps.
+void Drive(BatchRun& batch, std::vector<std::unique_ptr<Peer>>& peers, const SuiteLog& log,
+           const QSignalSpy& finished, int signal, int signalAfter)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (finished.isEmpty() && waited.elapsed() < 60000) {
+        bool anyOpen = false;
+        for (const std::unique_ptr<Peer>& peer : peers) {
+            if (peer->line.isOpen()) {
+                anyOpen = true;
+                peer->received += peer->line.ReadFor(5);
+            }
+        }
+        if (!anyOpen)
+            QTest::qWait(5);
+        if (std::all_of(peers.begin(), peers.end(), [](const std::unique_ptr<Peer>& peer) {
+                return peer->received.contains(';') || !peer->line.isOpen();
+            }))
+            for (const std::unique_ptr<Peer>& peer : peers)
+                peer->Answer();
+        if (signalAfter > 0 && log.stepsFinished >= signalAfter) {
+            batch.Interrupt(signal);
+            signalAfter = -1;
+        }
+    }
+}
+
+// The scripts as a.ots, b.ots, ...; a script with an error is no test of a run.
+std::vector<Script> Parse(const QByteArrayList& scripts)
+{
+    std::vector<Script> parsed;
+    for (const QByteArray& text : scripts) {
+        ParseOutcome outcome = ParseScript(text);
+        if (!outcome.errors.empty())
+            qFatal("a script of the table has an error on line %d", outcome.errors[0].line);
+        outcome.path = Letter(u'a', parsed.size()) + QStringLiteral(".ots");
+        parsed.push_back(std::move(outcome));
+    }
+    return parsed;
+}
+
+QStringList SortedByPort(QStringList suites)
+{
+    std::stable_sort(suites.begin(), suites.end(),
+                     [](const QString& a, const QString& b) { return a.front() < b.front(); });
+    return suites;
+}
+
 } // namespace
 
 class RunRulesTest : public QObject
@@ -136,6 +262,8 @@ class RunRulesTest : public QObject
 private slots:
     void rules_data();
     void rules();
+    void opening_data();
+    void opening();
 };
 
 void RunRulesTest::rules_data()
@@ -251,37 +379,17 @@ void RunRulesTest::rules()
     QFETCH(QString, summary);
     QFETCH(int, exit);
 
-    std::vector<Script> parsed;
-    for (const QByteArray& text : scripts) {
-        ParseOutcome outcome = ParseScript(text);
-        QVERIFY(outcome.errors.empty());
-        outcome.path = Letter(u'a', parsed.size()) + QStringLiteral(".ots");
-        parsed.push_back(std::move(outcome));
-    }
     RunSettings settings;
     settings.rounds = rounds;
     settings.failFast = failFast;
-    BatchRun batch(std::move(parsed), settings);
+    BatchRun batch(Parse(scripts), settings);
 
-    std::vector<std::unique_ptr<Peer>> peers;
-    std::vector<std::unique_ptr<CMSComm>> comms;
-    for (const QChar kind : ports) {
-        peers.push_back(std::make_unique<Peer>());
-        peers.back()->kind = kind.toLatin1();
-        QVERIFY(peers.back()->line.isOpen());
-        comms.push_back(std::make_unique<CMSComm>());
-        CMSComm& comm = *comms.back();
-        comm.SetDevicePath(peers.back()->line.devicePath());
-        comm.SetSettings(QStringLiteral("115200,n,8,1"));
-        comm.SetRThreshold(1);
-        comm.SetInputMode(1);
-        comm.SetPortOpen(true);
-        batch.AddPort(Letter(u'A', comms.size() - 1), comm, nullptr, 1);
-    }
+    const QTemporaryDir dir;
+    Rack rack;
+    AddPorts(batch, ports, dir.path(), rack);
     SuiteLog log;
     QStringList out;
     RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
-    const QTemporaryDir dir;
     const QString junitPath = dir.filePath(QStringLiteral("results.xml"));
     JunitSink junit(junitPath);
     for (RunSink* sink : std::initializer_list<RunSink*>{&log, &console, &junit})
@@ -293,34 +401,10 @@ void RunRulesTest::rules()
         batch.Interrupt(signal);
     else
         batch.Begin();
-    QElapsedTimer waited;
-    waited.start();
-    while (finished.isEmpty() && waited.elapsed() < 60000) {
-        bool anyOpen = false;
-        for (const std::unique_ptr<Peer>& peer : peers) {
-            if (peer->line.isOpen()) {
-                anyOpen = true;
-                peer->received += peer->line.ReadFor(5);
-            }
-        }
-        if (!anyOpen)
-            QTest::qWait(5);
-        if (std::all_of(peers.begin(), peers.end(), [](const std::unique_ptr<Peer>& peer) {
-                return peer->received.contains(';') || !peer->line.isOpen();
-            }))
-            for (const std::unique_ptr<Peer>& peer : peers)
-                peer->Answer();
-        if (signalAfter > 0 && log.stepsFinished >= signalAfter) {
-            batch.Interrupt(signal);
-            signalAfter = -1;
-        }
-    }
+    Drive(batch, rack.peers, log, finished, signal, signalAfter);
     QCOMPARE(finished.size(), 1);
 
-    QStringList byPort = log.suites;
-    std::stable_sort(byPort.begin(), byPort.end(),
-                     [](const QString& a, const QString& b) { return a.front() < b.front(); });
-    QCOMPARE(byPort, suites);
+    QCOMPARE(SortedByPort(log.suites), suites);
     QCOMPARE(finished[0].at(0).toInt(), exit);
     QCOMPARE(batch.ExitStatus(), exit);
     QVERIFY(!out.isEmpty());
@@ -335,8 +419,88 @@ void RunRulesTest::rules()
     QString error;
     QVERIFY2(junit.Commit(&error), qPrintable(error));
     QCOMPARE(JunitSuiteNames(junitPath), log.names);
-    for (const std::unique_ptr<CMSComm>& comm : comms)
+    for (const std::unique_ptr<CMSComm>& comm : rack.comms)
         QVERIFY(!comm->GetPortOpen());
+}
+
+void RunRulesTest::opening_data()
+{
+    QTest::addColumn<QByteArrayList>("scripts");
+    QTest::addColumn<QString>("ports"); // as in rules()
+    QTest::addColumn<bool>("failFast");
+    QTest::addColumn<QStringList>("suites");
+    QTest::addColumn<int>("exit");
+
+    const QByteArray key = "send Key;\nexpect $on_key* within 20000\n";
+    const QString lost = QStringLiteral("not run: the port was lost");
+    QTest::newRow("one of several fails its own suites, the others run")
+        << QByteArrayList{key, key} << "axa" << false
+        << QStringList{"A a.ots on A: PP",           "A b.ots on A: PP",
+                       "B a.ots on B: FS / " + lost, "B b.ots on B: -- / " + lost,
+                       "C a.ots on C: PP",           "C b.ots on C: PP"}
+        << 2;
+    QTest::newRow("ports behind a serial server run beside a local one")
+        << QByteArrayList{key} << "ast" << false
+        << QStringList{"A a.ots on A: PP", "B a.ots on B: PP", "C a.ots on C: PP"} << 0;
+    QTest::newRow("a refused address fails its own suites")
+        << QByteArrayList{key, key} << "ra" << false
+        << QStringList{"A a.ots on A: FS / " + lost, "A b.ots on A: -- / " + lost,
+                       "B a.ots on B: PP", "B b.ots on B: PP"}
+        << 2;
+    // Nothing is checked on a port still connecting: the first step waits, and fails with the
+    // connection.
+    QTest::newRow("a server that never negotiates fails the first step")
+        << QByteArrayList{"expect-none $on_* for 100\nsend Key;\n"} << "n" << false
+        << QStringList{"A a.ots: FS / " + lost} << 2;
+    QTest::newRow("none opens") << QByteArrayList{key} << "xx" << false
+                                << QStringList{"A a.ots on A: FS / " + lost,
+                                               "B a.ots on B: FS / " + lost}
+                                << 2;
+    // Its failure comes at the start, before the other port's first step.
+    QTest::newRow("under fail-fast it stops the others")
+        << QByteArrayList{key} << "ax" << true
+        << QStringList{"A a.ots on A: SS / not run: a step failed on B (--fail-fast)",
+                       "B a.ots on B: FS / " + lost}
+        << 2;
+}
+
+void RunRulesTest::opening()
+{
+    QFETCH(QByteArrayList, scripts);
+    QFETCH(QString, ports);
+    QFETCH(bool, failFast);
+    QFETCH(QStringList, suites);
+    QFETCH(int, exit);
+
+    RunSettings settings;
+    settings.failFast = failFast;
+    BatchRun batch(Parse(scripts), settings);
+    const QTemporaryDir dir;
+    Rack rack;
+    AddPorts(batch, ports, dir.path(), rack);
+    SuiteLog log;
+    QStringList out;
+    RunConsole console([&out](const QString& line) { out << line; }, [](const QString&) {});
+    batch.AddSink(log);
+    batch.AddSink(console);
+    QSignalSpy finished(&batch, &BatchRun::Finished);
+    batch.Begin();
+    Drive(batch, rack.peers, log, finished, 0, -1);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(SortedByPort(log.suites), suites);
+    QCOMPARE(batch.ExitStatus(), exit);
+    // The failed step says why the port did not open, naming it.
+    for (int i = 0; i < ports.size(); ++i) {
+        if (rack.named[i].isEmpty())
+            continue;
+        const QString failure = (ports.size() > 1 ? Letter(u'A', std::size_t(i)) + "  " : "") +
+                                QStringLiteral("FAIL a.ots:1  ");
+        QVERIFY2(std::any_of(out.begin(), out.end(),
+                             [&](const QString& line) {
+                                 return line.startsWith(failure) && line.contains(rack.named[i]);
+                             }),
+                 qPrintable(out.join(u'\n')));
+    }
 }
 
 QTEST_GUILESS_MAIN(RunRulesTest)
