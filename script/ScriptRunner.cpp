@@ -278,7 +278,9 @@ void ScriptRunner::AwaitModule()
     m_awaiting = Awaiting::Module;
     m_awaitStartNs = NowNs();
     m_awaitBytes = behind;
-    m_deadline.start(LimitFor(behind));
+    // A slower module waits before each statement it runs, and a statement is at least its ";".
+    const qint64 answering = 2 * behind * m_module->AnswerDelayMs();
+    m_deadline.start(static_cast<int>(std::min<qint64>(LimitFor(behind) + answering, kMostStepMs)));
     m_poll.start();
 }
 

@@ -53,7 +53,8 @@ struct Options
     QString junit;
     int repeat = 1;
     bool failFast = false;
-    int promptMs = 0; // virtual-only steps are left to a person for this long; 0: refused
+    int promptMs = 0;      // virtual-only steps are left to a person for this long; 0: refused
+    int answerDelayMs = 0; // the virtual module's, as slower firmware
     QStringList scripts;
 };
 
@@ -91,8 +92,12 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         QStringLiteral("prompt-wait"),
         QStringLiteral("How long each such step waits (default %1).").arg(kDefaultPromptMs),
         QStringLiteral("MS"));
-    parser.addOptions(
-        {port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual, promptWait});
+    const QCommandLineOption answerDelay(
+        QStringLiteral("answer-delay"),
+        QStringLiteral("The virtual module waits MS before each statement and each report."),
+        QStringLiteral("MS"));
+    parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual,
+                       promptWait, answerDelay});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -162,6 +167,21 @@ bool ReadOptions(QCoreApplication& application, Options& options)
             PrintError(QStringLiteral("--prompt-wait takes milliseconds, 1 to %1, not \"%2\"")
                            .arg(kMostStepMs)
                            .arg(parser.value(promptWait)));
+            return false;
+        }
+    }
+    if (parser.isSet(answerDelay)) {
+        bool ok = false;
+        options.answerDelayMs = parser.value(answerDelay).toInt(&ok);
+        if (options.target != Options::Target::Virtual) {
+            PrintError(QStringLiteral("--answer-delay is for the virtual module"));
+            return false;
+        }
+        if (!ok || options.answerDelayMs < 0 ||
+            options.answerDelayMs > ModuleEngine::kMostAnswerDelayMs) {
+            PrintError(QStringLiteral("--answer-delay takes milliseconds, 0 to %1, not \"%2\"")
+                           .arg(ModuleEngine::kMostAnswerDelayMs)
+                           .arg(parser.value(answerDelay)));
             return false;
         }
     }
@@ -271,6 +291,7 @@ bool OpenTarget(const Options& options, CMSComm& comm, std::unique_ptr<VirtualMo
                 PrintError(
                     QStringLiteral("cannot write the sample pictures to \"%1\"").arg(storage));
             module = std::make_unique<VirtualModule>(storage);
+            module->SetAnswerDelay(options.answerDelayMs);
             const QString error = module->Open();
             if (!error.isEmpty()) {
                 PrintError(error);

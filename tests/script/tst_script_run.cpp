@@ -58,6 +58,8 @@ private slots:
     void junitOnAFullDisk();
     void outOfMemoryIsAnError();
     void examplesPass();
+    void answerDelayHoldsEachReport_data();
+    void answerDelayHoldsEachReport();
 
 private:
     QString Write(const QString& name, const QByteArray& content);
@@ -212,6 +214,11 @@ void ScriptRunTest::virtualRuns_data()
         << QByteArray("send Print '\xC3\xA9',1,1;\n") << QStringList() << 2
         << QStringList{"!ok ", "script.ots:1: \"\xC3\xA9\" (U+00E9) cannot be sent"}
         << QStringList{"cannot be sent"};
+    QTest::newRow("answer delay out of range")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--answer-delay"), QStringLiteral("60001")} << 2
+        << QStringList{"!ok ", "--answer-delay takes milliseconds, 0 to 60000, not \"60001\""}
+        << QStringList{};
     QTest::newRow("repeat") << QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n")
                             << QStringList{QStringLiteral("--repeat"), QStringLiteral("2")} << 0
                             << QStringList{"(run 1)", "(run 2)", "2 passed, 0 failed"}
@@ -606,3 +613,35 @@ void ScriptRunTest::examplesPass()
 
 QTEST_GUILESS_MAIN(ScriptRunTest)
 #include "tst_script_run.moc"
+
+void ScriptRunTest::answerDelayHoldsEachReport_data()
+{
+    QTest::addColumn<int>("delayMs");
+
+    QTest::newRow("none") << 0;
+    QTest::newRow("30 ms") << 30;
+    QTest::newRow("200 ms") << 200;
+}
+
+void ScriptRunTest::answerDelayHoldsEachReport()
+{
+    QFETCH(int, delayMs);
+    // The touch waits until the button's statement has run, so it finds the button; its reports
+    // then wait their turn, in order.
+    const QString path = Write(QStringLiteral("script.ots"),
+                               "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n"
+                               "touch 50,50\nexpect $on_click (down : ctrl 1)\n"
+                               "expect $on_click (up : ctrl 1)\n");
+    const Outcome outcome =
+        Run({QStringLiteral("--virtual"), QStringLiteral("--answer-delay"),
+             QString::number(delayMs), QStringLiteral("--speed"), QStringLiteral("230400"), path});
+    QVERIFY2(outcome.exit == 0, qPrintable(outcome.out + outcome.err));
+    static const QRegularExpression latency(
+        QStringLiteral(":(\\d+)  expect \\$on_click \\((down|up) : ctrl 1\\)  ([0-9.]+) ms\n"));
+    QList<double> latencies;
+    for (auto it = latency.globalMatch(outcome.out); it.hasNext();)
+        latencies << it.next().captured(3).toDouble();
+    QVERIFY2(latencies.size() == 2, qPrintable(outcome.out));
+    // From the touch: the first report waits one delay, the second one more.
+    QVERIFY2(latencies[0] >= delayMs && latencies[1] >= 2 * delayMs, qPrintable(outcome.out));
+}
