@@ -2,6 +2,7 @@
 #include "module/SamplePictures.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
+#include "script/ReferenceList.h"
 #include "script/RunConsole.h"
 #include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
@@ -55,6 +56,7 @@ struct Options
     bool failFast = false;
     int promptMs = 0;      // virtual-only steps are left to a person for this long; 0: refused
     int answerDelayMs = 0; // the virtual module's, as slower firmware
+    ReferenceUpdate referenceUpdate = ReferenceUpdate::None;
     QStringList scripts;
 };
 
@@ -96,8 +98,13 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         QStringLiteral("answer-delay"),
         QStringLiteral("The virtual module waits MS before each statement and each report."),
         QStringLiteral("MS"));
+    const QCommandLineOption updateReferences(
+        QStringLiteral("update-references"),
+        QStringLiteral("Write the actual screen as the reference of the screen steps whose "
+                       "reference is missing, that failed, or all; those steps still fail."),
+        QStringLiteral("missing|failed|all"));
     parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual,
-                       promptWait, answerDelay});
+                       promptWait, answerDelay, updateReferences});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -185,6 +192,22 @@ bool ReadOptions(QCoreApplication& application, Options& options)
             return false;
         }
     }
+    if (parser.isSet(updateReferences)) {
+        const std::optional<ReferenceUpdate> update =
+            ReferenceUpdateFrom(parser.value(updateReferences));
+        if (!update) {
+            PrintError(QStringLiteral("--update-references takes missing, failed or all, not "
+                                      "\"%1\"")
+                           .arg(parser.value(updateReferences)));
+            return false;
+        }
+        if (options.target != Options::Target::Virtual) {
+            PrintError(QStringLiteral("--update-references is for the virtual module, whose "
+                                      "screen is compared"));
+            return false;
+        }
+        options.referenceUpdate = *update;
+    }
     options.junit = parser.value(junit);
     options.failFast = parser.isSet(failFast);
     options.scripts = parser.positionalArguments();
@@ -230,7 +253,9 @@ bool LoadScripts(const Options& options, const int& signal, std::vector<Script>&
         parsed.path = path;
         if (parsed.errors.empty() && isVirtual)
             parsed.errors =
-                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight});
+                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight},
+                                       options.referenceUpdate == ReferenceUpdate::Missing ||
+                                           options.referenceUpdate == ReferenceUpdate::All);
         if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
             if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed))
                 parsed.errors.push_back(*refused);
@@ -262,6 +287,7 @@ RunSettings Settings(const Options& options)
     settings.rounds = options.repeat;
     settings.failFast = options.failFast;
     settings.promptMs = options.promptMs;
+    settings.referenceUpdate = options.referenceUpdate;
     // A failed screen step's pictures go beside the results.
     if (!options.junit.isEmpty())
         settings.picturesFolder = QFileInfo(options.junit).absolutePath();
@@ -355,6 +381,9 @@ int Run(QGuiApplication& application)
     run.AddSink(console);
     if (junit)
         run.AddSink(*junit);
+    ReferenceList references(Print);
+    if (options.referenceUpdate != ReferenceUpdate::None)
+        run.AddSink(references);
     QObject::connect(&run, &BatchRun::Finished, &application, [&](int exit) {
         QString error;
         if (junit && !junit->Commit(&error)) {
