@@ -231,11 +231,6 @@ void ScriptRunTest::virtualRuns_data()
         << QStringList{"FAIL ", "50 pixels differ by more than 0 (largest difference 239), "
                                 "0.013% of the 383950 pixels compared, more than max-diff 0.01%"}
         << QStringList{"failures=\"1\""};
-    QTest::newRow("screen with masks and max-diff passes within its share")
-        << QByteArray("send MakeTestEnvironment;\nsend BoxFill 0,0,799,479,&H102030;\n"
-                      "send BoxFill 0,0,9,9,&HFFFFFF;\n"
-                      "screen same.png mask 0,0,10,5 max-diff 0.02%\n")
-        << QStringList() << 0 << QStringList{"1 passed, 0 failed"} << QStringList{"failures=\"0\""};
     QTest::newRow("answer delay out of range")
         << QByteArray("send Clear;\n")
         << QStringList{QStringLiteral("--answer-delay"), QStringLiteral("60001")} << 2
@@ -652,14 +647,15 @@ void ScriptRunTest::answerDelayHoldsEachReport()
     // then wait their turn, in order.
     const QString path = Write(QStringLiteral("script.ots"),
                                "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n"
-                               "touch 50,50\nexpect $on_click (down : ctrl 1)\n"
-                               "expect $on_click (up : ctrl 1)\n");
+                               "touch 50,50\nexpect $on_click (down : ctrl 1) within 10000\n"
+                               "expect $on_click (up : ctrl 1) within 10000\n");
     const Outcome outcome =
         Run({QStringLiteral("--virtual"), QStringLiteral("--answer-delay"),
              QString::number(delayMs), QStringLiteral("--speed"), QStringLiteral("230400"), path});
     QVERIFY2(outcome.exit == 0, qPrintable(outcome.out + outcome.err));
     static const QRegularExpression latency(
-        QStringLiteral(":(\\d+)  expect \\$on_click \\((down|up) : ctrl 1\\)  ([0-9.]+) ms\n"));
+        QStringLiteral(":(\\d+)  expect \\$on_click \\((down|up) : ctrl 1\\) within 10000  "
+                       "([0-9.]+) ms\n"));
     QList<double> latencies;
     for (auto it = latency.globalMatch(outcome.out); it.hasNext();)
         latencies << it.next().captured(3).toDouble();
