@@ -356,9 +356,10 @@ void ScriptRunner::CompareScreen()
         if (WriteReferencePicture(path, actual, &error)) {
             m_result.referenceWritten = path;
             reason += QStringLiteral("; the actual screen is written as the reference");
-        } else {
-            reason += QStringLiteral("; the reference could not be written: %1").arg(error);
+            return true;
         }
+        reason += QStringLiteral("; the reference could not be written: %1").arg(error);
+        return false;
     };
     // Checked before the run, but the file may have been removed or swapped for a pipe since.
     if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
@@ -379,11 +380,15 @@ void ScriptRunner::CompareScreen()
     const ScreenCheck check = m_script->Screen(step);
     const ScreenDifference difference = CompareScreens(actual, reference, check);
     if (difference.passed) {
+        // A reference that was to be written and could not be is not left unsaid.
         QString reason;
         if (m_referenceUpdate == ReferenceUpdate::All &&
             actual.convertToFormat(QImage::Format_RGB32) !=
-                reference.convertToFormat(QImage::Format_RGB32))
-            update(reason);
+                reference.convertToFormat(QImage::Format_RGB32) &&
+            !update(reason)) {
+            Complete(State::Failed, reason.mid(2));
+            return;
+        }
         Complete(State::Passed);
         return;
     }
@@ -401,9 +406,11 @@ void ScriptRunner::CompareScreen()
     QString share;
     if (check.maxDiffMilli > 0 || !check.masks.empty())
         share = QStringLiteral(", %1 of the %2 pixels compared, more than max-diff %3")
+                    // Rounded up, so a share just past the limit never reads as the limit.
                     .arg(ShareText(difference.compared == 0
                                        ? 0
-                                       : difference.pixels * 100000 / difference.compared))
+                                       : (difference.pixels * 100000 + difference.compared - 1) /
+                                             difference.compared))
                     .arg(difference.compared)
                     .arg(ShareText(check.maxDiffMilli));
     QString reason = QStringLiteral("%1 pixels differ by more than %2 (largest difference %3)%4%5")
