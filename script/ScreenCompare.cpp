@@ -145,15 +145,3 @@ ScreenDifference CompareScreens(const QImage& actual, const QImage& reference,
     result.passed = result.pixels * 100000 <= qint64(check.maxDiffMilli) * result.compared;
     return result;
 }
-
-QString ShareText(qint64 milli)
-{
-    QString text = QString::number(milli / 1000);
-    if (const qint64 part = milli % 1000; part != 0) {
-        QString digits = QString::number(part).rightJustified(3, u'0');
-        while (digits.endsWith(u'0'))
-            digits.chop(1);
-        text += u'.' + digits;
-    }
-    return text + u'%';
-}

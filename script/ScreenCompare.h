@@ -53,6 +53,3 @@ struct ScreenDifference
 // differ, with the masked areas left out of it in blue.
 ScreenDifference CompareScreens(const QImage& actual, const QImage& reference,
                                 const ScreenCheck& check);
-
-// "2.5%" for 2500 thousandths of a percent, without trailing zeros.
-QString ShareText(qint64 milli);

@@ -612,6 +612,18 @@ ParseOutcome LoadScript(const QString& path)
     return ParseScript(std::move(content));
 }
 
+QString ShareText(qint64 milli)
+{
+    QString text = QString::number(milli / 1000);
+    if (const qint64 part = milli % 1000; part != 0) {
+        QString digits = QString::number(part).rightJustified(3, u'0');
+        while (digits.endsWith(u'0'))
+            digits.chop(1);
+        text += u'.' + digits;
+    }
+    return text + u'%';
+}
+
 ScreenCheck Script::Screen(const ScriptStep& step) const
 {
     ScreenCheck check;

@@ -78,6 +78,9 @@ struct ScreenCheck
     bool operator==(const ScreenCheck&) const = default;
 };
 
+// "2.5%" for 2500 thousandths of a percent, as max-diff is written: no trailing zeros.
+QString ShareText(qint64 milli);
+
 struct ScriptError
 {
     int line = 0; // 0: the file as a whole
