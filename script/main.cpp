@@ -3,6 +3,7 @@
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
 #include "script/PortTarget.h"
+#include "script/ReferenceList.h"
 #include "script/RunConsole.h"
 #include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
@@ -46,7 +47,9 @@ struct Options
     QString junit;
     int repeat = 1;
     bool failFast = false;
-    int promptMs = 0; // virtual-only steps are left to a person for this long; 0: refused
+    int promptMs = 0;      // virtual-only steps are left to a person for this long; 0: refused
+    int answerDelayMs = 0; // the virtual module's, as slower firmware
+    ReferenceUpdate referenceUpdate = ReferenceUpdate::None;
     QStringList scripts;
 };
 
@@ -87,8 +90,17 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         QStringLiteral("prompt-wait"),
         QStringLiteral("How long each such step waits (default %1).").arg(kDefaultPromptMs),
         QStringLiteral("MS"));
-    parser.addOptions(
-        {port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual, promptWait});
+    const QCommandLineOption answerDelay(
+        QStringLiteral("answer-delay"),
+        QStringLiteral("The virtual module waits MS before each statement and each report."),
+        QStringLiteral("MS"));
+    const QCommandLineOption updateReferences(
+        QStringLiteral("update-references"),
+        QStringLiteral("Write the actual screen as the reference of the screen steps whose "
+                       "reference is missing, that failed, or all; those steps still fail."),
+        QStringLiteral("missing|failed|all"));
+    parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual,
+                       promptWait, answerDelay, updateReferences});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -164,6 +176,37 @@ bool ReadOptions(QCoreApplication& application, Options& options)
             return false;
         }
     }
+    if (parser.isSet(answerDelay)) {
+        bool ok = false;
+        options.answerDelayMs = parser.value(answerDelay).toInt(&ok);
+        if (!options.ports.empty()) {
+            PrintError(QStringLiteral("--answer-delay is for the virtual module"));
+            return false;
+        }
+        if (!ok || options.answerDelayMs < 0 ||
+            options.answerDelayMs > ModuleEngine::kMostAnswerDelayMs) {
+            PrintError(QStringLiteral("--answer-delay takes milliseconds, 0 to %1, not \"%2\"")
+                           .arg(ModuleEngine::kMostAnswerDelayMs)
+                           .arg(parser.value(answerDelay)));
+            return false;
+        }
+    }
+    if (parser.isSet(updateReferences)) {
+        const std::optional<ReferenceUpdate> update =
+            ReferenceUpdateFrom(parser.value(updateReferences));
+        if (!update) {
+            PrintError(QStringLiteral("--update-references takes missing, failed or all, not "
+                                      "\"%1\"")
+                           .arg(parser.value(updateReferences)));
+            return false;
+        }
+        if (!options.ports.empty()) {
+            PrintError(QStringLiteral("--update-references is for the virtual module, whose "
+                                      "screen is compared"));
+            return false;
+        }
+        options.referenceUpdate = *update;
+    }
     options.junit = parser.value(junit);
     options.failFast = parser.isSet(failFast);
     options.scripts = parser.positionalArguments();
@@ -209,7 +252,9 @@ bool LoadScripts(const Options& options, const int& signal, std::vector<Script>&
         parsed.path = path;
         if (parsed.errors.empty() && isVirtual)
             parsed.errors =
-                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight});
+                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight},
+                                       options.referenceUpdate == ReferenceUpdate::Missing ||
+                                           options.referenceUpdate == ReferenceUpdate::All);
         if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
             if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed))
                 parsed.errors.push_back(*refused);
@@ -246,6 +291,7 @@ RunSettings Settings(const Options& options)
     settings.rounds = options.repeat;
     settings.failFast = options.failFast;
     settings.promptMs = options.promptMs;
+    settings.referenceUpdate = options.referenceUpdate;
     // A failed screen step's pictures go beside the results.
     if (!options.junit.isEmpty())
         settings.picturesFolder = QFileInfo(options.junit).absolutePath();
@@ -259,6 +305,7 @@ bool OpenVirtual(const Options& options, CMSComm& comm, std::unique_ptr<VirtualM
     if (!CreateSamplePictures(storage))
         PrintError(QStringLiteral("cannot write the sample pictures to \"%1\"").arg(storage));
     module = std::make_unique<VirtualModule>(storage);
+    module->SetAnswerDelay(options.answerDelayMs);
     QString error = module->Open();
     if (error.isEmpty())
         error = OpenPortTarget(comm, {0, module->DevicePath()}, LineText(options));
@@ -331,6 +378,9 @@ int Run(QGuiApplication& application)
     run.AddSink(console);
     if (junit)
         run.AddSink(*junit);
+    ReferenceList references(Print);
+    if (options.referenceUpdate != ReferenceUpdate::None)
+        run.AddSink(references);
     QObject::connect(&run, &BatchRun::Finished, &application, [&](int exit) {
         QString error;
         if (junit && !junit->Commit(&error)) {
