@@ -49,7 +49,7 @@ QByteArrayList Lines(const QString& path)
     return ReadBytes(path).split('\n');
 }
 
-ScriptRun Replay(const QString& script, const QString& dataHome)
+ReplayOutcome Replay(const QString& script, const QString& dataHome)
 {
     return ReplayOnVirtualModule(QStringLiteral(ORVEXA_RUN_EXE), script, dataHome);
 }
@@ -143,7 +143,7 @@ void TestModuleRecord::sessionReplays()
     for (qsizetype i = 0; i < steps.size(); ++i)
         QVERIFY2(MatchesPattern(expected[i], steps[i]), steps[i].constData());
 
-    const ScriptRun passing = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ReplayOutcome passing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(passing.exit == 0 && passing.out.contains(QLatin1String("7 passed, 0 failed")),
              qPrintable(passing.out));
 
@@ -153,7 +153,7 @@ void TestModuleRecord::sessionReplays()
     QByteArrayList edited = lines;
     edited[changed] = "expect $on_check (off : ctrl 2) within 200";
     QVERIFY(WriteBytes(path, edited.join('\n')));
-    const ScriptRun failing = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ReplayOutcome failing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(
         failing.exit == 1 && failing.out.contains(QLatin1String("6 passed, 1 failed")) &&
             failing.out.contains(
