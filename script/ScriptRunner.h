@@ -35,6 +35,11 @@ struct StepResult
     QString reason;       // why it failed or was skipped
     // Failed tests: the last report lines seen, oldest first.
     std::vector<QByteArray> reportsSeen;
+    // A failed screen step's pictures: the reference, and the actual screen and the difference
+    // as written to the pictures folder; empty where there is none.
+    QString referencePicture;
+    QString actualPicture;
+    QString differencePicture;
 };
 
 // Runs one script at a time over an open serial control, step by step on the event loop: nothing

@@ -1,7 +1,9 @@
 #include "module/ModuleEngine.h"
 #include "module/SamplePictures.h"
+#include "results/ResultsFile.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
+#include "script/ResultsCollector.h"
 #include "script/RunConsole.h"
 #include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
@@ -55,7 +57,28 @@ struct Options
     bool failFast = false;
     int promptMs = 0; // virtual-only steps are left to a person for this long; 0: refused
     QStringList scripts;
+    QString baseline;
+    ResultsOutputs outputs; // the baseline is set once it is read
 };
+
+// A number given to an option, in [least, most]; false after saying why.
+bool ReadNumber(const QCommandLineParser& parser, const QCommandLineOption& option, double least,
+                double most, double& value)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const QString text = parser.value(option).trimmed();
+    value = QString(text).remove(u'%').toDouble(&ok);
+    if (ok && value >= least && value <= most)
+        return true;
+    PrintError(QStringLiteral("--%1 takes a number from %2 to %3, not \"%4\"")
+                   .arg(option.names().constFirst())
+                   .arg(least)
+                   .arg(most)
+                   .arg(text));
+    return false;
+}
 
 // Parses the command line; false (after saying why) for a usage error.
 bool ReadOptions(QCoreApplication& application, Options& options)
@@ -91,8 +114,29 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         QStringLiteral("prompt-wait"),
         QStringLiteral("How long each such step waits (default %1).").arg(kDefaultPromptMs),
         QStringLiteral("MS"));
-    parser.addOptions(
-        {port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual, promptWait});
+    const QCommandLineOption results(QStringLiteral("results"),
+                                     QStringLiteral("Write the run's results (JSON) to FILE."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Write the run's HTML report to FILE."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption baseline(
+        QStringLiteral("baseline"),
+        QStringLiteral("Compare with an earlier results FILE and print what changed."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption slowerBy(
+        QStringLiteral("slower-by"),
+        QStringLiteral("A step is slower only past this share of its p50 (default 20%)."),
+        QStringLiteral("PERCENT"));
+    const QCommandLineOption slowerMs(
+        QStringLiteral("slower-ms"),
+        QStringLiteral("A step is slower only past this many ms of its p50 (default 2)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption failOnSlower(
+        QStringLiteral("fail-on-slower"),
+        QStringLiteral("A step slower than in the baseline fails the run."));
+    parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual,
+                       promptWait, results, report, baseline, slowerBy, slowerMs, failOnSlower});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -165,6 +209,20 @@ bool ReadOptions(QCoreApplication& application, Options& options)
             return false;
         }
     }
+    options.outputs.results = parser.value(results);
+    options.outputs.report = parser.value(report);
+    options.baseline = parser.value(baseline);
+    options.outputs.failOnSlower = parser.isSet(failOnSlower);
+    if ((parser.isSet(slowerBy) || parser.isSet(slowerMs) || parser.isSet(failOnSlower)) &&
+        options.baseline.isEmpty()) {
+        PrintError(QStringLiteral("--slower-by, --slower-ms and --fail-on-slower go with "
+                                  "--baseline, which is not given"));
+        return false;
+    }
+    BaselineOptions& compare = options.outputs.compare;
+    if (!ReadNumber(parser, slowerBy, 0, 1e6, compare.slowerByPercent) ||
+        !ReadNumber(parser, slowerMs, 0, kMostStepMs, compare.slowerByMs))
+        return false;
     options.junit = parser.value(junit);
     options.failFast = parser.isSet(failFast);
     options.scripts = parser.positionalArguments();
@@ -243,8 +301,11 @@ RunSettings Settings(const Options& options)
     settings.failFast = options.failFast;
     settings.promptMs = options.promptMs;
     // A failed screen step's pictures go beside the results.
-    if (!options.junit.isEmpty())
-        settings.picturesFolder = QFileInfo(options.junit).absolutePath();
+    for (const QString& beside : {options.junit, options.outputs.results, options.outputs.report})
+        if (!beside.isEmpty()) {
+            settings.picturesFolder = QFileInfo(beside).absolutePath();
+            break;
+        }
     return settings;
 }
 
@@ -314,6 +375,25 @@ int Run(QGuiApplication& application)
     if (!options.junit.isEmpty() && !PrepareJunit(options))
         return kExitError;
 
+    // Files the run would end up unable to write, and a baseline it cannot read, are found
+    // before anything is sent.
+    for (const QString& path : {options.outputs.results, options.outputs.report}) {
+        QString fault;
+        if (!path.isEmpty() && !IsReplaceableFile(path, &fault)) {
+            PrintError(QStringLiteral("cannot write \"%1\": %2").arg(path, fault));
+            return kExitError;
+        }
+    }
+    RunResults baseline;
+    if (!options.baseline.isEmpty()) {
+        QString error;
+        if (!LoadResults(options.baseline, baseline, error)) {
+            PrintError(QStringLiteral("cannot read the baseline: %1").arg(error));
+            return kExitError;
+        }
+        options.outputs.baseline = &baseline;
+    }
+
     std::vector<Script> scripts;
     if (!LoadScripts(options, pending, scripts))
         return kExitError;
@@ -324,6 +404,8 @@ int Run(QGuiApplication& application)
         return kExitError;
 
     RunConsole console(Print, PrintError);
+    ResultsSink results(Print,
+                        !options.outputs.results.isEmpty() || !options.outputs.report.isEmpty());
     std::optional<JunitSink> junit;
     if (!options.junit.isEmpty())
         junit.emplace(options.junit);
@@ -331,6 +413,8 @@ int Run(QGuiApplication& application)
     run.AddPort(
         TargetName(options), comm, module.get(),
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    // The latency table comes before the closing counts.
+    run.AddSink(results);
     run.AddSink(console);
     if (junit)
         run.AddSink(*junit);
@@ -340,7 +424,8 @@ int Run(QGuiApplication& application)
             PrintJunitError(options, error);
             exit = kExitError;
         }
-        QCoreApplication::exit(exit);
+        QCoreApplication::exit(
+            FinishResults(results.Results(), options.outputs, exit, Print, PrintError));
     });
 
     QObject::disconnect(early);
