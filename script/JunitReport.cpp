@@ -166,9 +166,6 @@ QByteArray JunitErrorReport(const QString& name, const QStringList& errors)
     return xml + "  </testsuite>\n" + kTail.toByteArray();
 }
 
-namespace {
-
-// The script that is the very file at `path`, by whatever name or link; empty for none.
 QString ScriptAt(const QString& path, const QStringList& scripts)
 {
     struct stat target = {};
@@ -182,8 +179,6 @@ QString ScriptAt(const QString& path, const QStringList& scripts)
     }
     return {};
 }
-
-} // namespace
 
 bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* error)
 {

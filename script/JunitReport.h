@@ -70,6 +70,9 @@ QByteArray JunitLatencySuite(
 // at the start of a run, for one that never got to write its own report.
 QByteArray JunitErrorReport(const QString& name, const QStringList& errors);
 
+// The one of `scripts` that is the very file at `path`, by whatever name or link; empty for none.
+QString ScriptAt(const QString& path, const QStringList& scripts);
+
 // Makes `path` ready for a run of `scripts`: refused when it names one of them (by whatever name
 // or link) or something other than a regular file; otherwise whatever an earlier run left there
 // is replaced at once by a report that says this run did not finish, so that no earlier result

@@ -377,12 +377,26 @@ int Run(QGuiApplication& application)
 
     // Files the run would end up unable to write, and a baseline it cannot read, are found
     // before anything is sent.
+    QStringList written;
+    if (!options.junit.isEmpty())
+        written << QFileInfo(options.junit).absoluteFilePath();
     for (const QString& path : {options.outputs.results, options.outputs.report}) {
+        if (path.isEmpty())
+            continue;
         QString fault;
-        if (!path.isEmpty() && !IsReplaceableFile(path, &fault)) {
+        const QString script = ScriptAt(path, options.scripts);
+        if (!script.isEmpty())
+            fault = QStringLiteral("it is the script \"%1\"").arg(script);
+        else if (!ScriptAt(path, written).isEmpty() ||
+                 written.contains(QFileInfo(path).absoluteFilePath()))
+            fault = QStringLiteral("another of the run's files goes there");
+        if (fault.isEmpty() && IsReplaceableFile(path, &fault))
+            fault.clear();
+        if (!fault.isEmpty()) {
             PrintError(QStringLiteral("cannot write \"%1\": %2").arg(path, fault));
             return kExitError;
         }
+        written << QFileInfo(path).absoluteFilePath();
     }
     RunResults baseline;
     if (!options.baseline.isEmpty()) {

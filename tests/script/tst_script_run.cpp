@@ -248,6 +248,15 @@ void ScriptRunTest::virtualRuns_data()
         << QByteArray("send Clear;\n")
         << QStringList{QStringLiteral("--results"), QStringLiteral("/tmp")} << 2
         << QStringList{"!ok ", "cannot write \"/tmp\""} << QStringList{};
+    QTest::newRow("report over the script")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--report"), QStringLiteral("SCRIPT")} << 2
+        << QStringList{"!ok ", "/script.ots\": it is the script"} << QStringList{};
+    QTest::newRow("results over the JUnit file")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--results"), QStringLiteral("JUNIT")} << 2
+        << QStringList{"!ok ", "/results.xml\": another of the run's files goes there"}
+        << QStringList{};
 }
 
 void ScriptRunTest::virtualRuns()
@@ -269,6 +278,9 @@ void ScriptRunTest::virtualRuns()
     const QString path = Write(QStringLiteral("script.ots"), script);
 
     QStringList arguments = options;
+    arguments.replaceInStrings(QStringLiteral("SCRIPT"), path);
+    arguments.replaceInStrings(QStringLiteral("JUNIT"),
+                               m_dir->filePath(QStringLiteral("results.xml")));
     if (!arguments.contains(QStringLiteral("--junit")))
         arguments << QStringLiteral("--junit") << m_dir->filePath(QStringLiteral("results.xml"));
     const Outcome outcome =
