@@ -110,15 +110,14 @@ void ResultsCollector::StepStarted(const QString& port, int index)
         return;
     found->second.step = index;
     const ScriptStep& step = found->second.script->steps[static_cast<std::size_t>(index)];
-    if (m_transcript)
-        m_results.runs[found->second.run].transcript.push_back(
-            {Now(), TranscriptEntry::Kind::StepStart, step.line, {}});
+    m_results.runs[found->second.run].transcript.push_back(
+        {Now(), TranscriptEntry::Kind::StepStart, step.line, {}});
 }
 
 void ResultsCollector::Sent(const QString& port, const QByteArray& bytes)
 {
     const auto found = m_running.find(port);
-    if (found == m_running.end() || !m_transcript)
+    if (found == m_running.end())
         return;
     const Running& running = found->second;
     // A statement as the script wrote it, not as the code page bytes it went out as; raw bytes
@@ -136,7 +135,7 @@ void ResultsCollector::Sent(const QString& port, const QByteArray& bytes)
 void ResultsCollector::ReportReceived(const QString& port, const QByteArray& line)
 {
     // Reports between scripts belong to no script run, and nothing waits for them.
-    if (ScriptRun* run = RunOf(port); run && m_transcript)
+    if (ScriptRun* run = RunOf(port))
         run->transcript.push_back({Now(), TranscriptEntry::Kind::Report, 0, line});
 }
 
@@ -159,9 +158,8 @@ void ResultsCollector::StepFinished(const QString& port, int index, const StepRe
     stepRun.pictures = {Absolute(result.referencePicture), Absolute(result.actualPicture),
                         Absolute(result.differencePicture)};
     run.steps.push_back(std::move(stepRun));
-    if (m_transcript)
-        run.transcript.push_back(
-            {run.steps.back().endMs, TranscriptEntry::Kind::StepEnd, step.line, {}});
+    run.transcript.push_back(
+        {run.steps.back().endMs, TranscriptEntry::Kind::StepEnd, step.line, {}});
 }
 
 void ResultsCollector::StepsSkipped(const QString& port, int first, int count,
@@ -198,51 +196,78 @@ void ResultsCollector::ScriptNotRun(const QString& port, const Script& script, i
 
 void ResultsSink::SuiteStarted(const PortRun& port, const SuiteRun& suite)
 {
-    m_collector.ScriptStarted(port.Label(), suite.script, suite.round);
+    if (m_keep)
+        m_collector.ScriptStarted(port.Label(), suite.script, suite.round);
 }
 
 void ResultsSink::StepStarted(const PortRun& port, const SuiteRun& /*suite*/, int index)
 {
-    m_collector.StepStarted(port.Label(), index);
+    if (m_keep)
+        m_collector.StepStarted(port.Label(), index);
 }
 
 void ResultsSink::Sent(const PortRun& port, const SuiteRun& /*suite*/, const QByteArray& bytes)
 {
-    m_collector.Sent(port.Label(), bytes);
+    if (m_keep)
+        m_collector.Sent(port.Label(), bytes);
 }
 
 void ResultsSink::ReportReceived(const PortRun& port, const QByteArray& line)
 {
-    m_collector.ReportReceived(port.Label(), line);
+    if (m_keep)
+        m_collector.ReportReceived(port.Label(), line);
 }
 
-void ResultsSink::StepFinished(const PortRun& port, const SuiteRun& /*suite*/, int index,
+void ResultsSink::StepFinished(const PortRun& port, const SuiteRun& suite, int index,
                                const StepResult& result)
 {
-    m_collector.StepFinished(port.Label(), index, result);
+    if (m_keep)
+        m_collector.StepFinished(port.Label(), index, result);
+    const ScriptStep& step = suite.script.steps[static_cast<std::size_t>(index)];
+    if (step.kind != Kind::Expect)
+        return;
+    StepSummary& summary = m_expects[{suite.scriptIndex, step.line}];
+    if (summary.step.line == 0) {
+        summary.script = suite.script.path;
+        summary.step = {step.line, StepKindName(step.kind), suite.script.Source(step)};
+    }
+    if (result.state == StepResult::State::Passed) {
+        ++summary.passed;
+        summary.latencies.push_back(result.latencyMs);
+    } else {
+        ++(result.state == StepResult::State::Failed ? summary.failed : summary.skipped);
+    }
 }
 
 void ResultsSink::StepsSkipped(const PortRun& port, const SuiteRun& /*suite*/, int first, int count,
                                const QString& reason)
 {
-    m_collector.StepsSkipped(port.Label(), first, count, reason);
+    if (m_keep)
+        m_collector.StepsSkipped(port.Label(), first, count, reason);
 }
 
 void ResultsSink::SuiteFinished(const PortRun& port, const SuiteRun& /*suite*/,
                                 ScriptRunner::Outcome /*outcome*/, const RunCounts& /*counts*/,
                                 double /*seconds*/)
 {
-    m_collector.ScriptFinished(port.Label());
+    if (m_keep)
+        m_collector.ScriptFinished(port.Label());
 }
 
 void ResultsSink::SuiteNotRun(const PortRun& port, const SuiteRun& suite, const QString& reason)
 {
-    m_collector.ScriptNotRun(port.Label(), suite.script, suite.round, reason);
+    if (m_keep)
+        m_collector.ScriptNotRun(port.Label(), suite.script, suite.round, reason);
 }
 
 void ResultsSink::RunFinished(const BatchRun& /*run*/)
 {
-    for (const QString& line : LatencyTable(SummarizeSteps(Results())))
+    std::vector<StepSummary> expects;
+    expects.reserve(m_expects.size());
+    for (auto& [key, summary] : m_expects)
+        expects.push_back(std::move(summary));
+    m_expects.clear();
+    for (const QString& line : LatencyTable(expects))
         m_out(line);
 }
 

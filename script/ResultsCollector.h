@@ -6,6 +6,7 @@
 #include "scriptformat/Script.h"
 
 #include "results/Baseline.h"
+#include "results/LatencyStats.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <utility>
 
 // Fills a RunResults as a run goes, from what a runner tells: the console's Run Script window
 // calls it from its runner's signals, ResultsSink from a batch run's. Ports are told apart by
@@ -21,10 +23,6 @@ class ResultsCollector
 {
 public:
     ResultsCollector();
-
-    // Without it, no transcript is kept: the steps alone cost less on a long run whose
-    // latencies are all that is wanted.
-    void KeepTranscript(bool keep) { m_transcript = keep; }
 
     void ScriptStarted(const QString& port, const Script& script, int round);
     void StepStarted(const QString& port, int index);
@@ -52,7 +50,6 @@ private:
 
     RunResults m_results;
     QElapsedTimer m_clock;
-    bool m_transcript = true;
     std::map<QString, Running> m_running;
 };
 
@@ -60,16 +57,15 @@ private:
 QString StepKindName(ScriptStep::Kind kind);
 
 // A run's results as a sink of a batch run. At its end it prints the latency table: count, min,
-// p50, p95 and max per expect step over every port and round.
+// p50, p95 and max per expect step over every port and round. The whole model (Results()) is kept
+// only when `keep` is set; otherwise a run of millions of steps costs no memory per step beyond
+// its expects' latencies.
 class ResultsSink : public RunSink
 {
 public:
     using Printer = std::function<void(const QString& line)>;
 
-    ResultsSink(Printer out, bool keepTranscript) : m_out(std::move(out))
-    {
-        m_collector.KeepTranscript(keepTranscript);
-    }
+    ResultsSink(Printer out, bool keep) : m_out(std::move(out)), m_keep(keep) {}
 
     void SuiteStarted(const PortRun& port, const SuiteRun& suite) override;
     void StepStarted(const PortRun& port, const SuiteRun& suite, int index) override;
@@ -88,7 +84,10 @@ public:
 
 private:
     Printer m_out;
+    bool m_keep;
     ResultsCollector m_collector;
+    // Each expect step's runs, by script and line.
+    std::map<std::pair<std::size_t, int>, StepSummary> m_expects;
 };
 
 // What a run leaves besides its lines and its JUnit file.

@@ -418,8 +418,10 @@ int Run(QGuiApplication& application)
         return kExitError;
 
     RunConsole console(Print, PrintError);
-    ResultsSink results(Print,
-                        !options.outputs.results.isEmpty() || !options.outputs.report.isEmpty());
+    // The whole model only where a file or the baseline needs it.
+    ResultsSink results(Print, !options.outputs.results.isEmpty() ||
+                                   !options.outputs.report.isEmpty() ||
+                                   !options.baseline.isEmpty());
     std::optional<JunitSink> junit;
     if (!options.junit.isEmpty())
         junit.emplace(options.junit);
