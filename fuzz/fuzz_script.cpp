@@ -2,16 +2,36 @@
 // line as a step or an error (never both, in line order, every value in its range, every text a
 // piece of its line, the same whatever the line ends), the pattern
 // matcher agrees with a plain reading of the pattern, and the report lines of a byte stream do
-// not depend on how the stream is split.
+// not depend on how the stream is split; a screen step's options read back through the writer.
 #include "fuzz/FuzzData.h"
 #include "report/ReportDecoder.h"
 #include "scriptformat/Pattern.h"
 #include "scriptformat/Script.h"
+#include "scriptformat/ScriptWriter.h"
 #include "support/CodePage.h"
 
 #include <set>
 
 namespace {
+
+// A screen step's options are in range, and what the writer makes of them reads back the same.
+void CheckScreen(const Script& script, const ScriptStep& step)
+{
+    const ScreenCheck check = script.Screen(step);
+    FUZZ_CHECK(check.tolerance >= 0 && check.tolerance <= 255);
+    FUZZ_CHECK(check.maxDiffMilli >= 0 && check.maxDiffMilli <= 100000);
+    for (const QRect& mask : check.masks)
+        FUZZ_CHECK(!mask.isEmpty() &&
+                   QRect(0, 0, ScreenCheck::kWidth, ScreenCheck::kHeight).contains(mask));
+    FUZZ_CHECK(!script.File(step).isEmpty());
+    const QByteArray line = script_line::Screen(script.File(step), check);
+    if (line.isEmpty())
+        return;
+    const ParseOutcome again = ParseScript(line);
+    FUZZ_CHECK(again.errors.empty() && again.steps.size() == 1);
+    FUZZ_CHECK(again.File(again.steps.front()) == script.File(step));
+    FUZZ_CHECK(again.Screen(again.steps.front()) == check);
+}
 
 void CheckScript(QByteArrayView text)
 {
@@ -50,6 +70,8 @@ void CheckScript(QByteArrayView text)
             FUZZ_CHECK(!parsed.HexBytes(step).isEmpty());
         if (step.kind == ScriptStep::Kind::Event)
             FUZZ_CHECK(!EventStepName(step.eventCode, step.eventState, step.eventBoth).isEmpty());
+        if (step.kind == ScriptStep::Kind::Screen)
+            CheckScreen(parsed, step);
     }
     // The same script with LF line ends is the same steps.
     QByteArray lf = text.toByteArray();

@@ -119,6 +119,76 @@ ModuleEngine::ModuleEngine(QString storageFolder, QObject* parent)
 {
     ResetStyles();
     m_screen.fill(m_background);
+    m_answerTimer.setSingleShot(true);
+    // A coarse timer may fire early; a precise one never does, so the delay is at least the set.
+    m_answerTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_answerTimer, &QTimer::timeout, this, &ModuleEngine::AnswerNext);
+}
+
+void ModuleEngine::SetAnswerDelay(int ms)
+{
+    m_answerDelayMs = std::max(0, ms);
+    if (m_answerTimer.isActive())
+        m_answerTimer.setInterval(m_answerDelayMs);
+}
+
+qint64 ModuleEngine::BytesExecuted() const
+{
+    for (const Answer& answer : m_answers)
+        if (answer.kind != Answer::Kind::Report)
+            return m_bytesExecuted;
+    // Nothing of the line waits: bytes that completed no statement yet count as taken.
+    return m_bytes;
+}
+
+void ModuleEngine::Queue(Answer answer)
+{
+    if (m_madeNow) {
+        m_madeNow->push_back(std::move(answer));
+        return;
+    }
+    m_answers.push_back(std::move(answer));
+    if (!m_answerTimer.isActive())
+        m_answerTimer.start(m_answerDelayMs);
+}
+
+void ModuleEngine::AnswerNext()
+{
+    if (m_answers.empty())
+        return;
+    const Answer answer = std::move(m_answers.front());
+    m_answers.pop_front();
+    std::vector<Answer> made;
+    m_madeNow = &made;
+    Perform(answer);
+    m_madeNow = nullptr;
+    // A statement's reports leave before the next statement runs, as the firmware would send them.
+    m_answers.insert(m_answers.begin(), std::make_move_iterator(made.begin()),
+                     std::make_move_iterator(made.end()));
+    if (answer.kind != Answer::Kind::Report) {
+        m_bytesExecuted = std::max(m_bytesExecuted, answer.received);
+        emit CountsChanged();
+        emit ScreenChanged();
+    }
+    if (!m_answers.empty())
+        m_answerTimer.start(m_answerDelayMs);
+}
+
+void ModuleEngine::Perform(const Answer& answer)
+{
+    switch (answer.kind) {
+    case Answer::Kind::Statement:
+        Execute(answer.bytes);
+        break;
+    case Answer::Kind::Rejected:
+        Log(answer.bytes, answer.error);
+        break;
+    case Answer::Kind::Report:
+        ++m_events;
+        emit ReportReady(answer.bytes);
+        emit CountsChanged();
+        break;
+    }
 }
 
 void ModuleEngine::ResetStyles()
@@ -147,11 +217,17 @@ void ModuleEngine::Feed(QByteArrayView bytes)
     m_bytes += bytes.size();
     std::vector<ReadStatement> statements;
     m_reader.Feed(bytes, statements);
-    for (const ReadStatement& read : statements) {
-        if (read.error.isEmpty())
-            Execute(read.text);
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+        const ReadStatement& read = statements[i];
+        // Where in these bytes a statement ends is not known: only the last one of them counts
+        // them all as taken, so no caller goes on before every statement they hold has run.
+        Answer answer{read.error.isEmpty() ? Answer::Kind::Statement : Answer::Kind::Rejected,
+                      read.text, read.error,
+                      i + 1 == statements.size() ? m_bytes : m_bytes - bytes.size()};
+        if (m_answerDelayMs > 0 || !m_answers.empty())
+            Queue(std::move(answer));
         else
-            Log(read.text, read.error);
+            Perform(answer);
     }
     emit CountsChanged();
     if (!statements.empty())
@@ -161,7 +237,11 @@ void ModuleEngine::Feed(QByteArrayView bytes)
 void ModuleEngine::LineIdle()
 {
     if (const auto dropped = m_reader.DropPartial()) {
-        Log(dropped->text, dropped->error);
+        Answer answer{Answer::Kind::Rejected, dropped->text, dropped->error, m_bytes};
+        if (m_answerDelayMs > 0 || !m_answers.empty())
+            Queue(std::move(answer));
+        else
+            Perform(answer);
         emit CountsChanged();
     }
 }
@@ -613,9 +693,11 @@ void ModuleEngine::Report(std::uint8_t code, const ReportContent& content)
     const QByteArray report = EncodeReport(code, content, m_form);
     if (report.isEmpty())
         return;
-    ++m_events;
-    emit ReportReady(report);
-    emit CountsChanged();
+    Answer answer{Answer::Kind::Report, report, {}, 0};
+    if (m_answerDelayMs > 0 || !m_answers.empty() || m_madeNow)
+        Queue(std::move(answer));
+    else
+        Perform(answer);
 }
 
 void ModuleEngine::SendEvent(std::uint8_t code, const ReportContent& content)

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <deque>
@@ -56,6 +57,14 @@ public:
     void Feed(QByteArrayView bytes);
     // The line went quiet: a statement left incomplete is given up.
     void LineIdle();
+
+    // Slower firmware: each statement waits this long before it runs and each report before it
+    // is sent, one after the other in the order they came, on the event loop; 0 answers at once.
+    void SetAnswerDelay(int ms);
+    static constexpr int kMostAnswerDelayMs = 60 * 1000;
+    int AnswerDelay() const { return m_answerDelayMs; }
+    // Bytes whose statements have all run: what was received, less what still waits its turn.
+    qint64 BytesExecuted() const;
 
     const QImage& Screen() const { return m_screen; }
     qint64 StatementCount() const { return m_executed; }
@@ -107,6 +116,23 @@ private:
     };
     static const CommandEntry kCommands[];
 
+    // A statement read (or given up) or a report made, waiting for its turn under an answer delay.
+    struct Answer
+    {
+        enum class Kind
+        {
+            Statement,
+            Rejected,
+            Report,
+        };
+        Kind kind;
+        QByteArray bytes;
+        QByteArray error;    // Rejected: why
+        qint64 received = 0; // Statement, Rejected: bytes received when it was read
+    };
+    void Perform(const Answer& answer);
+    void Queue(Answer answer);
+    void AnswerNext();
     void Execute(const QByteArray& text);
     void Log(const QByteArray& text, const QByteArray& error);
     void Report(std::uint8_t code, const ReportContent& content);
@@ -188,4 +214,11 @@ private:
     qint64 m_bytes = 0;
     qint64 m_events = 0;
     std::deque<LogEntry> m_recent;
+
+    int m_answerDelayMs = 0;
+    std::deque<Answer> m_answers;
+    QTimer m_answerTimer;
+    qint64 m_bytesExecuted = 0;
+    // While an answer is performed, the reports it makes go ahead of what waits behind it.
+    std::vector<Answer>* m_madeNow = nullptr;
 };

@@ -2,6 +2,9 @@
 
 #include "module/ModuleEngine.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 ModuleRecorder::ModuleRecorder(ModuleEngine& engine, QObject* parent)
     : QObject(parent), m_engine(engine)
 {}
@@ -50,6 +53,18 @@ bool ModuleRecorder::Stop(QString* error)
     m_recording->Finish();
     m_recording.reset();
     return m_file.Finish(error);
+}
+
+void ModuleRecorder::ScreenSaved(const QString& picture)
+{
+    if (!m_recording)
+        return;
+    const QString absolute = QFileInfo(picture).absoluteFilePath();
+    const QString relative = QFileInfo(m_file.Path()).absoluteDir().relativeFilePath(absolute);
+    // A relative name keeps working when the script and its pictures move together.
+    m_recording->ScreenSaved(relative.startsWith(QLatin1String("../")) ? absolute : relative,
+                             Now());
+    CheckWrites();
 }
 
 void ModuleRecorder::Drop()

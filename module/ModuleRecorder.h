@@ -29,6 +29,9 @@ public:
     // the target is then left as it was.
     bool Stop(QString* error);
     bool IsRecording() const { return m_recording != nullptr; }
+    // The screen was written to `picture`: the recording gets a screen step with it as the
+    // reference, named from the script's folder when it lies within it.
+    void ScreenSaved(const QString& picture);
     QString Path() const { return m_file.Path(); }
 
 signals:

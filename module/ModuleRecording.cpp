@@ -165,6 +165,21 @@ void ModuleRecording::Reported(QByteArrayView reports, qint64 ms)
     }
 }
 
+void ModuleRecording::ScreenSaved(const QString& file, qint64 ms)
+{
+    CloseBurst();
+    WritePress();
+    m_move.reset();
+    const QByteArray line = script_line::Screen(file);
+    // A name the script cannot hold is told in the script rather than dropped without a word.
+    Write(line.isEmpty()
+              ? script_line::Comment(QStringLiteral("screen saved as \"%1\", a name a screen step "
+                                                    "cannot hold")
+                                         .arg(file))
+              : line,
+          ms, ms);
+}
+
 void ModuleRecording::Finish()
 {
     CloseBurst();

@@ -14,7 +14,8 @@
 // Turns what the virtual module takes, what its user does to it and what it reports into the
 // lines of a script that repeats the session: each burst of bytes it takes becomes a send step,
 // each touch, key and hand-sent report the step that repeats it, each report an expect with the
-// report's text, and each pause of more than kLongestPauseMs a wait. Times are milliseconds of one
+// report's text, each screen saved a screen step, and each pause of more than kLongestPauseMs a
+// wait. Times are milliseconds of one
 // clock, given by the caller; every line goes to the sink as soon as it is settled, so nothing
 // grows with the length of the session.
 class ModuleRecording
@@ -35,6 +36,9 @@ public:
     void Acted(const ModuleAction& action, qint64 ms);
     // One or more whole reports as the module sends them, in either form.
     void Reported(QByteArrayView reports, qint64 ms);
+    // The screen was saved as `file` (as a screen step names it): a screen step that compares the
+    // module's screen at this point with that picture.
+    void ScreenSaved(const QString& file, qint64 ms);
     // Writes what is still held back.
     void Finish();
 

@@ -222,12 +222,27 @@ void ModuleWindow::Refresh()
 
 void ModuleWindow::SaveScreen()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Screen"), QString(),
-                                                      tr("PNG pictures (*.png)"));
-    if (path.isEmpty())
-        return;
-    if (!m_engine.Screen().save(path, "PNG"))
-        QMessageBox::warning(this, windowTitle(), tr("Could not write \"%1\".").arg(path));
+    // Not blocking: the module goes on taking bytes while the dialog is open, so the screen is
+    // taken when the dialog is answered, where a recording puts its step.
+    auto* dialog = new QFileDialog(this, tr("Save Screen"), m_recordFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(tr("PNG pictures (*.png)"));
+    dialog->setDefaultSuffix(QStringLiteral("png"));
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        if (!m_engine.Screen().save(path, "PNG")) {
+            auto* box =
+                new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                tr("Could not write \"%1\".").arg(path), QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+            return;
+        }
+        // While recording, the picture becomes the reference of a screen step at this point.
+        m_recorder->ScreenSaved(path);
+    });
+    dialog->open();
 }
 
 void ModuleWindow::ToggleRecording()

@@ -47,8 +47,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption snapshot(QStringLiteral("snapshot"),
                                       QStringLiteral("Write the screen to FILE.png on exit."),
                                       QStringLiteral("FILE.png"));
+    const QCommandLineOption answerDelay(
+        QStringLiteral("answer-delay"),
+        QStringLiteral("Wait MS before each statement runs and each report is sent."),
+        QStringLiteral("MS"));
     const QCommandLineOption help = options.addHelpOption();
-    options.addOptions({port, unpaced, text, snapshot});
+    options.addOptions({port, unpaced, text, snapshot, answerDelay});
     // Usage errors exit 2, apart from what the program could not do (1): scripts tell a wrong
     // call from a port that is taken.
     if (!options.parse(QApplication::arguments())) {
@@ -62,6 +66,15 @@ int main(int argc, char* argv[])
     const int portNumber = options.isSet(port) ? options.value(port).toInt(&portIsNumber) : 0;
     if (!portIsNumber || (options.isSet(port) && (portNumber < 1 || portNumber > 255))) {
         std::fprintf(stderr, "orvexa-module: --port takes a number 1..255\n");
+        return 2;
+    }
+
+    bool delayIsNumber = true;
+    const int delayMs =
+        options.isSet(answerDelay) ? options.value(answerDelay).toInt(&delayIsNumber) : 0;
+    if (!delayIsNumber || delayMs < 0 || delayMs > ModuleEngine::kMostAnswerDelayMs) {
+        std::fprintf(stderr, "orvexa-module: --answer-delay takes milliseconds, 0 to %d\n",
+                     ModuleEngine::kMostAnswerDelayMs);
         return 2;
     }
 
@@ -83,6 +96,7 @@ int main(int argc, char* argv[])
 
     ModuleEngine engine(storage);
     engine.SetForm(options.isSet(text) ? ReportForm::Text : ReportForm::Binary);
+    engine.SetAnswerDelay(delayMs);
     QObject::connect(&line, &ModuleLine::Received, &engine, &ModuleEngine::Feed);
     QObject::connect(&line, &ModuleLine::LineIdle, &engine, &ModuleEngine::LineIdle);
     QObject::connect(&engine, &ModuleEngine::ReportReady, &line, &ModuleLine::Write);

@@ -22,6 +22,7 @@ PortRun::PortRun(const QString& label, const std::vector<Script>& scripts,
     m_runner.SetFailFast(settings.failFast);
     m_runner.SetPromptForVirtualSteps(settings.promptMs);
     m_runner.SetPicturesFolder(settings.picturesFolder);
+    m_runner.SetReferenceUpdate(settings.referenceUpdate);
     connect(&m_runner, &ScriptRunner::StepFinished, this, [this](int index, const StepResult& r) {
         m_sink.StepFinished(*this, *m_suite, index, r);
     });

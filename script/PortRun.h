@@ -24,6 +24,7 @@ struct RunSettings
     bool failFast = false;  // the first failed step ends the run
     int promptMs = 0;       // virtual-only steps are left to a person this long; 0: they fail
     QString picturesFolder; // where a failed screen step leaves its pictures; empty: here
+    ReferenceUpdate referenceUpdate = ReferenceUpdate::None; // screens written as references
 };
 
 // The scripts, round after round, on one open port with a runner of its own, told to a sink as

@@ -278,7 +278,9 @@ void ScriptRunner::AwaitModule()
     m_awaiting = Awaiting::Module;
     m_awaitStartNs = NowNs();
     m_awaitBytes = behind;
-    m_deadline.start(LimitFor(behind));
+    // A slower module waits before each statement it runs, and a statement is at least its ";".
+    const qint64 answering = 2 * behind * m_module->AnswerDelayMs();
+    m_deadline.start(static_cast<int>(std::min<qint64>(LimitFor(behind) + answering, kMostStepMs)));
     m_poll.start();
 }
 
@@ -348,9 +350,24 @@ void ScriptRunner::CompareScreen()
 {
     const ScriptStep& step = Current();
     const QString path = ReferencePicturePath(m_script->path, m_script->File(step));
-    // Checked before the run, but the file may have been swapped for a pipe since.
+    const QImage& actual = m_module->Screen();
+    const auto update = [&](QString& reason) {
+        QString error;
+        if (WriteReferencePicture(path, actual, &error)) {
+            m_result.referenceWritten = path;
+            reason += QStringLiteral("; the actual screen is written as the reference");
+        } else {
+            reason += QStringLiteral("; the reference could not be written: %1").arg(error);
+        }
+    };
+    // Checked before the run, but the file may have been removed or swapped for a pipe since.
     if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
-        Complete(State::Failed, fault);
+        QString reason = fault;
+        if ((m_referenceUpdate == ReferenceUpdate::Missing ||
+             m_referenceUpdate == ReferenceUpdate::All) &&
+            !QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            update(reason);
+        Complete(State::Failed, reason);
         return;
     }
     const QImage reference(path);
@@ -359,9 +376,14 @@ void ScriptRunner::CompareScreen()
                  QStringLiteral("cannot read the reference picture \"%1\"").arg(path));
         return;
     }
-    const QImage& actual = m_module->Screen();
-    const ScreenDifference difference = CompareScreens(actual, reference, step.tolerance);
-    if (difference.pixels == 0) {
+    const ScreenCheck check = m_script->Screen(step);
+    const ScreenDifference difference = CompareScreens(actual, reference, check);
+    if (difference.passed) {
+        QString reason;
+        if (m_referenceUpdate == ReferenceUpdate::All &&
+            actual.convertToFormat(QImage::Format_RGB32) !=
+                reference.convertToFormat(QImage::Format_RGB32))
+            update(reason);
         Complete(State::Passed);
         return;
     }
@@ -381,12 +403,22 @@ void ScriptRunner::CompareScreen()
         m_result.actualPicture = actualPath;
         m_result.differencePicture = differencePath;
     }
-    Complete(State::Failed,
-             QStringLiteral("%1 pixels differ by more than %2 (largest difference %3)%4")
-                 .arg(difference.pixels)
-                 .arg(step.tolerance)
-                 .arg(difference.largest)
-                 .arg(written));
+    QString share;
+    if (check.maxDiffMilli > 0 || !check.masks.empty())
+        share = QStringLiteral(", %1 of the %2 pixels compared, more than max-diff %3")
+                    .arg(ShareText(difference.compared == 0
+                                       ? 0
+                                       : difference.pixels * 100000 / difference.compared))
+                    .arg(difference.compared)
+                    .arg(ShareText(check.maxDiffMilli));
+    QString reason = QStringLiteral("%1 pixels differ by more than %2 (largest difference %3)%4%5")
+                         .arg(difference.pixels)
+                         .arg(check.tolerance)
+                         .arg(difference.largest)
+                         .arg(share, written);
+    if (m_referenceUpdate == ReferenceUpdate::Failed || m_referenceUpdate == ReferenceUpdate::All)
+        update(reason);
+    Complete(State::Failed, reason);
 }
 
 void ScriptRunner::CheckReports()
@@ -466,6 +498,7 @@ void ScriptRunner::Complete(State state, const QString& reason, double latencyMs
     m_counts.Add(Current(), CountedAs(state));
     const int index = static_cast<int>(m_index++);
     emit StepFinished(index, result);
+    result.referenceWritten.clear();
     if (!m_script)
         return;
     if (state == State::Failed && m_failFast) {

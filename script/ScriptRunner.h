@@ -2,6 +2,7 @@
 
 #include "report/ReportDecoder.h"
 #include "script/RunCounts.h"
+#include "script/ScreenCompare.h"
 #include "scriptformat/Script.h"
 #include "support/RandomSource.h"
 
@@ -40,6 +41,8 @@ struct StepResult
     QString referencePicture;
     QString actualPicture;
     QString differencePicture;
+    // Screen steps: the reference picture the actual screen was written to; empty when none.
+    QString referenceWritten;
 };
 
 // Runs one script at a time over an open serial control, step by step on the event loop: nothing
@@ -79,6 +82,9 @@ public:
     // Where a failed screen step writes the actual screen and the difference picture; the
     // current folder when empty.
     void SetPicturesFolder(const QString& folder) { m_picturesFolder = folder; }
+    // Which screen steps write the actual screen as their reference. A step whose reference was
+    // missing or differed still fails, so that a changed screen is never a pass.
+    void SetReferenceUpdate(ReferenceUpdate update) { m_referenceUpdate = update; }
     // The runner reads the port itself, decoding what the control receives. Owners that read and
     // decode the port themselves (a console that also shows the traffic) hand each read's
     // reports to Receive() instead; the report lines are the texts of the reports of a known
@@ -149,6 +155,7 @@ private:
     bool m_failFast = false;
     int m_promptMs = 0;
     QString m_picturesFolder;
+    ReferenceUpdate m_referenceUpdate = ReferenceUpdate::None;
     QString m_lostCause;
 
     const Script* m_script = nullptr;

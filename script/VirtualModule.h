@@ -22,10 +22,14 @@ public:
     QString Open();
     QString DevicePath() const { return m_line.DevicePath(); }
     void SetPaced(bool paced) { m_line.SetPaced(paced); }
+    // As slower firmware: see ModuleEngine::SetAnswerDelay.
+    void SetAnswerDelay(int ms) { m_engine.SetAnswerDelay(ms); }
 
     ModuleEngine& Engine() { return m_engine; }
 
-    qint64 BytesTaken() const override { return m_engine.BytesReceived(); }
+    // Taken means run: a touch must find the controls the statements before it made.
+    qint64 BytesTaken() const override { return m_engine.BytesExecuted(); }
+    int AnswerDelayMs() const override { return m_engine.AnswerDelay(); }
     void Press(QPoint p) override { m_engine.Press(p); }
     void Move(QPoint p) override { m_engine.Move(p); }
     void Release(QPoint p) override { m_engine.Release(p); }

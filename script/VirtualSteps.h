@@ -18,6 +18,8 @@ public:
     // Bytes the module has taken from the line so far: a step waits until it has taken all that
     // was sent before it.
     virtual qint64 BytesTaken() const = 0;
+    // How long the module waits before it runs each statement and sends each report.
+    virtual int AnswerDelayMs() const { return 0; }
     // Touches on the screen, in screen pixels.
     virtual void Press(QPoint p) = 0;
     virtual void Move(QPoint p) = 0;

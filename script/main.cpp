@@ -3,6 +3,7 @@
 #include "results/ResultsFile.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
+#include "script/ReferenceList.h"
 #include "script/ResultsCollector.h"
 #include "script/RunConsole.h"
 #include "script/RunCounts.h"
@@ -55,7 +56,9 @@ struct Options
     QString junit;
     int repeat = 1;
     bool failFast = false;
-    int promptMs = 0; // virtual-only steps are left to a person for this long; 0: refused
+    int promptMs = 0;      // virtual-only steps are left to a person for this long; 0: refused
+    int answerDelayMs = 0; // the virtual module's, as slower firmware
+    ReferenceUpdate referenceUpdate = ReferenceUpdate::None;
     QStringList scripts;
     QString baseline;
     ResultsOutputs outputs; // the baseline is set once it is read
@@ -135,8 +138,18 @@ bool ReadOptions(QCoreApplication& application, Options& options)
     const QCommandLineOption failOnSlower(
         QStringLiteral("fail-on-slower"),
         QStringLiteral("A step slower than in the baseline fails the run."));
+    const QCommandLineOption answerDelay(
+        QStringLiteral("answer-delay"),
+        QStringLiteral("The virtual module waits MS before each statement and each report."),
+        QStringLiteral("MS"));
+    const QCommandLineOption updateReferences(
+        QStringLiteral("update-references"),
+        QStringLiteral("Write the actual screen as the reference of the screen steps whose "
+                       "reference is missing, that failed, or all; those steps still fail."),
+        QStringLiteral("missing|failed|all"));
     parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual,
-                       promptWait, results, report, baseline, slowerBy, slowerMs, failOnSlower});
+                       promptWait, answerDelay, updateReferences, results, report, baseline,
+                       slowerBy, slowerMs, failOnSlower});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -223,6 +236,37 @@ bool ReadOptions(QCoreApplication& application, Options& options)
     if (!ReadNumber(parser, slowerBy, 0, 1e6, compare.slowerByPercent) ||
         !ReadNumber(parser, slowerMs, 0, kMostStepMs, compare.slowerByMs))
         return false;
+    if (parser.isSet(answerDelay)) {
+        bool ok = false;
+        options.answerDelayMs = parser.value(answerDelay).toInt(&ok);
+        if (options.target != Options::Target::Virtual) {
+            PrintError(QStringLiteral("--answer-delay is for the virtual module"));
+            return false;
+        }
+        if (!ok || options.answerDelayMs < 0 ||
+            options.answerDelayMs > ModuleEngine::kMostAnswerDelayMs) {
+            PrintError(QStringLiteral("--answer-delay takes milliseconds, 0 to %1, not \"%2\"")
+                           .arg(ModuleEngine::kMostAnswerDelayMs)
+                           .arg(parser.value(answerDelay)));
+            return false;
+        }
+    }
+    if (parser.isSet(updateReferences)) {
+        const std::optional<ReferenceUpdate> update =
+            ReferenceUpdateFrom(parser.value(updateReferences));
+        if (!update) {
+            PrintError(QStringLiteral("--update-references takes missing, failed or all, not "
+                                      "\"%1\"")
+                           .arg(parser.value(updateReferences)));
+            return false;
+        }
+        if (options.target != Options::Target::Virtual) {
+            PrintError(QStringLiteral("--update-references is for the virtual module, whose "
+                                      "screen is compared"));
+            return false;
+        }
+        options.referenceUpdate = *update;
+    }
     options.junit = parser.value(junit);
     options.failFast = parser.isSet(failFast);
     options.scripts = parser.positionalArguments();
@@ -268,7 +312,9 @@ bool LoadScripts(const Options& options, const int& signal, std::vector<Script>&
         parsed.path = path;
         if (parsed.errors.empty() && isVirtual)
             parsed.errors =
-                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight});
+                CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight},
+                                       options.referenceUpdate == ReferenceUpdate::Missing ||
+                                           options.referenceUpdate == ReferenceUpdate::All);
         if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
             if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed))
                 parsed.errors.push_back(*refused);
@@ -300,6 +346,7 @@ RunSettings Settings(const Options& options)
     settings.rounds = options.repeat;
     settings.failFast = options.failFast;
     settings.promptMs = options.promptMs;
+    settings.referenceUpdate = options.referenceUpdate;
     // A failed screen step's pictures go beside the results.
     for (const QString& beside : {options.junit, options.outputs.results, options.outputs.report})
         if (!beside.isEmpty()) {
@@ -332,6 +379,7 @@ bool OpenTarget(const Options& options, CMSComm& comm, std::unique_ptr<VirtualMo
                 PrintError(
                     QStringLiteral("cannot write the sample pictures to \"%1\"").arg(storage));
             module = std::make_unique<VirtualModule>(storage);
+            module->SetAnswerDelay(options.answerDelayMs);
             const QString error = module->Open();
             if (!error.isEmpty()) {
                 PrintError(error);
@@ -434,6 +482,9 @@ int Run(QGuiApplication& application)
     run.AddSink(console);
     if (junit)
         run.AddSink(*junit);
+    ReferenceList references(Print);
+    if (options.referenceUpdate != ReferenceUpdate::None)
+        run.AddSink(references);
     QObject::connect(&run, &BatchRun::Finished, &application, [&](int exit) {
         QString error;
         if (junit && !junit->Commit(&error)) {

@@ -91,6 +91,141 @@ QStringView TakeTrailing(QStringView text, QStringView keyword, QStringView& num
     return keyBlank < 0 ? QStringView() : head.first(keyBlank).trimmed();
 }
 
+// The options a screen step takes after its file.
+enum class ScreenOption
+{
+    None,
+    Tolerance,
+    MaxDiff,
+    Mask,
+};
+
+ScreenOption ScreenOptionOf(QStringView word)
+{
+    if (word.compare(u"tolerance", Qt::CaseInsensitive) == 0)
+        return ScreenOption::Tolerance;
+    if (word.compare(u"max-diff", Qt::CaseInsensitive) == 0)
+        return ScreenOption::MaxDiff;
+    if (word.compare(u"mask", Qt::CaseInsensitive) == 0)
+        return ScreenOption::Mask;
+    return ScreenOption::None;
+}
+
+// "P%" with up to three decimals, 0 to 100, in thousandths of a percent.
+std::optional<int> ParseShare(QStringView text)
+{
+    if (!text.endsWith(u'%'))
+        return std::nullopt;
+    text.chop(1);
+    const qsizetype point = text.indexOf(u'.');
+    const QStringView whole = point < 0 ? text : text.first(point);
+    const QStringView fraction = point < 0 ? QStringView() : text.sliced(point + 1);
+    if (point >= 0 && (fraction.isEmpty() || fraction.size() > 3))
+        return std::nullopt;
+    const std::optional<int> units = ParseCount(whole, 100);
+    std::optional<int> thousandths = fraction.isEmpty() ? 0 : ParseCount(fraction, 999);
+    if (!units || !thousandths)
+        return std::nullopt;
+    for (qsizetype i = fraction.size(); i < 3; ++i)
+        *thousandths *= 10;
+    const int value = *units * 1000 + *thousandths;
+    return value <= 100000 ? std::optional<int>(value) : std::nullopt;
+}
+
+// "X,Y,W,H", wholly on the screen.
+std::optional<QRect> ParseMask(QStringView text)
+{
+    const auto parts = text.split(u',');
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4];
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<int> value =
+            ParseCount(parts[i], i % 2 == 0 ? ScreenCheck::kWidth : ScreenCheck::kHeight);
+        if (!value)
+            return std::nullopt;
+        values[i] = *value;
+    }
+    const QRect area(values[0], values[1], values[2], values[3]);
+    if (area.isEmpty() || area.right() >= ScreenCheck::kWidth ||
+        area.bottom() >= ScreenCheck::kHeight)
+        return std::nullopt;
+    return area;
+}
+
+QString ScreenOptionFault(ScreenOption option, QStringView value)
+{
+    const QString shown = value.left(40).toString();
+    switch (option) {
+    case ScreenOption::Tolerance:
+        return QStringLiteral("tolerance takes 0..255 per channel, not \"%1\"").arg(shown);
+    case ScreenOption::MaxDiff:
+        return QStringLiteral("max-diff takes a share of the pixels, 0% to 100% with up to three "
+                              "decimals (such as 0.5%), not \"%1\"")
+            .arg(shown);
+    default:
+        return QStringLiteral("mask takes X,Y,W,H of an area on the %1 x %2 screen, without "
+                              "blanks, not \"%3\"")
+            .arg(ScreenCheck::kWidth)
+            .arg(ScreenCheck::kHeight)
+            .arg(shown);
+    }
+}
+
+// Reads "FILE [option value]..." from the end, the options in any order; an error names the
+// first thing that does not fit, and is empty when the whole text fits.
+QString ParseScreenArguments(QStringView args, QStringView& file, ScreenCheck& check)
+{
+    bool tolerance = false, maxDiff = false;
+    QStringView rest = args.trimmed();
+    for (;;) {
+        const qsizetype lastBlank = rest.lastIndexOf(u' ');
+        if (lastBlank < 0)
+            break;
+        const QStringView last = rest.sliced(lastBlank + 1);
+        const QStringView head = rest.first(lastBlank).trimmed();
+        // An option that lost its value is refused, not taken as a part of the file's name.
+        if (const ScreenOption alone = ScreenOptionOf(last); alone != ScreenOption::None)
+            return ScreenOptionFault(alone, {});
+        const qsizetype keyBlank = head.lastIndexOf(u' ');
+        const ScreenOption option = ScreenOptionOf(head.sliced(keyBlank + 1));
+        if (option == ScreenOption::None)
+            break;
+        if ((option == ScreenOption::Tolerance && std::exchange(tolerance, true)) ||
+            (option == ScreenOption::MaxDiff && std::exchange(maxDiff, true)))
+            return QStringLiteral("%1 is given twice").arg(head.sliced(keyBlank + 1).toString());
+        if (option == ScreenOption::Tolerance) {
+            const std::optional<int> value = ParseCount(last, 255);
+            if (!value)
+                return ScreenOptionFault(option, last);
+            check.tolerance = *value;
+        } else if (option == ScreenOption::MaxDiff) {
+            const std::optional<int> value = ParseShare(last);
+            if (!value)
+                return ScreenOptionFault(option, last);
+            check.maxDiffMilli = *value;
+        } else {
+            const std::optional<QRect> area = ParseMask(last);
+            if (!area)
+                return ScreenOptionFault(option, last);
+            check.masks.push_back(*area);
+        }
+        rest = keyBlank < 0 ? QStringView() : head.first(keyBlank).trimmed();
+    }
+    std::reverse(check.masks.begin(), check.masks.end());
+    file = rest;
+    if (file.isEmpty())
+        return QStringLiteral("screen needs a reference picture FILE.png");
+    // An option left among the words of the name had a value that is not one ("mask 1, 2,3,4").
+    const auto words = file.split(u' ', Qt::SkipEmptyParts);
+    for (qsizetype i = 1; i < words.size(); ++i)
+        if (const ScreenOption option = ScreenOptionOf(words[i]); option != ScreenOption::None) {
+            const QStringView after = file.sliced(words[i].data() - file.data() + words[i].size());
+            return ScreenOptionFault(option, after.trimmed());
+        }
+    return {};
+}
+
 // A line's decoded text, with the way back from a position in it to the file's bytes.
 class LineText
 {
@@ -343,19 +478,9 @@ private:
     bool ParseScreen(QStringView args, ScriptStep& step, QStringView& file)
     {
         step.kind = Kind::Screen;
-        QStringView number;
-        bool found = false;
-        file = TakeTrailing(args, u"tolerance", number, found);
-        if (found) {
-            const std::optional<int> value = ParseCount(number, 255);
-            if (!value)
-                return Fail(QStringLiteral("tolerance takes 0..255 per channel, not \"%1\"")
-                                .arg(number.left(40).toString()));
-            step.tolerance = static_cast<std::uint8_t>(*value);
-        }
-        if (file.isEmpty())
-            return Fail(QStringLiteral("screen needs a reference picture FILE.png"));
-        return true;
+        ScreenCheck check;
+        const QString error = ParseScreenArguments(args, file, check);
+        return error.isEmpty() || Fail(error);
     }
 
     int m_line;
@@ -485,6 +610,17 @@ ParseOutcome LoadScript(const QString& path)
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("cannot read: %1").arg(file.errorString()));
     return ParseScript(std::move(content));
+}
+
+ScreenCheck Script::Screen(const ScriptStep& step) const
+{
+    ScreenCheck check;
+    const QString source = Source(step);
+    const qsizetype blank = source.indexOf(u' ');
+    QStringView file;
+    if (blank >= 0)
+        ParseScreenArguments(QStringView(source).sliced(blank + 1), file, check);
+    return check;
 }
 
 std::optional<ScriptError> FindVirtualOnlyStep(const Script& script)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -34,13 +35,12 @@ struct ScriptStep
         Release, // release X,Y
         Key,     // key CODE
         Event,   // event NAME: one of the module's hand-sent reports
-        Screen,  // screen FILE.png [tolerance N]
+        Screen,  // screen FILE.png [tolerance N] [max-diff P%] [mask X,Y,W,H]...
     };
 
     Kind kind = Kind::Wait;
     std::uint8_t key = 0;
     std::uint8_t eventCode = 0; // Event: the report code, 0x81..0x8C
-    std::uint8_t tolerance = 0; // Screen: per channel
     bool eventState = false;    // Event: down for "screen touch down"
     bool eventBoth = false;     // Event: "screen touch" sends down, then up
     std::int16_t x = 0;         // Touch, Press, Move, Release
@@ -61,6 +61,21 @@ struct ScriptStep
     }
     // Needs the module's screen or touch panel, which only the virtual module offers.
     bool IsVirtualOnly() const { return kind >= Kind::Touch; }
+};
+
+// What a screen step compares, as its line says: after the file, in any order, "tolerance N"
+// (0..255 per colour channel), "max-diff P%" (the share of the compared pixels that may differ,
+// up to three decimals) and any number of "mask X,Y,W,H" (areas left out).
+struct ScreenCheck
+{
+    static constexpr int kWidth = 800;
+    static constexpr int kHeight = 480;
+
+    int tolerance = 0;
+    int maxDiffMilli = 0; // thousandths of a percent, 0..100000
+    std::vector<QRect> masks;
+
+    bool operator==(const ScreenCheck&) const = default;
 };
 
 struct ScriptError
@@ -84,6 +99,9 @@ struct Script
     QByteArray HexBytes(const ScriptStep& step) const;
     // Screen: the reference picture's name as written.
     QString File(const ScriptStep& step) const { return Decoded(step.argument); }
+    // Screen: how it compares. Read again from the step's text, which the parser has checked, so
+    // that a step keeps no more than its spans.
+    ScreenCheck Screen(const ScriptStep& step) const;
 
 private:
     QByteArrayView Bytes(TextSpan span) const

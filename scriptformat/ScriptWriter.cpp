@@ -66,6 +66,33 @@ QByteArray Event(const QString& name)
     return "event " + name.toUtf8();
 }
 
+QByteArray Screen(const QString& file, const ScreenCheck& check)
+{
+    QByteArray line = "screen " + file.toUtf8();
+    if (check.tolerance != 0)
+        line += " tolerance " + QByteArray::number(check.tolerance);
+    if (check.maxDiffMilli != 0) {
+        QByteArray share = QByteArray::number(check.maxDiffMilli / 1000);
+        if (const int part = check.maxDiffMilli % 1000; part != 0) {
+            QByteArray digits = QByteArray::number(part).rightJustified(3, '0');
+            while (digits.endsWith('0'))
+                digits.chop(1);
+            share += '.' + digits;
+        }
+        line += " max-diff " + share + '%';
+    }
+    for (const QRect& mask : check.masks)
+        line += " mask " + QByteArray::number(mask.x()) + ',' + QByteArray::number(mask.y()) + ',' +
+                QByteArray::number(mask.width()) + ',' + QByteArray::number(mask.height());
+    // What reads back otherwise is refused here rather than written as another step.
+    const ParseOutcome parsed = ParseScript(line);
+    if (!parsed.errors.empty() || parsed.steps.size() != 1 ||
+        parsed.File(parsed.steps.front()) != file ||
+        !(parsed.Screen(parsed.steps.front()) == check))
+        return {};
+    return line;
+}
+
 QByteArray Comment(const QString& text)
 {
     QString flat = text;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scriptformat/Script.h"
 #include "support/FileReplace.h"
 
 #include <QByteArray>
@@ -28,6 +29,9 @@ QByteArray Point(const char* step, QPoint at);
 QByteArray Key(std::uint8_t code);
 // "event NAME" with a name the parser knows (see EventStepName).
 QByteArray Event(const QString& name);
+// "screen FILE" with the check's options; empty when the parser could not read the name back
+// as it is (blanks at its ends, a line break, " #", an option's name among its words).
+QByteArray Screen(const QString& file, const ScreenCheck& check = {});
 // "# TEXT"; line breaks in the text become blanks.
 QByteArray Comment(const QString& text);
 

@@ -15,6 +15,7 @@
 #include "support/CodePage.h"
 #include "tests/common/ReportDisplay.h"
 
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -138,6 +139,8 @@ private slots:
     void touchesBecomeEvents_data();
     void touchesBecomeEvents();
     void calibrationTakesOneTouchPerCross();
+    void answerDelayKeepsOrder_data();
+    void answerDelayKeepsOrder();
 
 private:
     QTemporaryDir m_storage;
@@ -525,6 +528,55 @@ void ModuleEngineTest::calibrationTakesOneTouchPerCross()
     QCOMPARE(crosses, 5);
     QVERIFY(engine.Screen() == before);
     QCOMPARE(reports.size(), 0);
+}
+
+void ModuleEngineTest::answerDelayKeepsOrder_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<QByteArrayList>("pieces");
+
+    const QByteArray stream = "Button 1,20,40,90,70;Color &HFF0000;Line 1,1,2;BoxFill 0,0,10,10;";
+    QTest::newRow("at once") << 0 << QByteArrayList{stream};
+    QTest::newRow("slower firmware") << 20 << QByteArrayList{stream};
+    QTest::newRow("slower firmware, statement split across reads")
+        << 20 << QByteArrayList{stream.left(15), stream.mid(15, 30), stream.mid(45)};
+}
+
+void ModuleEngineTest::answerDelayKeepsOrder()
+{
+    QFETCH(int, delayMs);
+    QFETCH(QByteArrayList, pieces);
+    ModuleEngine engine(m_storage.path());
+    engine.SetAnswerDelay(delayMs);
+    QSignalSpy reports(&engine, &ModuleEngine::ReportReady);
+    qint64 fed = 0;
+    for (const QByteArray& piece : pieces) {
+        engine.Feed(piece);
+        fed += piece.size();
+    }
+    // Slower firmware answers on the event loop: the feed itself never waits.
+    QCOMPARE(engine.StatementCount(), delayMs > 0 ? 0 : 3);
+    QCOMPARE(engine.BytesExecuted() == fed, delayMs == 0);
+    // The bytes count as taken only once every statement in them has run.
+    for (QDeadlineTimer limit(10000);
+         engine.StatementCount() + engine.UnknownCount() < 4 && !limit.hasExpired();
+         QTest::qWait(1))
+        QVERIFY(engine.BytesExecuted() < fed);
+    QCOMPARE(engine.StatementCount() + engine.UnknownCount(), 4);
+    QCOMPARE(engine.BytesExecuted(), fed);
+    QByteArrayList ran;
+    for (const ModuleEngine::LogEntry& entry : engine.Recent())
+        ran << entry.text;
+    QCOMPARE(ran, (QByteArrayList{"Button 1,20,40,90,70", "Color &HFF0000", "Line 1,1,2",
+                                  "BoxFill 0,0,10,10"}));
+    QCOMPARE(QColor(engine.Screen().pixel(5, 5)), QColor(Qt::red));
+
+    engine.Press({50, 55});
+    engine.Release({50, 55});
+    QCOMPARE(reports.size(), delayMs > 0 ? 0 : 2);
+    QTRY_COMPARE(reports.size(), 2);
+    QCOMPARE(DecodedAll(reports),
+             (QStringList{"$on_click (down : ctrl 1)", "$on_click (up : ctrl 1)"}));
 }
 
 QTEST_MAIN(ModuleEngineTest)

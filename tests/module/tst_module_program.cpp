@@ -11,10 +11,12 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,6 +42,8 @@ private slots:
     void killedModulesNumberIsTakenBack();
     void wrongCallsExit_data();
     void wrongCallsExit();
+    void answerDelayHoldsEachStatement_data();
+    void answerDelayHoldsEachStatement();
 };
 
 namespace {
@@ -357,6 +361,8 @@ void ModuleProgramTest::wrongCallsExit_data()
     QTest::newRow("port not a number") << QStringList{"--port", "x"} << 2;
     QTest::newRow("port without a value") << QStringList{"--port"} << 2;
     QTest::newRow("unknown option") << QStringList{"--colour"} << 2;
+    QTest::newRow("negative answer delay") << QStringList{"--answer-delay", "-1"} << 2;
+    QTest::newRow("answer delay not a number") << QStringList{"--answer-delay", "5ms"} << 2;
     // Not a wrong call: the number is in use.
     QTest::newRow("port taken by another device") << QStringList{"--port", "5"} << 1;
 }
@@ -381,3 +387,42 @@ void ModuleProgramTest::wrongCallsExit()
 
 QTEST_MAIN(ModuleProgramTest)
 #include "tst_module_program.moc"
+
+void ModuleProgramTest::answerDelayHoldsEachStatement_data()
+{
+    QTest::addColumn<int>("delayMs");
+
+    QTest::newRow("none") << 0;
+    QTest::newRow("40 ms") << 40;
+    QTest::newRow("150 ms") << 150;
+}
+
+void ModuleProgramTest::answerDelayHoldsEachStatement()
+{
+    QFETCH(int, delayMs);
+    TempConfigHome home;
+    QTemporaryDir data;
+    QProcess module;
+    const QByteArray started = StartModule(
+        module, data.path(), {"--no-pacing", "--answer-delay", QString::number(delayMs)});
+    QVERIFY2(started.startsWith("COM"), started.constData());
+    const QString entry = GetPortFolderPath() + u'/' + QString::fromUtf8(started.split(' ')[0]);
+    const int line = ::open(QFile::encodeName(entry).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(line >= 0);
+    const auto closeLine = qScopeGuard([line] { ::close(line); });
+
+    // Three statements, each waiting its turn: the third answers no sooner than three delays on.
+    const QByteArray statements = "Color &HFF0000;BoxFill 380,220,420,260;dump 1;";
+    QElapsedTimer sent;
+    sent.start();
+    QCOMPARE(::write(line, statements.constData(), size_t(statements.size())),
+             ssize_t(statements.size()));
+    QByteArray diagnostics;
+    QTRY_VERIFY2_WITH_TIMEOUT((diagnostics += module.readAllStandardError()).contains("dump: "),
+                              diagnostics.constData(), 20000);
+    const qint64 elapsed = sent.elapsed();
+    QVERIFY2(diagnostics.contains("dump: 2 statements, 0 unknown"), diagnostics.constData());
+    QVERIFY2(elapsed >= 3 * delayMs, qPrintable(QString::number(elapsed)));
+    module.terminate();
+    QVERIFY(module.waitForFinished(10000));
+}

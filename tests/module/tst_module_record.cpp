@@ -63,6 +63,8 @@ class TestModuleRecord : public QObject
 private slots:
     void sessionReplays();
     void failedWriteIsToldOnce();
+    void savedScreenBecomesAStep_data();
+    void savedScreenBecomesAStep();
 };
 
 void TestModuleRecord::sessionReplays()
@@ -209,3 +211,65 @@ void TestModuleRecord::failedWriteIsToldOnce()
 
 QTEST_MAIN(TestModuleRecord)
 #include "tst_module_record.moc"
+
+void TestModuleRecord::savedScreenBecomesAStep_data()
+{
+    QTest::addColumn<QString>("picture"); // under the test's folder; the script is in "scripts"
+    QTest::addColumn<QString>("step");    // "" when it names the picture by its whole path
+
+    QTest::newRow("beside the script") << "scripts/box.png"
+                                       << "screen box.png";
+    QTest::newRow("in a folder below") << "scripts/ref/box.png"
+                                       << "screen ref/box.png";
+    QTest::newRow("elsewhere") << "pictures/box.png"
+                               << "";
+}
+
+void TestModuleRecord::savedScreenBecomesAStep()
+{
+    QFETCH(QString, picture);
+    QFETCH(QString, step);
+    TempConfigHome home;
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("scripts/ref")));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("pictures")));
+    VirtualModule module(dir.filePath(QStringLiteral("storage")));
+    QCOMPARE(module.Open(), QString());
+    ModuleWindow window(module.Engine(), QStringLiteral("COM9"));
+    window.show();
+    QAction* save = MenuEntry(*window.menuBar(), QStringLiteral("Save Screen..."));
+    QVERIFY(save);
+
+    const QString path = dir.filePath(QStringLiteral("scripts/session.ots"));
+    QVERIFY(StartRecording(window, path));
+    CMSComm console;
+    console.SetDevicePath(module.DevicePath());
+    console.SetSettings(QStringLiteral("230400,n,8,1"));
+    console.SetPortOpen(true);
+    console.SetOutput("MakeTestEnvironment;Color &H00FF00;BoxFill 100,100,300,200;");
+    console.EndSend();
+    QTRY_COMPARE(module.Engine().StatementCount(), qint64(3));
+    const QString saved = dir.filePath(picture);
+    save->trigger();
+    QVERIFY(AnswerFileDialog(window, saved));
+    QTRY_VERIFY(QFile::exists(saved));
+    RecordEntry(window)->trigger();
+
+    const QByteArrayList lines = Lines(path);
+    const QByteArray expected = (step.isEmpty() ? "screen " + saved : step).toUtf8();
+    QVERIFY2(lines.contains(expected), lines.join('\n').constData());
+    const ReplayOutcome replay = Replay(path, dir.filePath(QStringLiteral("data")));
+    QVERIFY2(replay.exit == 0 && replay.out.contains(QLatin1String("1 passed, 0 failed")),
+             qPrintable(replay.out));
+
+    // Another screen fails the step: the picture is the reference, not a mere copy.
+    QImage changed(saved);
+    changed.setPixel(150, 150, qRgb(0, 0, 255));
+    QVERIFY(changed.save(saved));
+    // Its pictures go beside the results, not into the test's folder.
+    const ReplayOutcome failing = ReplayOnVirtualModule(
+        QStringLiteral(ORVEXA_RUN_EXE), path, dir.filePath(QStringLiteral("data")),
+        {QStringLiteral("--junit"), dir.filePath(QStringLiteral("results.xml"))});
+    QVERIFY2(failing.exit == 1 && failing.out.contains(QLatin1String("1 pixels differ")),
+             qPrintable(failing.out));
+}

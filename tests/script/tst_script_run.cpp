@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -26,6 +27,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <map>
 
 namespace {
 
@@ -61,6 +63,12 @@ private slots:
     void outOfMemoryIsAnError();
     void resultsFileMatchesTheRun();
     void examplesPass();
+    void updateReferencesWritesWhatItSays_data();
+    void updateReferencesWritesWhatItSays();
+    void answerDelayHoldsEachReport_data();
+    void answerDelayHoldsEachReport();
+    void baselineFlagsTheSlowerModule_data();
+    void baselineFlagsTheSlowerModule();
 
 private:
     QString Write(const QString& name, const QByteArray& content);
@@ -215,6 +223,29 @@ void ScriptRunTest::virtualRuns_data()
         << QByteArray("send Print '\xC3\xA9',1,1;\n") << QStringList() << 2
         << QStringList{"!ok ", "script.ots:1: \"\xC3\xA9\" (U+00E9) cannot be sent"}
         << QStringList{"cannot be sent"};
+    QTest::newRow("unknown reference update")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--update-references"), QStringLiteral("some")} << 2
+        << QStringList{"!ok ", "--update-references takes missing, failed or all, not \"some\""}
+        << QStringList{};
+    QTest::newRow("screen with masks and max-diff fails past its share")
+        << QByteArray("send MakeTestEnvironment;\nsend BoxFill 0,0,799,479,&H102030;\n"
+                      "send BoxFill 0,0,9,9,&HFFFFFF;\n"
+                      "screen same.png mask 0,0,10,5 max-diff 0.01%\n")
+        << QStringList() << 1
+        << QStringList{"FAIL ", "50 pixels differ by more than 0 (largest difference 239), "
+                                "0.013% of the 383950 pixels compared, more than max-diff 0.01%"}
+        << QStringList{"failures=\"1\""};
+    QTest::newRow("screen with masks and max-diff passes within its share")
+        << QByteArray("send MakeTestEnvironment;\nsend BoxFill 0,0,799,479,&H102030;\n"
+                      "send BoxFill 0,0,9,9,&HFFFFFF;\n"
+                      "screen same.png mask 0,0,10,5 max-diff 0.02%\n")
+        << QStringList() << 0 << QStringList{"1 passed, 0 failed"} << QStringList{"failures=\"0\""};
+    QTest::newRow("answer delay out of range")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--answer-delay"), QStringLiteral("60001")} << 2
+        << QStringList{"!ok ", "--answer-delay takes milliseconds, 0 to 60000, not \"60001\""}
+        << QStringList{};
     QTest::newRow("repeat") << QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n")
                             << QStringList{QStringLiteral("--repeat"), QStringLiteral("2")} << 0
                             << QStringList{"(run 1)", "(run 2)", "2 passed, 0 failed"}
@@ -751,6 +782,181 @@ void ScriptRunTest::resultsFileMatchesTheRun()
     }
     QCOMPARE(next, printed.size());
     QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("run.html"))));
+}
+
+void ScriptRunTest::answerDelayHoldsEachReport_data()
+{
+    QTest::addColumn<int>("delayMs");
+
+    QTest::newRow("none") << 0;
+    QTest::newRow("30 ms") << 30;
+    QTest::newRow("200 ms") << 200;
+}
+
+void ScriptRunTest::answerDelayHoldsEachReport()
+{
+    QFETCH(int, delayMs);
+    // The touch waits until the button's statement has run, so it finds the button; its reports
+    // then wait their turn, in order.
+    const QString path = Write(QStringLiteral("script.ots"),
+                               "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n"
+                               "touch 50,50\nexpect $on_click (down : ctrl 1)\n"
+                               "expect $on_click (up : ctrl 1)\n");
+    const Outcome outcome =
+        Run({QStringLiteral("--virtual"), QStringLiteral("--answer-delay"),
+             QString::number(delayMs), QStringLiteral("--speed"), QStringLiteral("230400"), path});
+    QVERIFY2(outcome.exit == 0, qPrintable(outcome.out + outcome.err));
+    static const QRegularExpression latency(
+        QStringLiteral(":(\\d+)  expect \\$on_click \\((down|up) : ctrl 1\\)  ([0-9.]+) ms\n"));
+    QList<double> latencies;
+    for (auto it = latency.globalMatch(outcome.out); it.hasNext();)
+        latencies << it.next().captured(3).toDouble();
+    QVERIFY2(latencies.size() == 2, qPrintable(outcome.out));
+    // From the touch: the first report waits one delay, the second one more.
+    QVERIFY2(latencies[0] >= delayMs && latencies[1] >= 2 * delayMs, qPrintable(outcome.out));
+}
+
+void ScriptRunTest::updateReferencesWritesWhatItSays_data()
+{
+    QTest::addColumn<QByteArray>("checks"); // screen steps after the screen is filled
+    QTest::addColumn<QString>("mode");      // empty: no update
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QStringList>("written"); // reference pictures written, in order
+    QTest::addColumn<QStringList>("failed");  // steps reported failed
+
+    // same.png is the screen, near.png differs by one in a channel, gone.png does not exist.
+    const QByteArray all = "screen same.png\nscreen near.png\nscreen gone.png\n";
+    QTest::newRow("none") << QByteArray("screen same.png\nscreen near.png\n") << QString() << 1
+                          << QStringList{} << QStringList{"near.png"};
+    QTest::newRow("missing") << all << "missing" << 1 << QStringList{"gone.png"}
+                             << QStringList{"near.png", "gone.png"};
+    QTest::newRow("failed") << QByteArray("screen same.png\nscreen near.png\n") << "failed" << 1
+                            << QStringList{"near.png"} << QStringList{"near.png"};
+    // Within the tolerance it passes, and its reference is still brought up to the screen.
+    QTest::newRow("all") << QByteArray("screen near.png tolerance 1\nscreen same.png\n"
+                                       "screen gone.png\n")
+                         << "all" << 1 << QStringList{"near.png", "gone.png"}
+                         << QStringList{"gone.png"};
+    QTest::newRow("failed refuses a missing one before the run")
+        << all << "failed" << 2 << QStringList{} << QStringList{};
+    QTest::newRow("nothing to write")
+        << QByteArray("screen same.png\n") << "all" << 0 << QStringList{} << QStringList{};
+}
+
+void ScriptRunTest::updateReferencesWritesWhatItSays()
+{
+    QFETCH(QByteArray, checks);
+    QFETCH(QString, mode);
+    QFETCH(int, exit);
+    QFETCH(QStringList, written);
+    QFETCH(QStringList, failed);
+
+    QImage screen(800, 480, QImage::Format_RGB32);
+    screen.fill(qRgb(0x10, 0x20, 0x30));
+    QVERIFY(screen.save(m_dir->filePath(QStringLiteral("same.png"))));
+    screen.fill(qRgb(0x11, 0x20, 0x30));
+    QVERIFY(screen.save(m_dir->filePath(QStringLiteral("near.png"))));
+    const QStringList names{"same.png", "near.png", "gone.png"};
+    std::map<QString, QByteArray> before;
+    for (const QString& name : names) {
+        QFile file(m_dir->filePath(name));
+        before[name] = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    const QString path =
+        Write(QStringLiteral("script.ots"),
+              "send MakeTestEnvironment;\nsend BoxFill 0,0,799,479,&H102030;\n" + checks);
+    QStringList arguments{QStringLiteral("--junit"), m_dir->filePath(QStringLiteral("r.xml"))};
+    if (!mode.isEmpty())
+        arguments << QStringLiteral("--update-references") << mode;
+    const Outcome outcome = Run(arguments << path);
+    const QString all = outcome.out + outcome.err;
+    QVERIFY2(outcome.exit == exit, qPrintable(all));
+
+    // Exactly the files listed changed, each now the actual screen.
+    QStringList changed;
+    for (const QString& name : names) {
+        QFile file(m_dir->filePath(name));
+        const QByteArray now = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (now == before[name])
+            continue;
+        changed << name;
+        QCOMPARE(QImage(m_dir->filePath(name)).pixel(400, 240), qRgb(0x10, 0x20, 0x30));
+    }
+    QCOMPARE(changed, written);
+    // The list at the end names them, and only them.
+    QStringList listed;
+    const qsizetype list = outcome.out.indexOf(QStringLiteral(" written:\n"));
+    if (list >= 0)
+        for (const QString& line : outcome.out.mid(list).split(u'\n').mid(1))
+            if (line.startsWith(QLatin1String("  ")))
+                listed << QFileInfo(line.mid(2)).fileName();
+    QCOMPARE(listed, written);
+    if (!mode.isEmpty() && exit != 2 && written.isEmpty())
+        QVERIFY2(outcome.out.contains(QStringLiteral("no reference picture written")),
+                 qPrintable(outcome.out));
+
+    QStringList failedSteps;
+    static const QRegularExpression fail(QStringLiteral("^FAIL \\S+  screen ([^\\s:]+)"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = fail.globalMatch(outcome.out); it.hasNext();)
+        failedSteps << it.next().captured(1);
+    QCOMPARE(failedSteps, failed);
+}
+
+void ScriptRunTest::baselineFlagsTheSlowerModule_data()
+{
+    QTest::addColumn<int>("delayMs"); // the module's now; the baseline's is 0
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QList<int>>("slower"); // the lines flagged
+
+    // Each report waits 5 ms more: every expect, and nothing else.
+    QTest::newRow("a slower module") << 5 << 1 << QList<int>{4, 5, 7};
+    QTest::newRow("the same module") << 0 << 0 << QList<int>{};
+}
+
+// A baseline of the virtual module at full speed, then a run against it with --fail-on-slower.
+// Eight runs a side: a stray slow run on a loaded machine moves neither a median nor the ranks
+// far enough to flag a step, or to hide one.
+void ScriptRunTest::baselineFlagsTheSlowerModule()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, exit);
+    QFETCH(QList<int>, slower);
+    const QString script = Write(QStringLiteral("script.ots"),
+                                 "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n"
+                                 "touch 50,50\nexpect $on_click (down : ctrl 1)\n"
+                                 "expect $on_click (up : ctrl 1)\nkey 0x31\n"
+                                 "expect $on_key_press (ascii code=&H31)\n");
+    const QString baseline = m_dir->filePath(QStringLiteral("baseline.json"));
+    const QStringList common{QStringLiteral("--virtual"), QStringLiteral("--speed"),
+                             QStringLiteral("230400"), QStringLiteral("--repeat"),
+                             QStringLiteral("8")};
+    const Outcome before = Run(common + QStringList{QStringLiteral("--results"), baseline, script});
+    QVERIFY2(before.exit == 0, qPrintable(before.out + before.err));
+    const Outcome after =
+        Run(common + QStringList{QStringLiteral("--answer-delay"), QString::number(delayMs),
+                                 QStringLiteral("--baseline"), baseline,
+                                 QStringLiteral("--fail-on-slower"), script});
+    QVERIFY2(after.exit == exit, qPrintable(after.out + after.err));
+
+    QList<int> flagged;
+    bool faster = false;
+    static const QRegularExpression row(QStringLiteral("^(\\w[\\w ,]*?) +\\S+ .*:(\\d+)  \\S"));
+    for (const QString& line : after.out.split(u'\n')) {
+        const QRegularExpressionMatch match = row.match(line);
+        if (!match.hasMatch() || !line.contains(script))
+            continue;
+        if (match.captured(1) == u"slower")
+            flagged << match.captured(2).toInt();
+        faster = faster || match.captured(1).contains(QLatin1String("faster"));
+    }
+    QVERIFY2(flagged == slower && !faster, qPrintable(after.out));
+    if (slower.isEmpty())
+        QVERIFY2(after.out.contains(QStringLiteral("no change since the baseline")),
+                 qPrintable(after.out));
+    else
+        QVERIFY2(after.err.contains(QStringLiteral("3 steps got slower than in the baseline")),
+                 qPrintable(after.err));
 }
 
 QTEST_GUILESS_MAIN(ScriptRunTest)

@@ -62,8 +62,17 @@ void ScriptParserTest::stepForms_data()
     row("event with dashes", "event Screen-Touch_down", Kind::Event, "event=screen touch down");
     row("event screen touch", "event screen touch", Kind::Event, "event=screen touch");
     row("event checksum", "event checksum error", Kind::Event, "event=checksum error");
-    row("screen", "screen ref/a b.png", Kind::Screen, "file=ref/a b.png tolerance=0");
-    row("screen tolerance", "screen a.png tolerance 12", Kind::Screen, "file=a.png tolerance=12");
+    row("screen", "screen ref/a b.png", Kind::Screen,
+        "file=ref/a b.png tolerance=0 max-diff=0 masks=");
+    row("screen tolerance", "screen a.png tolerance 12", Kind::Screen,
+        "file=a.png tolerance=12 max-diff=0 masks=");
+    row("screen options in any order, masks kept in order",
+        "screen a b.png mask 0,0,800,20 MAX-DIFF 0.25% mask 700,440,100,40 tolerance 3 # clock",
+        Kind::Screen, "file=a b.png tolerance=3 max-diff=250 masks=0,0,800,20;700,440,100,40");
+    row("screen max-diff whole", "screen a.png max-diff 100%", Kind::Screen,
+        "file=a.png tolerance=0 max-diff=100000 masks=");
+    row("screen max-diff thousandths", "screen a.png max-diff 0.005%", Kind::Screen,
+        "file=a.png tolerance=0 max-diff=5 masks=");
     row("texts after wide characters",
         "\xE3\x80\x80"
         "expect 한글 \xF0\x9F\x98\x80 within 9 # c",
@@ -109,10 +118,21 @@ void ScriptParserTest::stepForms()
         got << QStringLiteral("event=") +
                    EventStepName(step.eventCode, step.eventState, step.eventBoth);
         break;
-    case Kind::Screen:
+    case Kind::Screen: {
+        const ScreenCheck check = parsed.Screen(step);
+        QStringList masks;
+        for (const QRect& mask : check.masks)
+            masks << QStringLiteral("%1,%2,%3,%4")
+                         .arg(mask.x())
+                         .arg(mask.y())
+                         .arg(mask.width())
+                         .arg(mask.height());
         got << QStringLiteral("file=") + parsed.File(step)
-            << QStringLiteral("tolerance=%1").arg(step.tolerance);
+            << QStringLiteral("tolerance=%1").arg(check.tolerance)
+            << QStringLiteral("max-diff=%1").arg(check.maxDiffMilli)
+            << QStringLiteral("masks=") + masks.join(u';');
         break;
+    }
     default:
         got << QStringLiteral("point=%1,%2").arg(step.x).arg(step.y);
     }
@@ -174,6 +194,19 @@ void ScriptParserTest::errors_data()
     row("event unknown", "event lunch\n", "1: unknown event \"lunch\"");
     row("screen without file", "screen\n", "1: screen needs a reference picture");
     row("tolerance too large", "screen a.png tolerance 256\n", "1: tolerance takes 0..255");
+    row("tolerance twice", "screen a.png tolerance 1 tolerance 2\n", "1: tolerance is given twice");
+    row("max-diff without %", "screen a.png max-diff 5\n", "1: max-diff takes a share");
+    row("max-diff over 100%", "screen a.png max-diff 100.001%\n", "1: max-diff takes a share");
+    row("max-diff four decimals", "screen a.png max-diff 0.0001%\n", "1: max-diff takes a share");
+    row("max-diff negative", "screen a.png max-diff -1%\n", "1: max-diff takes a share");
+    row("max-diff without its value", "screen a.png max-diff\n", "1: max-diff takes a share");
+    row("mask of three numbers", "screen a.png mask 1,2,3\n", "1: mask takes X,Y,W,H");
+    row("mask past the screen", "screen a.png mask 700,0,101,10\n", "1: mask takes X,Y,W,H");
+    row("mask of no area", "screen a.png mask 1,1,0,5\n", "1: mask takes X,Y,W,H");
+    row("mask with blanks", "screen a.png mask 1, 2,3,4\n",
+        "1: mask takes X,Y,W,H of an area on the 800 x 480 screen, without blanks, not \"1, "
+        "2,3,4\"");
+    row("option without a file", "screen mask 1,2,3,4\n", "1: screen needs a reference picture");
     row("not UTF-8", "send a;\nsend \xC3\x28;\n", "2: the line is not UTF-8 text");
     row("NUL byte", QByteArray("wait 1\nwait 1\0\n", 15), "2: the line is not UTF-8 text");
     row("line too long", "wait 1\nsend " + QByteArray(kMostLineBytes, 'x') + "\nwait 2\n",

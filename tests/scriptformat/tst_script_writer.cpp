@@ -20,6 +20,8 @@ private slots:
     void recordedLimit_data();
     void recordedLimit();
     void fileIsReplacedWholeOrNotAtAll();
+    void screenReadsBackAsWritten_data();
+    void screenReadsBackAsWritten();
 };
 
 void TestScriptWriter::sendReadsBackAsTheSameBytes_data()
@@ -117,3 +119,41 @@ void TestScriptWriter::fileIsReplacedWholeOrNotAtAll()
 
 QTEST_GUILESS_MAIN(TestScriptWriter)
 #include "tst_script_writer.moc"
+
+void TestScriptWriter::screenReadsBackAsWritten_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("tolerance");
+    QTest::addColumn<int>("maxDiffMilli");
+    QTest::addColumn<QList<QRect>>("masks");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("plain") << "screen.png" << 0 << 0 << QList<QRect>{} << true;
+    QTest::newRow("every option") << "ref/a b.png" << 4 << 1250
+                                  << QList<QRect>{{0, 0, 800, 20}, {10, 10, 5, 5}} << true;
+    QTest::newRow("whole share") << "a.png" << 0 << 2000 << QList<QRect>{} << true;
+    QTest::newRow("name with a comment mark") << "a #2.png" << 0 << 0 << QList<QRect>{} << false;
+    QTest::newRow("name holding an option")
+        << "a mask 1,1,1,1.png" << 0 << 0 << QList<QRect>{} << false;
+    QTest::newRow("name with a line break") << "a\nb.png" << 0 << 0 << QList<QRect>{} << false;
+    QTest::newRow("mask off the screen")
+        << "a.png" << 0 << 0 << QList<QRect>{{790, 0, 20, 20}} << false;
+}
+
+void TestScriptWriter::screenReadsBackAsWritten()
+{
+    QFETCH(QString, file);
+    QFETCH(int, tolerance);
+    QFETCH(int, maxDiffMilli);
+    QFETCH(QList<QRect>, masks);
+    QFETCH(bool, written);
+    const ScreenCheck check{tolerance, maxDiffMilli, {masks.begin(), masks.end()}};
+    const QByteArray line = script_line::Screen(file, check);
+    QCOMPARE(!line.isEmpty(), written);
+    if (!written)
+        return;
+    const ParseOutcome parsed = ParseScript(line + "\n");
+    QVERIFY2(parsed.errors.empty(), line.constData());
+    QCOMPARE(parsed.File(parsed.steps.front()), file);
+    QVERIFY2(parsed.Screen(parsed.steps.front()) == check, line.constData());
+}
