@@ -1,12 +1,11 @@
 #pragma once
 
+#include "results/Baseline.h"
+#include "results/LatencyStats.h"
 #include "results/RunResults.h"
 #include "script/RunSink.h"
 #include "script/ScriptRunner.h"
 #include "scriptformat/Script.h"
-
-#include "results/Baseline.h"
-#include "results/LatencyStats.h"
 
 #include <QElapsedTimer>
 #include <QString>
