@@ -1,9 +1,16 @@
 #include "app/RunScriptDlg.h"
 
+#include "app/ConsoleMessages.h"
+#include "results/HtmlReport.h"
+#include "results/LatencyStats.h"
+#include "serial/CMSComm.h"
+#include "support/FileReplace.h"
+
 #include <QAbstractTableModel>
 #include <QCloseEvent>
 #include <QColor>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -80,6 +87,9 @@ public:
             return QString::number(step.line);
         case CRunScriptDlg::kStepColumn:
             return m_script->Source(step);
+        case CRunScriptDlg::kP50Column:
+            return m_rows[row].p50 < 0 ? QString()
+                                       : FormatMs(m_rows[row].p50) + QLatin1String(" ms");
         default:
             return StateText(row);
         }
@@ -89,7 +99,7 @@ public:
     {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return {};
-        static const char* const kHeaders[] = {"Line", "Step", "State"};
+        static const char* const kHeaders[] = {"Line", "Step", "State", "p50"};
         return QString::fromLatin1(kHeaders[section]);
     }
 
@@ -122,11 +132,41 @@ public:
             return;
         const int shared = ReasonIndex(reason);
         for (int row = first; row < first + count; ++row)
-            m_rows[static_cast<std::size_t>(row)] = Row{State::Skipped, 0, shared};
+            m_rows[static_cast<std::size_t>(row)] =
+                Row{State::Skipped, 0, shared, m_rows[static_cast<std::size_t>(row)].p50};
         // The state column only: a range that starts in the first column has each of its rows
         // looked at again by the view.
         emit dataChanged(index(first, CRunScriptDlg::kStateColumn),
                          index(first + count - 1, CRunScriptDlg::kStateColumn));
+    }
+
+    // Every row waiting again, for another run; the medians stay until the run ends.
+    void Restart()
+    {
+        for (Row& row : m_rows)
+            row = Row{State::Waiting, 0, -1, row.p50};
+        m_reasons.clear();
+        if (!m_rows.empty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, CRunScriptDlg::kP50Column));
+    }
+
+    // Each expect step's median latency over the runs of `summaries`' script.
+    void SetMedians(const std::vector<StepSummary>& summaries)
+    {
+        if (!m_script)
+            return;
+        std::size_t row = 0;
+        for (const StepSummary& summary : summaries) {
+            if (summary.script != m_script->path)
+                continue;
+            while (row < m_rows.size() && m_script->steps[row].line < summary.step.line)
+                ++row;
+            if (row < m_rows.size() && !summary.latencies.empty())
+                m_rows[row].p50 = static_cast<float>(SummarizeLatencies(summary.latencies).p50);
+        }
+        if (!m_rows.empty())
+            emit dataChanged(index(0, CRunScriptDlg::kP50Column),
+                             index(rowCount() - 1, CRunScriptDlg::kP50Column));
     }
 
 private:
@@ -135,6 +175,7 @@ private:
         State state = State::Waiting;
         float ms = 0;
         int reason = -1;
+        float p50 = -1; // -1: no run of the step has passed
     };
 
     int ReasonIndex(const QString& reason)
@@ -182,7 +223,7 @@ QString RunSummary(const RunCounts& counts, ScriptRunner::Outcome outcome)
 }
 
 CRunScriptDlg::CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent)
-    : QDialog(parent), m_runner(comm, rng, nullptr)
+    : QDialog(parent), m_comm(comm), m_runner(comm, rng, nullptr)
 {
     setWindowTitle(QStringLiteral("Run Script"));
     m_file = new QLabel(this);
@@ -201,11 +242,17 @@ CRunScriptDlg::CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent)
     m_progress->setFormat(QStringLiteral("%v of %m steps"));
     m_summary = new QLabel(this);
     m_stop = new QPushButton(QStringLiteral("Stop"), this);
+    m_again = new QPushButton(QStringLiteral("Run Again"), this);
+    m_again->setEnabled(false);
+    m_saveReport = new QPushButton(QStringLiteral("Save Report..."), this);
+    m_saveReport->setEnabled(false);
     auto* close = new QPushButton(QStringLiteral("Close"), this);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_summary, 1);
     buttons->addWidget(m_stop);
+    buttons->addWidget(m_again);
+    buttons->addWidget(m_saveReport);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_file);
@@ -219,6 +266,16 @@ CRunScriptDlg::CRunScriptDlg(CMSComm& comm, RandomSource& rng, QWidget* parent)
     m_progressTimer.setInterval(100);
     connect(&m_progressTimer, &QTimer::timeout, this, &CRunScriptDlg::ShowProgress);
     connect(m_stop, &QPushButton::clicked, this, [this] { Stop(); });
+    connect(m_again, &QPushButton::clicked, this, [this] { RunAgain(); });
+    connect(m_saveReport, &QPushButton::clicked, this, &CRunScriptDlg::AskForReport);
+    connect(&m_runner, &ScriptRunner::Sent, this, [this](const QByteArray& bytes) {
+        if (m_results)
+            m_results->Sent(m_port, bytes);
+    });
+    connect(&m_runner, &ScriptRunner::ReportReceived, this, [this](const QByteArray& line) {
+        if (m_results)
+            m_results->ReportReceived(m_port, line);
+    });
     connect(close, &QPushButton::clicked, this, &QWidget::close);
     connect(&m_runner, &ScriptRunner::StepStarted, this, &CRunScriptDlg::OnStepStarted);
     connect(&m_runner, &ScriptRunner::StepFinished, this, &CRunScriptDlg::OnStepFinished);
@@ -277,12 +334,58 @@ bool CRunScriptDlg::Start(const QString& path, QString* error)
                      m_steps->sizeHintForIndex(m_model->index(m_model->rowCount() - 1, kLineColumn))
                          .width()));
     m_steps->setColumnWidth(kStepColumn, 320);
+    m_results = std::make_unique<ResultsCollector>();
+    m_round = 0;
+    StartRun();
+    return true;
+}
+
+bool CRunScriptDlg::RunAgain()
+{
+    if (!m_results || m_runner.IsRunning())
+        return false;
+    m_model->Restart();
+    StartRun();
+    return true;
+}
+
+void CRunScriptDlg::StartRun()
+{
     m_progress->setRange(0, static_cast<int>(m_script.steps.size()));
     m_progress->setValue(0);
     m_summary->clear();
     m_stop->setEnabled(true);
+    m_again->setEnabled(false);
+    m_saveReport->setEnabled(false);
+    // The console names its ports by number.
+    m_port = QStringLiteral("COM%1").arg(m_comm.GetCommPort());
+    m_results->ScriptStarted(m_port, m_script, ++m_round);
     m_runner.Start(m_script);
-    return true;
+}
+
+bool CRunScriptDlg::SaveReport(const QString& path, QString* error) const
+{
+    if (!m_results)
+        return false;
+    return ReplaceFileWhole(path, ReportHtml(m_results->Results()), error);
+}
+
+void CRunScriptDlg::AskForReport()
+{
+    auto* dialog = new QFileDialog(this, QStringLiteral("Save Report"), m_reportFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilters(
+        {QStringLiteral("HTML reports (*.html)"), QStringLiteral("All files (*)")});
+    dialog->setDefaultSuffix(QStringLiteral("html"));
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        m_reportFolder = QFileInfo(path).absolutePath();
+        QString error;
+        if (!SaveReport(path, &error))
+            ShowError(this, QStringLiteral("The report could not be written to \"%1\": %2")
+                                .arg(QDir::toNativeSeparators(path), error));
+    });
+    dialog->open();
 }
 
 void CRunScriptDlg::Stop(const QString& why)
@@ -313,6 +416,8 @@ void CRunScriptDlg::closeEvent(QCloseEvent* event)
 
 void CRunScriptDlg::OnStepStarted(int index)
 {
+    if (m_results)
+        m_results->StepStarted(m_port, index);
     StepResult running;
     running.state = State::Running;
     m_model->Set(index, running);
@@ -322,6 +427,8 @@ void CRunScriptDlg::OnStepStarted(int index)
 
 void CRunScriptDlg::OnStepFinished(int index, const StepResult& result)
 {
+    if (m_results)
+        m_results->StepFinished(m_port, index, result);
     m_model->Set(index, result);
     if (!m_progressTimer.isActive())
         m_progressTimer.start();
@@ -329,6 +436,8 @@ void CRunScriptDlg::OnStepFinished(int index, const StepResult& result)
 
 void CRunScriptDlg::OnStepsSkipped(int first, int count, const QString& reason)
 {
+    if (m_results)
+        m_results->StepsSkipped(m_port, first, count, reason);
     m_model->Skip(first, count, reason);
 }
 
@@ -344,5 +453,11 @@ void CRunScriptDlg::OnFinished(ScriptRunner::Outcome outcome)
     ShowProgress();
     m_summary->setText(RunSummary(m_runner.Counts(), outcome));
     m_stop->setEnabled(false);
+    if (m_results) {
+        m_results->ScriptFinished(m_port);
+        m_model->SetMedians(SummarizeSteps(m_results->Results()));
+        m_again->setEnabled(true);
+        m_saveReport->setEnabled(true);
+    }
     emit Finished(outcome);
 }

@@ -73,6 +73,24 @@ void BatchRun::SuiteStarted(const PortRun& port, const SuiteRun& suite)
         sink->SuiteStarted(port, suite);
 }
 
+void BatchRun::StepStarted(const PortRun& port, const SuiteRun& suite, int index)
+{
+    for (RunSink* sink : m_sinks)
+        sink->StepStarted(port, suite, index);
+}
+
+void BatchRun::Sent(const PortRun& port, const SuiteRun& suite, const QByteArray& bytes)
+{
+    for (RunSink* sink : m_sinks)
+        sink->Sent(port, suite, bytes);
+}
+
+void BatchRun::ReportReceived(const PortRun& port, const QByteArray& line)
+{
+    for (RunSink* sink : m_sinks)
+        sink->ReportReceived(port, line);
+}
+
 void BatchRun::Prompted(const PortRun& port, const SuiteRun& suite, int index, int waitMs)
 {
     for (RunSink* sink : m_sinks)

@@ -54,6 +54,9 @@ signals:
 
 private:
     void SuiteStarted(const PortRun& port, const SuiteRun& suite) override;
+    void StepStarted(const PortRun& port, const SuiteRun& suite, int index) override;
+    void Sent(const PortRun& port, const SuiteRun& suite, const QByteArray& bytes) override;
+    void ReportReceived(const PortRun& port, const QByteArray& line) override;
     void Prompted(const PortRun& port, const SuiteRun& suite, int index, int waitMs) override;
     void StepFinished(const PortRun& port, const SuiteRun& suite, int index,
                       const StepResult& result) override;

@@ -1,5 +1,7 @@
 #include "script/JunitReport.h"
 
+#include "results/LatencyStats.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -130,6 +132,28 @@ bool JunitFile::Commit(QString* error)
     return m_file.Write(kTail, error) && m_file.Commit(error);
 }
 
+QByteArray JunitLatencySuite(
+    const std::vector<std::pair<std::pair<QString, int>, std::vector<double>>>& latencies)
+{
+    QByteArray properties;
+    for (const auto& [step, samples] : latencies) {
+        if (samples.empty())
+            continue;
+        const LatencySummary summary = SummarizeLatencies(samples);
+        const QString name = QStringLiteral("%1:%2").arg(step.first).arg(step.second);
+        for (const auto& [suffix, ms] :
+             {std::pair{" p50_ms", summary.p50}, {" p95_ms", summary.p95}})
+            properties += "      <property" + Attribute("name", name + QLatin1String(suffix)) +
+                          Attribute("value", FormatMs(ms)) + "/>\n";
+    }
+    if (properties.isEmpty())
+        return {};
+    return "  <testsuite" + Attribute("name", QStringLiteral("orvexa-run latency")) +
+           " tests=\"0\" failures=\"0\" errors=\"0\" skipped=\"0\" time=\"0.000\">\n"
+           "    <properties>\n" +
+           properties + "    </properties>\n  </testsuite>\n";
+}
+
 QByteArray JunitErrorReport(const QString& name, const QStringList& errors)
 {
     QByteArray xml = kHead.toByteArray();
@@ -142,9 +166,6 @@ QByteArray JunitErrorReport(const QString& name, const QStringList& errors)
     return xml + "  </testsuite>\n" + kTail.toByteArray();
 }
 
-namespace {
-
-// The script that is the very file at `path`, by whatever name or link; empty for none.
 QString ScriptAt(const QString& path, const QStringList& scripts)
 {
     struct stat target = {};
@@ -158,8 +179,6 @@ QString ScriptAt(const QString& path, const QStringList& scripts)
     }
     return {};
 }
-
-} // namespace
 
 bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* error)
 {
@@ -197,10 +216,15 @@ void JunitSink::SuiteStarted(const PortRun& port, const SuiteRun& suite)
     m_running.try_emplace(&port, suite.script, suite.name);
 }
 
-void JunitSink::StepFinished(const PortRun& port, const SuiteRun& /*suite*/, int index,
+void JunitSink::StepFinished(const PortRun& port, const SuiteRun& suite, int index,
                              const StepResult& result)
 {
     m_running.at(&port).Add(index, result);
+    if (result.state != State::Passed || result.latencyMs < 0)
+        return;
+    const int line = suite.script.steps[static_cast<std::size_t>(index)].line;
+    m_scriptPaths.try_emplace(suite.scriptIndex, suite.script.path);
+    m_latencies[{suite.scriptIndex, line}].push_back(result.latencyMs);
 }
 
 void JunitSink::StepsSkipped(const PortRun& port, const SuiteRun& /*suite*/, int first, int count,
@@ -233,6 +257,12 @@ void JunitSink::Add(const QByteArray& suite)
 
 bool JunitSink::Commit(QString* error)
 {
+    std::vector<std::pair<std::pair<QString, int>, std::vector<double>>> latencies;
+    for (auto& [key, samples] : m_latencies)
+        latencies.push_back({{m_scriptPaths.at(key.first), key.second}, std::move(samples)});
+    m_latencies.clear();
+    if (const QByteArray suite = JunitLatencySuite(latencies); !suite.isEmpty())
+        Add(suite);
     if (m_file && !m_file->Commit(&m_error))
         m_file.reset();
     if (m_file)

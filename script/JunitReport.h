@@ -11,6 +11,8 @@
 
 #include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 // JUnit XML as CI systems read it: a test suite per script run, a test case per expect,
 // expect-none or screen step (and per other step that failed, as an error), with its time; a
@@ -57,10 +59,19 @@ private:
     FileReplacement m_file;
 };
 
+// The suite that gives expect steps' latencies as properties, "SCRIPT:LINE p50_ms" and
+// "SCRIPT:LINE p95_ms" in ms; `latencies` by script path and line, in order. Empty when no
+// expect step passed.
+QByteArray JunitLatencySuite(
+    const std::vector<std::pair<std::pair<QString, int>, std::vector<double>>>& latencies);
+
 // A whole report with one suite, `name`, whose error test cases are `errors`: for a run that
 // ended before its steps could run (a script error, a port that would not open), and, written
 // at the start of a run, for one that never got to write its own report.
 QByteArray JunitErrorReport(const QString& name, const QStringList& errors);
+
+// The one of `scripts` that is the very file at `path`, by whatever name or link; empty for none.
+QString ScriptAt(const QString& path, const QStringList& scripts);
 
 // Makes `path` ready for a run of `scripts`: refused when it names one of them (by whatever name
 // or link) or something other than a regular file; otherwise whatever an earlier run left there
@@ -71,7 +82,9 @@ bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* 
 
 // A run's JUnit file: a suite per script run and port, written as each ends, and the suites the
 // run ended before as skipped. The first failure to write is kept, and nothing is written after
-// it.
+// it. The latencies of an expect step are known only when every run of it is over, so they come
+// last: a suite "orvexa-run latency" without test cases, whose properties give each expect step
+// that passed its p50 and p95 over every port and round ("SCRIPT:LINE p50_ms").
 class JunitSink : public RunSink
 {
 public:
@@ -94,6 +107,9 @@ private:
     void Add(const QByteArray& suite);
 
     std::optional<JunitFile> m_file;
+    // Expect steps' latencies by script and line, in the order of the scripts.
+    std::map<std::pair<std::size_t, int>, std::vector<double>> m_latencies;
+    std::map<std::size_t, QString> m_scriptPaths;
     QString m_error;
     std::map<const PortRun*, JunitSuite> m_running; // each port's suite under way
 };

@@ -26,6 +26,12 @@ PortRun::PortRun(const QString& label, const std::vector<Script>& scripts,
     connect(&m_runner, &ScriptRunner::StepFinished, this, [this](int index, const StepResult& r) {
         m_sink.StepFinished(*this, *m_suite, index, r);
     });
+    connect(&m_runner, &ScriptRunner::StepStarted, this,
+            [this](int index) { m_sink.StepStarted(*this, *m_suite, index); });
+    connect(&m_runner, &ScriptRunner::Sent, this,
+            [this](const QByteArray& bytes) { m_sink.Sent(*this, *m_suite, bytes); });
+    connect(&m_runner, &ScriptRunner::ReportReceived, this,
+            [this](const QByteArray& line) { m_sink.ReportReceived(*this, line); });
     connect(&m_runner, &ScriptRunner::StepsSkipped, this,
             [this](int first, int count, const QString& reason) {
                 m_sink.StepsSkipped(*this, *m_suite, first, count, reason);

@@ -33,6 +33,13 @@ public:
     virtual ~RunSink() = default;
 
     virtual void SuiteStarted(const PortRun& /*port*/, const SuiteRun& /*suite*/) {}
+    virtual void StepStarted(const PortRun& /*port*/, const SuiteRun& /*suite*/, int /*index*/) {}
+    // A send step's bytes, handed to the port whole.
+    virtual void Sent(const PortRun& /*port*/, const SuiteRun& /*suite*/,
+                      const QByteArray& /*bytes*/)
+    {}
+    // A report line decoded from the port; also between suites, when no suite is under way.
+    virtual void ReportReceived(const PortRun& /*port*/, const QByteArray& /*line*/) {}
     // A virtual-only step on a real module, left to a person for `waitMs`.
     virtual void Prompted(const PortRun& /*port*/, const SuiteRun& /*suite*/, int /*index*/,
                           int /*waitMs*/)

@@ -399,10 +399,15 @@ void ScriptRunner::CompareScreen()
     const QString differencePath = stem + QStringLiteral(".difference.png");
     QString written =
         QStringLiteral("; actual \"%1\", difference \"%2\"").arg(actualPath, differencePath);
+    m_result.referencePicture = path;
     if (!actual.save(actualPath, "PNG") || difference.picture.isNull() ||
-        !difference.picture.save(differencePath, "PNG"))
+        !difference.picture.save(differencePath, "PNG")) {
         written =
             QStringLiteral("; the pictures could not be written to \"%1\"").arg(folder.path());
+    } else {
+        m_result.actualPicture = actualPath;
+        m_result.differencePicture = differencePath;
+    }
     QString share;
     if (check.maxDiffMilli > 0 || !check.masks.empty())
         share = QStringLiteral(", %1 of the %2 pixels compared, more than max-diff %3")

@@ -36,6 +36,11 @@ struct StepResult
     QString reason;       // why it failed or was skipped
     // Failed tests: the last report lines seen, oldest first.
     std::vector<QByteArray> reportsSeen;
+    // A failed screen step's pictures: the reference, and the actual screen and the difference
+    // as written to the pictures folder; empty where there is none.
+    QString referencePicture;
+    QString actualPicture;
+    QString differencePicture;
     // Screen steps: the reference picture the actual screen was written to; empty when none.
     QString referenceWritten;
 };

@@ -1,9 +1,11 @@
 #include "module/ModuleEngine.h"
 #include "module/SamplePictures.h"
+#include "results/ResultsFile.h"
 #include "script/BatchRun.h"
 #include "script/JunitReport.h"
 #include "script/PortTarget.h"
 #include "script/ReferenceList.h"
+#include "script/ResultsCollector.h"
 #include "script/RunConsole.h"
 #include "script/RunCounts.h"
 #include "script/ScreenCompare.h"
@@ -51,7 +53,28 @@ struct Options
     int answerDelayMs = 0; // the virtual module's, as slower firmware
     ReferenceUpdate referenceUpdate = ReferenceUpdate::None;
     QStringList scripts;
+    QString baseline;
+    ResultsOutputs outputs; // the baseline is set once it is read
 };
+
+// A number given to an option, in [least, most]; false after saying why.
+bool ReadNumber(const QCommandLineParser& parser, const QCommandLineOption& option, double least,
+                double most, double& value)
+{
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const QString text = parser.value(option).trimmed();
+    value = QString(text).remove(u'%').toDouble(&ok);
+    if (ok && value >= least && value <= most)
+        return true;
+    PrintError(QStringLiteral("--%1 takes a number from %2 to %3, not \"%4\"")
+                   .arg(option.names().constFirst())
+                   .arg(least)
+                   .arg(most)
+                   .arg(text));
+    return false;
+}
 
 // Parses the command line; false (after saying why) for a usage error.
 bool ReadOptions(QCoreApplication& application, Options& options)
@@ -90,6 +113,27 @@ bool ReadOptions(QCoreApplication& application, Options& options)
         QStringLiteral("prompt-wait"),
         QStringLiteral("How long each such step waits (default %1).").arg(kDefaultPromptMs),
         QStringLiteral("MS"));
+    const QCommandLineOption results(QStringLiteral("results"),
+                                     QStringLiteral("Write the run's results (JSON) to FILE."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Write the run's HTML report to FILE."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption baseline(
+        QStringLiteral("baseline"),
+        QStringLiteral("Compare with an earlier results FILE and print what changed."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption slowerBy(
+        QStringLiteral("slower-by"),
+        QStringLiteral("A step is slower only past this share of its p50 (default 20%)."),
+        QStringLiteral("PERCENT"));
+    const QCommandLineOption slowerMs(
+        QStringLiteral("slower-ms"),
+        QStringLiteral("A step is slower only past this many ms of its p50 (default 2)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption failOnSlower(
+        QStringLiteral("fail-on-slower"),
+        QStringLiteral("A step slower than in the baseline fails the run."));
     const QCommandLineOption answerDelay(
         QStringLiteral("answer-delay"),
         QStringLiteral("The virtual module waits MS before each statement and each report."),
@@ -100,7 +144,8 @@ bool ReadOptions(QCoreApplication& application, Options& options)
                        "reference is missing, that failed, or all; those steps still fail."),
         QStringLiteral("missing|failed|all"));
     parser.addOptions({port, device, virtualModule, speed, junit, repeat, failFast, skipVirtual,
-                       promptWait, answerDelay, updateReferences});
+                       promptWait, answerDelay, updateReferences, results, report, baseline,
+                       slowerBy, slowerMs, failOnSlower});
     parser.addPositionalArgument(QStringLiteral("SCRIPT"), QStringLiteral("Scripts to run."),
                                  QStringLiteral("SCRIPT..."));
     if (!parser.parse(application.arguments())) {
@@ -176,6 +221,20 @@ bool ReadOptions(QCoreApplication& application, Options& options)
             return false;
         }
     }
+    options.outputs.results = parser.value(results);
+    options.outputs.report = parser.value(report);
+    options.baseline = parser.value(baseline);
+    options.outputs.failOnSlower = parser.isSet(failOnSlower);
+    if ((parser.isSet(slowerBy) || parser.isSet(slowerMs) || parser.isSet(failOnSlower)) &&
+        options.baseline.isEmpty()) {
+        PrintError(QStringLiteral("--slower-by, --slower-ms and --fail-on-slower go with "
+                                  "--baseline, which is not given"));
+        return false;
+    }
+    BaselineOptions& compare = options.outputs.compare;
+    if (!ReadNumber(parser, slowerBy, 0, 1e6, compare.slowerByPercent) ||
+        !ReadNumber(parser, slowerMs, 0, kMostStepMs, compare.slowerByMs))
+        return false;
     if (parser.isSet(answerDelay)) {
         bool ok = false;
         options.answerDelayMs = parser.value(answerDelay).toInt(&ok);
@@ -293,8 +352,11 @@ RunSettings Settings(const Options& options)
     settings.promptMs = options.promptMs;
     settings.referenceUpdate = options.referenceUpdate;
     // A failed screen step's pictures go beside the results.
-    if (!options.junit.isEmpty())
-        settings.picturesFolder = QFileInfo(options.junit).absolutePath();
+    for (const QString& beside : {options.junit, options.outputs.results, options.outputs.report})
+        if (!beside.isEmpty()) {
+            settings.picturesFolder = QFileInfo(beside).absolutePath();
+            break;
+        }
     return settings;
 }
 
@@ -334,6 +396,39 @@ int Run(QGuiApplication& application)
     if (!options.junit.isEmpty() && !PrepareJunit(options))
         return kExitError;
 
+    // Files the run would end up unable to write, and a baseline it cannot read, are found
+    // before anything is sent.
+    QStringList written;
+    if (!options.junit.isEmpty())
+        written << QFileInfo(options.junit).absoluteFilePath();
+    for (const QString& path : {options.outputs.results, options.outputs.report}) {
+        if (path.isEmpty())
+            continue;
+        QString fault;
+        const QString script = ScriptAt(path, options.scripts);
+        if (!script.isEmpty())
+            fault = QStringLiteral("it is the script \"%1\"").arg(script);
+        else if (!ScriptAt(path, written).isEmpty() ||
+                 written.contains(QFileInfo(path).absoluteFilePath()))
+            fault = QStringLiteral("another of the run's files goes there");
+        if (fault.isEmpty() && IsReplaceableFile(path, &fault))
+            fault.clear();
+        if (!fault.isEmpty()) {
+            PrintError(QStringLiteral("cannot write \"%1\": %2").arg(path, fault));
+            return kExitError;
+        }
+        written << QFileInfo(path).absoluteFilePath();
+    }
+    RunResults baseline;
+    if (!options.baseline.isEmpty()) {
+        QString error;
+        if (!LoadResults(options.baseline, baseline, error)) {
+            PrintError(QStringLiteral("cannot read the baseline: %1").arg(error));
+            return kExitError;
+        }
+        options.outputs.baseline = &baseline;
+    }
+
     std::vector<Script> scripts;
     if (!LoadScripts(options, pending, scripts))
         return kExitError;
@@ -363,6 +458,10 @@ int Run(QGuiApplication& application)
     }
 
     RunConsole console(Print, PrintError);
+    // The whole model only where a file or the baseline needs it.
+    ResultsSink results(Print, !options.outputs.results.isEmpty() ||
+                                   !options.outputs.report.isEmpty() ||
+                                   !options.baseline.isEmpty());
     std::optional<JunitSink> junit;
     if (!options.junit.isEmpty())
         junit.emplace(options.junit);
@@ -375,6 +474,8 @@ int Run(QGuiApplication& application)
         if (!openErrors[qsizetype(i)].isEmpty())
             port.OpenFailed(openErrors[qsizetype(i)]);
     }
+    // The latency table comes before the closing counts.
+    run.AddSink(results);
     run.AddSink(console);
     if (junit)
         run.AddSink(*junit);
@@ -387,7 +488,8 @@ int Run(QGuiApplication& application)
             PrintJunitError(options, error);
             exit = kExitError;
         }
-        QCoreApplication::exit(exit);
+        QCoreApplication::exit(
+            FinishResults(results.Results(), options.outputs, exit, Print, PrintError));
     });
 
     QObject::disconnect(early);

@@ -50,14 +50,14 @@ inline void SendMouse(QWidget* target, QEvent::Type type, QPoint at)
     QApplication::sendEvent(target, &event);
 }
 
-struct ScriptRun
+struct ReplayOutcome
 {
     int exit = -1;
     QString out;
 };
 
 // Replays `script` with orvexa-run on its in-process virtual module, pictures under `dataHome`.
-inline ScriptRun ReplayOnVirtualModule(const QString& runner, const QString& script,
+inline ReplayOutcome ReplayOnVirtualModule(const QString& runner, const QString& script,
                                        const QString& dataHome, QStringList options = {})
 {
     QProcess process;

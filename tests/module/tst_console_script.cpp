@@ -1,11 +1,13 @@
 // The console's scripts against the virtual module over a real pseudo-terminal: a session
 // recorded at the console, and scripts run from the console's Run Script window.
 #include "app/RunScriptDlg.h"
+#include "results/LatencyStats.h"
 #include "script/ScriptRecorder.h"
 #include "scriptformat/Script.h"
 #include "support/ui/ReceiveView.h"
 #include "tests/common/ConsoleWithModule.h"
 #include "tests/common/FileSizeLimit.h"
+#include "tests/common/ScriptSession.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -39,6 +41,7 @@ private slots:
     void recordedSessionReplays();
     void runScript_data();
     void runScript();
+    void runAgainShowsMediansAndSavesTheReport();
     void stopEndsTheRunAndKeepsThePort();
     void closingTheConsoleFinishesTheRecording();
     void aFullDiskEndsTheRecordingAtOnce();
@@ -186,6 +189,68 @@ void ConsoleScriptTest::runScript()
         QCOMPARE(StepState(run, 1), QStringLiteral("failed: no report matched within 1000 ms"));
     // The traffic showed in the receive view as usual.
     QVERIFY(Received().contains(QStringLiteral("$on_click (up : ctrl 1)")));
+}
+
+// A script run three times from its window: each expect's median over the runs, and the report of
+// them all written where the file dialog says.
+void ConsoleScriptTest::runAgainShowsMediansAndSavesTheReport()
+{
+    const QString path = WriteScript("send " + kButton.toByteArray() +
+                                     "\nexpect $on_click (down : ctrl 1) within 30000\n"
+                                     "expect $on_click (up : ctrl 1)\n");
+    CRunScriptDlg* run = m_f->console->Scripts().RunScriptFile(path);
+    QVERIFY(run);
+    QSignalSpy finished(run, &CRunScriptDlg::Finished);
+    for (int round = 1; round <= 3; ++round) {
+        if (round > 1) {
+            QVERIFY(run->AgainButton()->isEnabled());
+            run->AgainButton()->click();
+        }
+        QVERIFY(!run->AgainButton()->isEnabled());
+        QTRY_COMPARE(StepState(run, 1), QStringLiteral("running"));
+        QTRY_COMPARE(m_f->engine.StatementCount(), 1 + round);
+        Touch();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(run->Summary(),
+                 QStringLiteral("3 steps ran, 2 of them checks: 2 passed, 0 failed"));
+    }
+
+    const RunResults& results = run->Results();
+    QCOMPARE(results.runs.size(), std::size_t(3));
+    std::vector<double> latencies;
+    for (const ScriptRun& each : results.runs) {
+        QCOMPARE(each.steps.size(), std::size_t(3));
+        latencies.push_back(each.steps[2].latencyMs);
+    }
+    QCOMPARE(run->StepText(0, CRunScriptDlg::kP50Column), QString());
+    QCOMPARE(run->StepText(2, CRunScriptDlg::kP50Column),
+             FormatMs(SummarizeLatencies(latencies).p50) + QStringLiteral(" ms"));
+    QVERIFY(!run->StepText(1, CRunScriptDlg::kP50Column).isEmpty());
+
+    QVERIFY(run->SaveReportButton()->isEnabled());
+    const QString report = m_storage.filePath(QStringLiteral("run.html"));
+    run->SaveReportButton()->click();
+    QVERIFY(AnswerFileDialog(*run, report));
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray html = file.readAll();
+    QVERIFY2(html.contains("6 passed, 0 failed, 0 skipped; 3 script runs on 1 port"),
+             html.left(3000).constData());
+    QVERIFY(html.contains("Button 1,20,40,90,70,&#39;Press&#39;;")); // in the transcript
+
+    // A report that does not fit on the disk says so, and the one written before stays whole.
+    run->SaveReportButton()->click();
+    {
+        const FileSizeLimit limit(4096);
+        QVERIFY(limit.set);
+        QVERIFY(AnswerFileDialog(*run, report));
+    }
+    QTRY_COMPARE(m_f->MessageBoxes().size(), 1);
+    QVERIFY2(m_f->MessageBoxes().first()->text().startsWith(
+                 QStringLiteral("The report could not be written to \"%1\": ").arg(report)),
+             qPrintable(m_f->MessageBoxes().first()->text()));
+    QVERIFY(file.seek(0));
+    QCOMPARE(file.readAll(), html);
 }
 
 void ConsoleScriptTest::stopEndsTheRunAndKeepsThePort()

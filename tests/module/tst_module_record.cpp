@@ -49,7 +49,7 @@ QByteArrayList Lines(const QString& path)
     return ReadBytes(path).split('\n');
 }
 
-ScriptRun Replay(const QString& script, const QString& dataHome)
+ReplayOutcome Replay(const QString& script, const QString& dataHome)
 {
     return ReplayOnVirtualModule(QStringLiteral(ORVEXA_RUN_EXE), script, dataHome);
 }
@@ -145,7 +145,7 @@ void TestModuleRecord::sessionReplays()
     for (qsizetype i = 0; i < steps.size(); ++i)
         QVERIFY2(MatchesPattern(expected[i], steps[i]), steps[i].constData());
 
-    const ScriptRun passing = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ReplayOutcome passing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(passing.exit == 0 && passing.out.contains(QLatin1String("7 passed, 0 failed")),
              qPrintable(passing.out));
 
@@ -155,7 +155,7 @@ void TestModuleRecord::sessionReplays()
     QByteArrayList edited = lines;
     edited[changed] = "expect $on_check (off : ctrl 2) within 200";
     QVERIFY(WriteBytes(path, edited.join('\n')));
-    const ScriptRun failing = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ReplayOutcome failing = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(
         failing.exit == 1 && failing.out.contains(QLatin1String("6 passed, 1 failed")) &&
             failing.out.contains(
@@ -258,7 +258,7 @@ void TestModuleRecord::savedScreenBecomesAStep()
     const QByteArrayList lines = Lines(path);
     const QByteArray expected = (step.isEmpty() ? "screen " + saved : step).toUtf8();
     QVERIFY2(lines.contains(expected), lines.join('\n').constData());
-    const ScriptRun replay = Replay(path, dir.filePath(QStringLiteral("data")));
+    const ReplayOutcome replay = Replay(path, dir.filePath(QStringLiteral("data")));
     QVERIFY2(replay.exit == 0 && replay.out.contains(QLatin1String("1 passed, 0 failed")),
              qPrintable(replay.out));
 
@@ -267,7 +267,7 @@ void TestModuleRecord::savedScreenBecomesAStep()
     changed.setPixel(150, 150, qRgb(0, 0, 255));
     QVERIFY(changed.save(saved));
     // Its pictures go beside the results, not into the test's folder.
-    const ScriptRun failing = ReplayOnVirtualModule(
+    const ReplayOutcome failing = ReplayOnVirtualModule(
         QStringLiteral(ORVEXA_RUN_EXE), path, dir.filePath(QStringLiteral("data")),
         {QStringLiteral("--junit"), dir.filePath(QStringLiteral("results.xml"))});
     QVERIFY2(failing.exit == 1 && failing.out.contains(QLatin1String("1 pixels differ")),

@@ -151,7 +151,7 @@ void SessionReplayTest::recordedTwiceReplays()
     const QString runner = QStringLiteral(ORVEXA_RUN_EXE);
     const QString data = dir.filePath(QStringLiteral("data"));
     const QString junit = dir.filePath(QStringLiteral("results.xml"));
-    const ScriptRun passing =
+    const ReplayOutcome passing =
         ReplayOnVirtualModule(runner, modulePath, data, {QStringLiteral("--junit"), junit});
     QVERIFY2(passing.exit == 0 && passing.out.contains(QLatin1String("6 passed, 0 failed")),
              qPrintable(passing.out));
@@ -178,7 +178,7 @@ void SessionReplayTest::recordedTwiceReplays()
     checked->replace("(on :", "(off :");
     const qsizetype changed = checked - lines.begin();
     QVERIFY(WriteBytes(modulePath, lines.join('\n')));
-    const ScriptRun failing = ReplayOnVirtualModule(runner, modulePath, data);
+    const ReplayOutcome failing = ReplayOnVirtualModule(runner, modulePath, data);
     QVERIFY2(failing.exit == 1 && failing.out.contains(QLatin1String("5 passed, 1 failed")) &&
                  failing.out.contains(QStringLiteral("FAIL %1:%2  expect $on_check (off")
                                           .arg(modulePath)

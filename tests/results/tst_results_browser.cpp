@@ -167,6 +167,7 @@ class ResultsBrowserTest : public QObject
 private slots:
     void report_data();
     void report();
+    void reportOfARealRun();
 };
 
 void ResultsBrowserTest::report_data()
@@ -244,6 +245,69 @@ void ResultsBrowserTest::report()
     QCOMPARE(check.value("charts").toInt(), 2); // the expect's runs, and the baseline's beside
     QVERIFY(check.value("hostileShownAsText").toBool());
     QVERIFY(check.value("badBytesMarked").toBool());
+}
+
+// orvexa-run on its virtual module, twice over, with a screen step that fails: the report it
+// writes, as a browser shows it.
+void ResultsBrowserTest::reportOfARealRun()
+{
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (tools/deps.sh test installs it)");
+
+    QTemporaryDir dir;
+    QVERIFY(Screen(300, Qt::white).save(dir.filePath(QStringLiteral("ref.png"))));
+    const QString script = dir.filePath(QStringLiteral("button.ots"));
+    {
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\ntouch 50,50\n"
+                   "expect $on_click (down : ctrl 1)\nscreen ref.png\nexpect $on_click (up*\n");
+    }
+    const QString page = dir.filePath(QStringLiteral("report.html"));
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+    run.setProcessEnvironment(environment);
+    run.start(QStringLiteral(ORVEXA_RUN_EXE), {QStringLiteral("--repeat"), QStringLiteral("2"),
+                                               QStringLiteral("--report"), page, script});
+    QVERIFY(run.waitForFinished(120 * 1000));
+    QVERIFY2(run.exitCode() == 1, run.readAllStandardError().constData());
+
+    QFile file(page);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray html = file.readAll();
+    const QByteArray head = "<meta charset=utf-8>\n";
+    QVERIFY(html.contains(head));
+    html.insert(html.indexOf(head) + head.size(), kCheckScript);
+    QVERIFY(file.resize(0) && file.write(html) == html.size());
+    file.close();
+
+    const Loaded loaded = LoadInChromium(chromium, page);
+    QVERIFY2(loaded.error.isEmpty(), qPrintable(loaded.error));
+    const QJsonObject& check = loaded.check;
+    QVERIFY2(loaded.console.isEmpty(), qPrintable(loaded.console.join(u'\n')));
+    QVERIFY2(Strings(check.value("errors")).isEmpty(),
+             qPrintable(Strings(check.value("errors")).join(u'\n')));
+    QCOMPARE(check.value("scripts").toInt(), 1); // the check's own
+    QCOMPARE(Strings(check.value("outside")), QStringList());
+    // Per round: two expects passed, the screen failed.
+    QVERIFY2(check.value("totals").toString().startsWith(
+                 QStringLiteral("4 passed, 2 failed, 0 skipped; 2 script runs on 1 port in ")),
+             qPrintable(check.value("totals").toString()));
+    QCOMPARE(check.value("summary").toArray().size(), 2);
+    QCOMPARE(Strings(check.value("summary")[1]).mid(0, 6),
+             (QStringList{"virtual", script, "2", "4", "2", "0"}));
+    // Each round's failed screen step: the reference, the module's screen, the difference.
+    const QJsonArray images = check.value("images").toArray();
+    QCOMPARE(images.size(), 6);
+    const char* const names[] = {"reference picture", "actual picture", "difference picture"};
+    for (int i = 0; i < 6; ++i) {
+        QCOMPARE(images[i].toObject().value("alt").toString(), QString::fromLatin1(names[i % 3]));
+        QCOMPARE(images[i].toObject().value("width").toInt(), 800);
+        QCOMPARE(images[i].toObject().value("height").toInt(), 480);
+    }
+    QCOMPARE(check.value("charts").toInt(), 2); // one per expect step
 }
 
 QTEST_MAIN(ResultsBrowserTest)

@@ -1,6 +1,8 @@
 // orvexa-run as a CI job runs it: the virtual module in its own process over a real
 // pseudo-terminal, or a pseudo-terminal this test holds standing in for a module on --device.
 #include "module/EventEncoder.h"
+#include "results/LatencyStats.h"
+#include "results/ResultsFile.h"
 #include "support/CodePage.h"
 #include "tests/common/FileSizeLimit.h"
 #include "tests/common/PseudoTerminal.h"
@@ -60,11 +62,14 @@ private slots:
     void junitOnAFullDisk_data();
     void junitOnAFullDisk();
     void outOfMemoryIsAnError();
+    void resultsFileMatchesTheRun();
     void examplesPass();
     void updateReferencesWritesWhatItSays_data();
     void updateReferencesWritesWhatItSays();
     void answerDelayHoldsEachReport_data();
     void answerDelayHoldsEachReport();
+    void baselineFlagsTheSlowerModule_data();
+    void baselineFlagsTheSlowerModule();
 
 private:
     QString Write(const QString& name, const QByteArray& content);
@@ -241,6 +246,44 @@ void ScriptRunTest::virtualRuns_data()
                             << QStringList{QStringLiteral("--repeat"), QStringLiteral("2")} << 0
                             << QStringList{"(run 1)", "(run 2)", "2 passed, 0 failed"}
                             << QStringList{"script.ots (run 1)", "script.ots (run 2)"};
+    QTest::newRow("latencies over every round")
+        << QByteArray("key 0x31\nexpect $on_key_press (ascii code=&H31)\n")
+        << QStringList{QStringLiteral("--repeat"), QStringLiteral("3")} << 0
+        << QStringList{"(run 3)", "latency (ms)  count      min      p50      p95      max  step",
+                       "                  3 ", "script.ots:2  expect $on_key_press",
+                       "3 passed, 0 failed"}
+        << QStringList{"script.ots (run 3)", "<testsuite name=\"orvexa-run latency\" tests=\"0\"",
+                       "script.ots:2 p50_ms\" value=\"", "script.ots:2 p95_ms\" value=\""};
+    QTest::newRow("no expect, no latency table")
+        << QByteArray("send Clear;\nexpect-none $on_key* for 1\n") << QStringList() << 0
+        << QStringList{"!latency (ms)"} << QStringList{"!latency"};
+    QTest::newRow("thresholds without a baseline")
+        << QByteArray("send Clear;\n") << QStringList{QStringLiteral("--fail-on-slower")} << 2
+        << QStringList{"!ok ", "go with --baseline, which is not given"} << QStringList{};
+    QTest::newRow("threshold that is no number")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--baseline"), QStringLiteral("b.json"),
+                       QStringLiteral("--slower-by"), QStringLiteral("much")}
+        << 2 << QStringList{"!ok ", "--slower-by takes a number from 0 to", "not \"much\""}
+        << QStringList{};
+    QTest::newRow("baseline that is not there")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--baseline"), QStringLiteral("/nonexistent/b.json")} << 2
+        << QStringList{"!ok ", "cannot read the baseline: /nonexistent/b.json: no such file"}
+        << QStringList{};
+    QTest::newRow("results path that is a folder")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--results"), QStringLiteral("/tmp")} << 2
+        << QStringList{"!ok ", "cannot write \"/tmp\""} << QStringList{};
+    QTest::newRow("report over the script")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--report"), QStringLiteral("SCRIPT")} << 2
+        << QStringList{"!ok ", "/script.ots\": it is the script"} << QStringList{};
+    QTest::newRow("results over the JUnit file")
+        << QByteArray("send Clear;\n")
+        << QStringList{QStringLiteral("--results"), QStringLiteral("JUNIT")} << 2
+        << QStringList{"!ok ", "/results.xml\": another of the run's files goes there"}
+        << QStringList{};
 }
 
 void ScriptRunTest::virtualRuns()
@@ -262,6 +305,9 @@ void ScriptRunTest::virtualRuns()
     const QString path = Write(QStringLiteral("script.ots"), script);
 
     QStringList arguments = options;
+    arguments.replaceInStrings(QStringLiteral("SCRIPT"), path);
+    arguments.replaceInStrings(QStringLiteral("JUNIT"),
+                               m_dir->filePath(QStringLiteral("results.xml")));
     if (!arguments.contains(QStringLiteral("--junit")))
         arguments << QStringLiteral("--junit") << m_dir->filePath(QStringLiteral("results.xml"));
     const Outcome outcome =
@@ -624,13 +670,115 @@ void ScriptRunTest::examplesPass()
     const Outcome outcome = Run(arguments);
     QVERIFY2(outcome.exit == 0, qPrintable(outcome.out + outcome.err));
     const QByteArray junit = Junit();
-    QCOMPARE(junit.count("<testsuite "), examples.size());
+    // A suite per example, and the one of the latencies.
+    QCOMPARE(junit.count("<testsuite "), examples.size() + 1);
     QVERIFY(!junit.contains("<failure"));
     QVERIFY(!junit.contains("<skipped"));
 }
 
-QTEST_GUILESS_MAIN(ScriptRunTest)
-#include "tst_script_run.moc"
+// The results file read back and matched with what the run printed, step by step and round by
+// round, and with the script it ran.
+void ScriptRunTest::resultsFileMatchesTheRun()
+{
+    QImage other(800, 480, QImage::Format_RGB32);
+    other.fill(qRgb(0x11, 0x20, 0x30));
+    QVERIFY(other.save(m_dir->filePath(QStringLiteral("near.png"))));
+    const QByteArray text = "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n"
+                            "touch 50,50\nexpect $on_click (down : ctrl 1)\n"
+                            "# the screen is not this colour\nscreen near.png\n"
+                            "expect $on_click (up*\n";
+    const QString script = Write(QStringLiteral("script.ots"), text);
+    const QString resultsPath = m_dir->filePath(QStringLiteral("run.json"));
+    const Outcome outcome = Run(
+        {QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--results"), resultsPath,
+         QStringLiteral("--report"), m_dir->filePath(QStringLiteral("run.html")), script});
+    QCOMPARE(outcome.exit, 1);
+
+    RunResults results;
+    QString error;
+    QVERIFY2(LoadResults(resultsPath, results, error), qPrintable(error));
+    QCOMPARE(results.scripts.size(), std::size_t(1));
+    const ScriptInfo& info = results.scripts[0];
+    QCOMPARE(info.path, script);
+    QCOMPARE(info.sha256, ScriptDigest(text));
+    QStringList steps;
+    for (const StepInfo& step : info.steps)
+        steps << QStringLiteral("%1 %2: %3").arg(step.line).arg(step.kind, step.source);
+    QCOMPARE(steps,
+             (QStringList{"1 send: send MakeTestEnvironment;", "2 send: send Button 1,20,40,90,70;",
+                          "3 touch: touch 50,50", "4 expect: expect $on_click (down : ctrl 1)",
+                          "6 screen: screen near.png", "7 expect: expect $on_click (up*"}));
+
+    // Each printed step line, in order: "ok   PATH:LINE  SOURCE  12.3 ms" or "FAIL ...".
+    QStringList printed;
+    for (const QString& line : outcome.out.split(u'\n'))
+        if (line.startsWith(QLatin1String("ok   ")) || line.startsWith(QLatin1String("FAIL ")))
+            printed << line;
+    QCOMPARE(results.runs.size(), std::size_t(2));
+    qsizetype next = 0;
+    for (int round = 1; round <= 2; ++round) {
+        const ScriptRun& run = results.runs[std::size_t(round - 1)];
+        QCOMPARE(run.port, QStringLiteral("virtual"));
+        QCOMPARE(run.script, script);
+        QCOMPARE(run.repeat, round);
+        QVERIFY(run.startMs <= run.endMs);
+        QCOMPARE(run.steps.size(), info.steps.size());
+        for (const StepRun& step : run.steps) {
+            const QString shown = printed.value(next++);
+            const QString where = QStringLiteral("%1:%2  ").arg(script).arg(step.line);
+            QVERIFY2(shown.contains(where), qPrintable(shown));
+            QCOMPARE(step.status, shown.startsWith(QLatin1String("ok")) ? StepStatus::Passed
+                                                                        : StepStatus::Failed);
+            QVERIFY(run.startMs <= step.startMs && step.startMs <= step.endMs &&
+                    step.endMs <= run.endMs);
+            const bool expect = step.line == 4 || step.line == 7;
+            if (expect)
+                QVERIFY2(shown.endsWith(QStringLiteral("  %1 ms").arg(FormatMs(step.latencyMs))),
+                         qPrintable(shown));
+            else
+                QCOMPARE(step.latencyMs, -1.0);
+        }
+        const StepRun& screen = run.steps[4];
+        QCOMPARE(screen.status, StepStatus::Failed);
+        QVERIFY2(screen.reason.startsWith(QLatin1String("384000 pixels differ")),
+                 qPrintable(screen.reason));
+        QCOMPARE(screen.reportsSeen.back(), QByteArray("$on_click (up : ctrl 1)"));
+        QCOMPARE(screen.pictures.reference, m_dir->filePath(QStringLiteral("near.png")));
+        QCOMPARE(screen.pictures.actual, m_dir->filePath(QStringLiteral("script.6.actual.png")));
+        QVERIFY(QFile::exists(screen.pictures.difference));
+
+        // The transcript: in time order, the statements as written, the reports decoded, and
+        // each step's start and end around what it did.
+        QStringList transcript;
+        double last = run.startMs;
+        for (const TranscriptEntry& entry : run.transcript) {
+            QVERIFY(entry.atMs >= last);
+            last = entry.atMs;
+            switch (entry.kind) {
+            case TranscriptEntry::Kind::StepStart:
+                transcript << QStringLiteral("[%1").arg(entry.line);
+                break;
+            case TranscriptEntry::Kind::StepEnd:
+                transcript << QStringLiteral("%1]").arg(entry.line);
+                break;
+            default:
+                transcript << QString::fromUtf8(entry.text);
+            }
+        }
+        QCOMPARE(transcript.mid(0, 8), (QStringList{"[1", "MakeTestEnvironment;", "1]", "[2",
+                                                    "Button 1,20,40,90,70;", "2]", "[3", "3]"}));
+        // The touch's reports may come before the expect starts or while it waits.
+        const auto at = [&transcript](const char* text) {
+            return transcript.indexOf(QString::fromLatin1(text));
+        };
+        QVERIFY2(at("3]") < at("$on_click (down : ctrl 1)") &&
+                     at("$on_click (down : ctrl 1)") < at("4]") && at("[4") < at("4]") &&
+                     at("$on_click (up : ctrl 1)") < at("7]") && at("4]") < at("[6"),
+                 qPrintable(transcript.join(u' ')));
+    }
+    QCOMPARE(next, printed.size());
+    QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("run.html"))));
+}
 
 void ScriptRunTest::answerDelayHoldsEachReport_data()
 {
@@ -764,3 +912,68 @@ void ScriptRunTest::updateReferencesWritesWhatItSays()
         failedSteps << it.next().captured(1);
     QCOMPARE(failedSteps, failed);
 }
+
+void ScriptRunTest::baselineFlagsTheSlowerModule_data()
+{
+    QTest::addColumn<int>("delayMs"); // the module's now; the baseline's is 0
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QList<int>>("slower"); // the lines flagged
+
+    // Each report waits 5 ms more: every expect, and nothing else.
+    QTest::newRow("a slower module") << 5 << 1 << QList<int>{4, 5, 7};
+    QTest::newRow("the same module") << 0 << 0 << QList<int>{};
+}
+
+// A baseline of the virtual module at full speed, then a run against it with --fail-on-slower.
+// On a loaded machine a quarter of the runs at full speed can take 10 ms and more; with 30 runs a
+// side that moves neither a median nor the ranks far enough to flag a step, or to hide one.
+void ScriptRunTest::baselineFlagsTheSlowerModule()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, exit);
+    QFETCH(QList<int>, slower);
+    const QString script = Write(QStringLiteral("script.ots"),
+                                 "send MakeTestEnvironment;\nsend Button 1,20,40,90,70;\n"
+                                 "touch 50,50\nexpect $on_click (down : ctrl 1)\n"
+                                 "expect $on_click (up : ctrl 1)\nkey 0x31\n"
+                                 "expect $on_key_press (ascii code=&H31)\n");
+    const QString baseline = m_dir->filePath(QStringLiteral("baseline.json"));
+    const QStringList common{QStringLiteral("--virtual"), QStringLiteral("--speed"),
+                             QStringLiteral("230400"), QStringLiteral("--repeat"),
+                             QStringLiteral("30")};
+    const Outcome before = Run(common + QStringList{QStringLiteral("--results"), baseline, script});
+    QVERIFY2(before.exit == 0, qPrintable(before.out + before.err));
+    const Outcome after =
+        Run(common + QStringList{QStringLiteral("--answer-delay"), QString::number(delayMs),
+                                 QStringLiteral("--baseline"), baseline,
+                                 QStringLiteral("--fail-on-slower"), script});
+    QVERIFY2(after.exit == exit, qPrintable(after.out + after.err));
+
+    // The tables, without the step lines, on one line: a failure's message shows only one.
+    QStringList tables;
+    for (const QString& line : (before.out + after.out).split(u'\n'))
+        if (!line.startsWith(QLatin1String("ok ")) && !line.startsWith(QLatin1String("== ")))
+            tables << line.simplified();
+    const QByteArray shown = tables.join(QStringLiteral(" | ")).toUtf8();
+    QList<int> flagged;
+    bool faster = false;
+    static const QRegularExpression row(QStringLiteral("^(\\w[\\w ,]*?) +\\S+ .*:(\\d+)  \\S"));
+    for (const QString& line : after.out.split(u'\n')) {
+        const QRegularExpressionMatch match = row.match(line);
+        if (!match.hasMatch() || !line.contains(script))
+            continue;
+        if (match.captured(1).contains(QLatin1String("slower")))
+            flagged << match.captured(2).toInt();
+        faster = faster || match.captured(1).contains(QLatin1String("faster"));
+    }
+    QVERIFY2(flagged == slower && !faster, shown.constData());
+    if (slower.isEmpty())
+        QVERIFY2(after.out.contains(QStringLiteral("no change since the baseline")),
+                 shown.constData());
+    else
+        QVERIFY2(after.err.contains(QStringLiteral("3 steps got slower than in the baseline")),
+                 qPrintable(after.err));
+}
+
+QTEST_GUILESS_MAIN(ScriptRunTest)
+#include "tst_script_run.moc"
