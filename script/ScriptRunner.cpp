@@ -423,8 +423,16 @@ void ScriptRunner::CompareScreen()
                          .arg(check.tolerance)
                          .arg(difference.largest)
                          .arg(share, written);
-    if (m_referenceUpdate == ReferenceUpdate::Failed || m_referenceUpdate == ReferenceUpdate::All)
+    if (m_referenceUpdate == ReferenceUpdate::Failed || m_referenceUpdate == ReferenceUpdate::All) {
+        // The reference compared is about to be replaced by the actual screen: kept beside the
+        // other two pictures, it is what the report shows as the reference, not the new one.
+        const QString keptPath = stem + QStringLiteral(".reference.png");
+        if (!m_result.actualPicture.isEmpty() && reference.save(keptPath, "PNG")) {
+            m_result.referencePicture = keptPath;
+            reason += QStringLiteral(", the reference as compared \"%1\"").arg(keptPath);
+        }
         update(reason);
+    }
     Complete(State::Failed, reason);
 }
 

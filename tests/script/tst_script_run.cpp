@@ -911,6 +911,14 @@ void ScriptRunTest::updateReferencesWritesWhatItSays()
     for (auto it = fail.globalMatch(outcome.out); it.hasNext();)
         failedSteps << it.next().captured(1);
     QCOMPARE(failedSteps, failed);
+
+    // A failed reference written over is kept as it was compared, for the report to show.
+    static const QRegularExpression kept(QStringLiteral("the reference as compared \"([^\"]+)\""));
+    const QRegularExpressionMatch keptMatch = kept.match(outcome.out);
+    QCOMPARE(keptMatch.hasMatch(), written.contains(QStringLiteral("near.png")) &&
+                                       failed.contains(QStringLiteral("near.png")));
+    if (keptMatch.hasMatch())
+        QCOMPARE(QImage(keptMatch.captured(1)).pixel(400, 240), qRgb(0x11, 0x20, 0x30));
 }
 
 void ScriptRunTest::baselineFlagsTheSlowerModule_data()
