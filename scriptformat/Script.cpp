@@ -14,6 +14,11 @@
 
 namespace {
 
+// Every decoder here takes a U+FEFF as the character it is, wherever it stands: a decoder that
+// dropped it at the start of a text would make the text shorter than the bytes it was read from.
+constexpr auto kKeepMarks =
+    QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
+
 using Kind = ScriptStep::Kind;
 
 struct EventName
@@ -527,15 +532,21 @@ void Parse(ParseOutcome& outcome)
     const QByteArrayView content = outcome.text;
     outcome.steps.reserve(static_cast<std::size_t>(StepLinesAtMost(content)));
     int line = 0;
-    qsizetype at = content.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    qsizetype at = 0;
+    QStringDecoder decoder(QStringDecoder::Utf8, kKeepMarks);
     while (at < content.size()) {
         ++line;
         qsizetype next = 0;
         const qsizetype end = LineEnd(content, at, next);
-        const QByteArrayView bytes = content.sliced(at, end - at);
-        const qsizetype lineAt = at;
+        QByteArrayView bytes = content.sliced(at, end - at);
+        qsizetype lineAt = at;
         at = next;
+        // Scripts joined into one file each bring their byte-order mark: at the start of a line it
+        // is that mark, not text. Skipped here with its bytes, so the spans keep to the file.
+        if (bytes.startsWith("\xEF\xBB\xBF")) {
+            bytes = bytes.sliced(3);
+            lineAt += 3;
+        }
         if (bytes.size() > kMostLineBytes) {
             outcome.errors.push_back(
                 {line, QStringLiteral("the line is longer than %1 bytes").arg(kMostLineBytes)});
@@ -561,6 +572,12 @@ QString OutOfMemory(qsizetype bytes)
 }
 
 } // namespace
+
+QString Script::Decoded(TextSpan span) const
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, kKeepMarks);
+    return decoder(Bytes(span));
+}
 
 QByteArray Script::HexBytes(const ScriptStep& step) const
 {

@@ -111,7 +111,9 @@ private:
     {
         return QByteArrayView(text).sliced(span.at, span.size);
     }
-    QString Decoded(TextSpan span) const { return QString::fromUtf8(Bytes(span)); }
+    // A mark (U+FEFF) that starts a span is a character of it, as everywhere else in a line, so
+    // that a text is never shorter than the bytes its span counts.
+    QString Decoded(TextSpan span) const;
 };
 
 inline constexpr int kDefaultExpectMs = 1000;

@@ -64,6 +64,12 @@ void ScriptParserTest::stepForms_data()
     row("event checksum", "event checksum error", Kind::Event, "event=checksum error");
     row("screen", "screen ref/a b.png", Kind::Screen,
         "file=ref/a b.png tolerance=0 max-diff=0 masks=");
+    row("screen of a name that starts with U+FEFF",
+        "screen \xEF\xBB\xBF"
+        "a.png",
+        Kind::Screen,
+        "file=\uFEFF"
+        "a.png tolerance=0 max-diff=0 masks=");
     row("screen tolerance", "screen a.png tolerance 12", Kind::Screen,
         "file=a.png tolerance=12 max-diff=0 masks=");
     row("screen options in any order, masks kept in order",
@@ -150,6 +156,11 @@ void ScriptParserTest::lineEnds_data()
     QTest::newRow("CR LF") << QByteArray("send Clear;\r\nexpect x\r\n\r\nwait 1") << steps;
     QTest::newRow("CR alone") << QByteArray("send Clear;\rexpect x\r\rwait 1\r") << steps;
     QTest::newRow("mixed") << QByteArray("send Clear;\rexpect x\r\n\nwait 1") << steps;
+    // Scripts joined with cat, each with its byte-order mark.
+    QTest::newRow("a mark at the start of lines")
+        << QByteArray("\xEF\xBB\xBFsend Clear;\n\xEF\xBB\xBF"
+                      "expect x\n\nwait 1")
+        << steps;
 }
 
 void ScriptParserTest::lineEnds()
