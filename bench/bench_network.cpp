@@ -12,6 +12,7 @@
 #include "tests/common/Ser2Net.h"
 #include "tests/common/TempConfigHome.h"
 
+#include "bench/AnswerEveryStatement.h"
 #include "bench/ProcessFigures.h"
 
 #include <QElapsedTimer>
@@ -62,14 +63,7 @@ Run RunPairs(Path path, bool chardelay)
     if (!module.Open().isEmpty())
         return run;
     module.SetPaced(false);
-    qint64 answered = 0;
-    ModuleEngine& engine = module.Engine();
-    QObject::connect(&engine, &ModuleEngine::CountsChanged, &engine, [&] {
-        while (answered < engine.StatementCount()) {
-            ++answered;
-            engine.KeyPress('A');
-        }
-    });
+    AnswerEveryStatement(module.Engine());
 
     std::unique_ptr<Ser2Net> server;
     QString device = module.DevicePath();

@@ -7,6 +7,7 @@
 // and the modules together) and each port's p95 send-to-report latency, against the targets:
 // CPU per step within 1.3 times, and every port's p95 within 0.5 ms, of the one-port run.
 
+#include "bench/AnswerEveryStatement.h"
 #include "bench/ProcessFigures.h"
 #include "script/BatchRun.h"
 #include "script/PortTarget.h"
@@ -80,15 +81,7 @@ Figures RunRack(int ports, bool paced)
         if (!module.Open().isEmpty())
             return figures;
         module.SetPaced(paced);
-        ModuleEngine& engine = module.Engine();
-        // Every statement executed is answered with one report.
-        QObject::connect(&engine, &ModuleEngine::CountsChanged, &engine,
-                         [&engine, answered = qint64(0)]() mutable {
-                             while (answered < engine.StatementCount()) {
-                                 ++answered;
-                                 engine.KeyPress('A');
-                             }
-                         });
+        AnswerEveryStatement(module.Engine());
         comms.push_back(std::make_unique<CMSComm>());
         if (!OpenPortTarget(*comms.back(), {0, module.DevicePath()}, QStringLiteral("115200,n,8,1"))
                  .isEmpty())

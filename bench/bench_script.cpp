@@ -15,6 +15,7 @@
 #include "serial/CMSComm.h"
 #include "tests/common/TempConfigHome.h"
 
+#include "bench/AnswerEveryStatement.h"
 #include "bench/ProcessFigures.h"
 #include "module/EventEncoder.h"
 #include "tests/common/PseudoTerminal.h"
@@ -66,15 +67,7 @@ Run RunScript(const Script& script, bool paced, int speed)
     if (!module.Open().isEmpty())
         return run;
     module.SetPaced(paced);
-    // Every statement executed is answered with one report.
-    qint64 answered = 0;
-    ModuleEngine& engine = module.Engine();
-    QObject::connect(&engine, &ModuleEngine::CountsChanged, &engine, [&] {
-        while (answered < engine.StatementCount()) {
-            ++answered;
-            engine.KeyPress('A');
-        }
-    });
+    AnswerEveryStatement(module.Engine());
 
     CMSComm comm;
     comm.SetDevicePath(module.DevicePath());
