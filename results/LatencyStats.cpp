@@ -41,6 +41,10 @@ StepStatus StepSummary::Overall() const
 std::vector<StepSummary> SummarizeSteps(const RunResults& results)
 {
     std::vector<StepSummary> steps;
+    std::size_t total = 0;
+    for (const ScriptInfo& script : results.scripts)
+        total += script.steps.size();
+    steps.reserve(total);
     // Where each script's steps start in `steps`; a script's steps are in line order there.
     QHash<QString, std::size_t> first;
     for (const ScriptInfo& script : results.scripts) {

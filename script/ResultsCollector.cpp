@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QDir>
 
+#include <algorithm>
+
 using Kind = ScriptStep::Kind;
 
 QString StepKindName(Kind kind)
@@ -170,6 +172,9 @@ void ResultsCollector::StepsSkipped(const QString& port, int first, int count,
         return;
     ScriptRun& run = m_results.runs[found->second.run];
     const double now = Now();
+    // A run stopped early skips what is left of its script at once: one allocation, not one
+    // doubling after another while a window waits on it.
+    run.steps.reserve(run.steps.size() + static_cast<std::size_t>(std::max(count, 0)));
     for (int i = first; i < first + count; ++i) {
         StepRun skipped;
         skipped.line = found->second.script->steps[static_cast<std::size_t>(i)].line;
