@@ -215,7 +215,8 @@ void ModuleLine::OnReadable()
     if (m_paced) {
         const int speed = LineSpeed();
         const double bytesPerMs = (speed > 0 ? speed : 9600) / 10.0 / 1000.0;
-        // Earned time is capped, so a pause never lets a later burst through faster than the line.
+        // Earned time is capped at 20 ms of the line: after a pause, that much of a burst comes
+        // through at once (a short statement whole), and the rest at the line's rate.
         m_allowance = std::min(m_allowance + m_sinceRead.restart() * bytesPerMs,
                                std::max(1.0, bytesPerMs * 20));
         room = static_cast<qsizetype>(m_allowance);
