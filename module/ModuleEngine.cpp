@@ -141,6 +141,15 @@ qint64 ModuleEngine::BytesExecuted() const
     return m_bytes;
 }
 
+void ModuleEngine::Submit(Answer answer)
+{
+    // At once only when nothing is to wait and nothing waits already, so the order holds.
+    if (m_answerDelayMs > 0 || !m_answers.empty() || m_madeNow)
+        Queue(std::move(answer));
+    else
+        Perform(answer);
+}
+
 void ModuleEngine::Queue(Answer answer)
 {
     if (m_madeNow) {
@@ -221,13 +230,8 @@ void ModuleEngine::Feed(QByteArrayView bytes)
         const ReadStatement& read = statements[i];
         // Where in these bytes a statement ends is not known: only the last one of them counts
         // them all as taken, so no caller goes on before every statement they hold has run.
-        Answer answer{read.error.isEmpty() ? Answer::Kind::Statement : Answer::Kind::Rejected,
-                      read.text, read.error,
-                      i + 1 == statements.size() ? m_bytes : m_bytes - bytes.size()};
-        if (m_answerDelayMs > 0 || !m_answers.empty())
-            Queue(std::move(answer));
-        else
-            Perform(answer);
+        Submit({read.error.isEmpty() ? Answer::Kind::Statement : Answer::Kind::Rejected, read.text,
+                read.error, i + 1 == statements.size() ? m_bytes : m_bytes - bytes.size()});
     }
     emit CountsChanged();
     if (!statements.empty())
@@ -237,11 +241,7 @@ void ModuleEngine::Feed(QByteArrayView bytes)
 void ModuleEngine::LineIdle()
 {
     if (const auto dropped = m_reader.DropPartial()) {
-        Answer answer{Answer::Kind::Rejected, dropped->text, dropped->error, m_bytes};
-        if (m_answerDelayMs > 0 || !m_answers.empty())
-            Queue(std::move(answer));
-        else
-            Perform(answer);
+        Submit({Answer::Kind::Rejected, dropped->text, dropped->error, m_bytes});
         emit CountsChanged();
     }
 }
@@ -693,11 +693,7 @@ void ModuleEngine::Report(std::uint8_t code, const ReportContent& content)
     const QByteArray report = EncodeReport(code, content, m_form);
     if (report.isEmpty())
         return;
-    Answer answer{Answer::Kind::Report, report, {}, 0};
-    if (m_answerDelayMs > 0 || !m_answers.empty() || m_madeNow)
-        Queue(std::move(answer));
-    else
-        Perform(answer);
+    Submit({Answer::Kind::Report, report, {}, 0});
 }
 
 void ModuleEngine::SendEvent(std::uint8_t code, const ReportContent& content)

@@ -4,6 +4,7 @@
 #include "module/EventEncoder.h"
 #include "module/StatementParser.h"
 #include "module/StatementReader.h"
+#include "protocol/EventTable.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -40,8 +41,8 @@ class ModuleEngine : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int kWidth = 800;
-    static constexpr int kHeight = 480;
+    static constexpr int kWidth = kScreenWidth;
+    static constexpr int kHeight = kScreenHeight;
     static constexpr std::size_t kRecentKept = 200;
 
     struct LogEntry
@@ -131,6 +132,8 @@ private:
         qint64 received = 0; // Statement, Rejected: bytes received when it was read
     };
     void Perform(const Answer& answer);
+    // Performs `answer` now, or queues it behind what waits or for the answer delay.
+    void Submit(Answer answer);
     void Queue(Answer answer);
     void AnswerNext();
     void Execute(const QByteArray& text);
