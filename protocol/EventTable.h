@@ -6,6 +6,9 @@
 #include <span>
 #include <string_view>
 
+// The module's screen in pixels: touches are reported, and pictures compared, in its coordinates.
+constexpr int kScreenWidth = 800, kScreenHeight = 480;
+
 // The module frames every event report with these two bytes.
 constexpr std::uint8_t kReportStart = 0x02, kReportEnd = 0x03;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/EventTable.h"
+
 #include <QByteArray>
 #include <QPoint>
 #include <QRect>
@@ -68,8 +70,8 @@ struct ScriptStep
 // up to three decimals) and any number of "mask X,Y,W,H" (areas left out).
 struct ScreenCheck
 {
-    static constexpr int kWidth = 800;
-    static constexpr int kHeight = 480;
+    static constexpr int kWidth = kScreenWidth;
+    static constexpr int kHeight = kScreenHeight;
 
     int tolerance = 0;
     int maxDiffMilli = 0; // thousandths of a percent, 0..100000
