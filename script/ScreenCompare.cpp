@@ -40,6 +40,11 @@ std::optional<ReferenceUpdate> ReferenceUpdateFrom(const QString& word)
     return std::nullopt;
 }
 
+bool IsMissingReference(const QString& path)
+{
+    return !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
+}
+
 bool WriteReferencePicture(const QString& path, const QImage& screen, QString* error)
 {
     QByteArray png;
@@ -59,7 +64,7 @@ std::vector<ScriptError> CheckReferencePictures(const Script& script, QSize scre
         if (step.kind != ScriptStep::Kind::Screen)
             continue;
         const QString path = ReferencePicturePath(script.path, script.File(step));
-        if (missingAllowed && !QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        if (missingAllowed && IsMissingReference(path))
             continue;
         if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
             errors.push_back({step.line, fault});

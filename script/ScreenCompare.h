@@ -28,6 +28,18 @@ enum class ReferenceUpdate
 // "missing", "failed" or "all"; nullopt for anything else.
 std::optional<ReferenceUpdate> ReferenceUpdateFrom(const QString& word);
 
+inline bool WritesMissing(ReferenceUpdate update)
+{
+    return update == ReferenceUpdate::Missing || update == ReferenceUpdate::All;
+}
+inline bool WritesFailed(ReferenceUpdate update)
+{
+    return update == ReferenceUpdate::Failed || update == ReferenceUpdate::All;
+}
+
+// Nothing at `path`, not even a dangling link: a reference that is missing rather than unusable.
+bool IsMissingReference(const QString& path);
+
 // Errors for every screen step whose reference is missing (unless `missingAllowed`, when it is to
 // be written), not a regular file, unreadable or not of the module's `screen` size, with the
 // step's line; checked before a run so that a bad reference costs no port time.

@@ -364,9 +364,7 @@ void ScriptRunner::CompareScreen()
     // Checked before the run, but the file may have been removed or swapped for a pipe since.
     if (const QString fault = RegularFileFault(path); !fault.isEmpty()) {
         QString reason = fault;
-        if ((m_referenceUpdate == ReferenceUpdate::Missing ||
-             m_referenceUpdate == ReferenceUpdate::All) &&
-            !QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        if (WritesMissing(m_referenceUpdate) && IsMissingReference(path))
             update(reason);
         Complete(State::Failed, reason);
         return;
@@ -423,7 +421,7 @@ void ScriptRunner::CompareScreen()
                          .arg(check.tolerance)
                          .arg(difference.largest)
                          .arg(share, written);
-    if (m_referenceUpdate == ReferenceUpdate::Failed || m_referenceUpdate == ReferenceUpdate::All) {
+    if (WritesFailed(m_referenceUpdate)) {
         // The reference compared is about to be replaced by the actual screen: kept beside the
         // other two pictures, it is what the report shows as the reference, not the new one.
         const QString keptPath = stem + QStringLiteral(".reference.png");

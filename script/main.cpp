@@ -312,8 +312,7 @@ bool LoadScripts(const Options& options, const int& signal, std::vector<Script>&
         if (parsed.errors.empty() && isVirtual)
             parsed.errors =
                 CheckReferencePictures(parsed, {ModuleEngine::kWidth, ModuleEngine::kHeight},
-                                       options.referenceUpdate == ReferenceUpdate::Missing ||
-                                           options.referenceUpdate == ReferenceUpdate::All);
+                                       WritesMissing(options.referenceUpdate));
         if (parsed.errors.empty() && !isVirtual && options.promptMs == 0)
             if (std::optional<ScriptError> refused = FindVirtualOnlyStep(parsed))
                 parsed.errors.push_back(*refused);
