@@ -180,6 +180,16 @@ QString ScriptAt(const QString& path, const QStringList& scripts)
     return {};
 }
 
+QString OutputFileFault(const QString& path, const QStringList& scripts)
+{
+    QString fault;
+    if (!IsReplaceableFile(path, &fault))
+        return fault;
+    if (const QString script = ScriptAt(path, scripts); !script.isEmpty())
+        return QStringLiteral("it is the script \"%1\"").arg(script);
+    return {};
+}
+
 bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* error)
 {
     const auto refuse = [error](const QString& why) {
@@ -187,11 +197,9 @@ bool PrepareJunitFile(const QString& path, const QStringList& scripts, QString* 
             *error = why;
         return false;
     };
-    QString fault;
-    if (!IsReplaceableFile(path, &fault))
+    QString fault = OutputFileFault(path, scripts);
+    if (!fault.isEmpty())
         return refuse(fault);
-    if (const QString script = ScriptAt(path, scripts); !script.isEmpty())
-        return refuse(QStringLiteral("it is the script \"%1\"").arg(script));
     if (ReplaceFileWhole(path,
                          JunitErrorReport(QStringLiteral("orvexa-run"),
                                           {QStringLiteral("the run did not finish, so it wrote "

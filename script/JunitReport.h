@@ -73,6 +73,10 @@ QByteArray JunitErrorReport(const QString& name, const QStringList& errors);
 // The one of `scripts` that is the very file at `path`, by whatever name or link; empty for none.
 QString ScriptAt(const QString& path, const QStringList& scripts);
 
+// Why a file the run writes cannot go to `path`: it is one of `scripts` (by whatever name or link),
+// or something other than a missing or regular file. Empty when it can.
+QString OutputFileFault(const QString& path, const QStringList& scripts);
+
 // Makes `path` ready for a run of `scripts`: refused when it names one of them (by whatever name
 // or link) or something other than a regular file; otherwise whatever an earlier run left there
 // is replaced at once by a report that says this run did not finish, so that no earlier result

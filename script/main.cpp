@@ -403,15 +403,10 @@ int Run(QGuiApplication& application)
     for (const QString& path : {options.outputs.results, options.outputs.report}) {
         if (path.isEmpty())
             continue;
-        QString fault;
-        const QString script = ScriptAt(path, options.scripts);
-        if (!script.isEmpty())
-            fault = QStringLiteral("it is the script \"%1\"").arg(script);
-        else if (!ScriptAt(path, written).isEmpty() ||
-                 written.contains(QFileInfo(path).absoluteFilePath()))
+        QString fault = OutputFileFault(path, options.scripts);
+        if (fault.isEmpty() && (!ScriptAt(path, written).isEmpty() ||
+                                written.contains(QFileInfo(path).absoluteFilePath())))
             fault = QStringLiteral("another of the run's files goes there");
-        if (fault.isEmpty() && IsReplaceableFile(path, &fault))
-            fault.clear();
         if (!fault.isEmpty()) {
             PrintError(QStringLiteral("cannot write \"%1\": %2").arg(path, fault));
             return kExitError;
